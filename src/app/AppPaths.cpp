@@ -1,0 +1,31 @@
+#include "app/AppPaths.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "settings/TextFiles.h"
+
+namespace qm {
+namespace {
+
+std::string BaseDir(const char* xdgVar, const char* homeRelative) {
+    const char* xdg = std::getenv(xdgVar);
+    if (xdg && *xdg == '/') return WithTrailingSlash(xdg);
+    const char* home = std::getenv("HOME");
+    return WithTrailingSlash(home && *home ? home : ".") + homeRelative;
+}
+
+}  // namespace
+
+std::string DefaultProfilePath() {
+    return BaseDir("XDG_CONFIG_HOME", ".config/") + "quarrymoth/quarrymoth.ini";
+}
+
+std::string DefaultDataDirectory() { return BaseDir("XDG_DATA_HOME", ".local/share/") + "quarrymoth/"; }
+
+bool EnterDataDirectory(const std::string& dir) {
+    return MakeDirectories(dir) && ::chdir(dir.c_str()) == 0;
+}
+
+}  // namespace qm

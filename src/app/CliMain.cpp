@@ -1,0 +1,164 @@
+// quarrymoth-cli: runs one download run with the settings of the profile, in a terminal.
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "app/AppPaths.h"
+#include "app/TerminalStatus.h"
+#include "engine/ProcessGroups.h"
+#include "engine/SharedState.h"
+#include "settings/ProfileStore.h"
+#include "settings/SettingsKeys.h"
+
+namespace {
+
+const char kUsage[] =
+    "Usage: quarrymoth-cli run [--profile FILE] [--datadir DIR] [--yes] [--verbose]\n"
+    "\n"
+    "Performs one download run with the settings of the profile: walks the active groups of\n"
+    "the configured news server and saves the pictures it finds.\n"
+    "\n"
+    "  --profile FILE  use FILE as the profile instead of\n"
+    "                  $XDG_CONFIG_HOME/quarrymoth/quarrymoth.ini\n"
+    "  --datadir DIR   use DIR as the working directory (group lists, history, excludes)\n"
+    "                  instead of $XDG_DATA_HOME/quarrymoth/\n"
+    "  --yes           answer Yes to questions (without it, and without a terminal,\n"
+    "                  questions are answered No)\n"
+    "  --verbose       also show counters, rates and progress as they change\n"
+    "  --help          show this text\n"
+    "\n"
+    "Ctrl-C asks the run to stop as the Stop button does; a second Ctrl-C ends at once.\n"
+    "Exit status: 0 when the run ended with \"Operation complete\", 1 otherwise, 2 for a\n"
+    "usage error.\n";
+
+struct Options {
+    std::string profile;
+    std::string dataDir;
+    bool yes = false;
+    bool verbose = false;
+};
+
+std::string Absolute(const std::string& path) {
+    if (path.empty() || path[0] == '/') return path;
+    char cwd[4096];
+    if (!::getcwd(cwd, sizeof cwd)) return path;
+    return std::string(cwd) + "/" + path;
+}
+
+// 0: parsed, 1: help shown, 2: usage error.
+int ParseOptions(int argc, char** argv, Options& options) {
+    if (argc >= 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::fputs(kUsage, stdout);
+        return 1;
+    }
+    if (argc < 2 || std::strcmp(argv[1], "run") != 0) return 2;
+    for (int i = 2; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(kUsage, stdout);
+            return 1;
+        } else if (arg == "--yes" || arg == "-y") {
+            options.yes = true;
+        } else if (arg == "--verbose" || arg == "-v") {
+            options.verbose = true;
+        } else if ((arg == "--profile" || arg == "--datadir") && i + 1 < argc) {
+            (arg == "--profile" ? options.profile : options.dataDir) = Absolute(argv[++i]);
+        } else {
+            return 2;
+        }
+    }
+    return 0;
+}
+
+// Watches for Ctrl-C (and termination requests) while the run goes on.
+class InterruptWatcher {
+public:
+    explicit InterruptWatcher(qm::CProcessGroups& engine) : engine_(engine) {
+        sigemptyset(&set_);
+        sigaddset(&set_, SIGINT);
+        sigaddset(&set_, SIGTERM);
+        pthread_sigmask(SIG_BLOCK, &set_, nullptr);
+    }
+    void Start() {
+        thread_ = std::thread([this] { Watch(); });
+    }
+    ~InterruptWatcher() {
+        done_ = true;
+        if (thread_.joinable()) thread_.join();
+    }
+
+private:
+    void Watch() {
+        int count = 0;
+        timespec slice{0, 200 * 1000 * 1000};
+        while (!done_) {
+            if (sigtimedwait(&set_, nullptr, &slice) < 0) continue;
+            if (++count == 1) {
+                engine_.RequestStop();
+            } else {
+                _exit(1);
+            }
+        }
+    }
+
+    qm::CProcessGroups& engine_;
+    sigset_t set_{};
+    std::thread thread_;
+    std::atomic<bool> done_{false};
+};
+
+int Run(const Options& options) {
+    std::string profilePath = options.profile.empty() ? qm::DefaultProfilePath() : options.profile;
+    std::string dataDir = options.dataDir.empty() ? qm::DefaultDataDirectory() : options.dataDir;
+    size_t slash = profilePath.rfind('/');
+    if (options.profile.empty() && slash != std::string::npos) {
+        qm::MakeDirectories(profilePath.substr(0, slash));
+    }
+    qm::ProfileStore profile;
+    if (!profile.Load(profilePath)) {
+        std::fprintf(stdout, "Quarrymoth: cannot read the profile %s: %s\n", profilePath.c_str(),
+                     std::strerror(errno));
+    }
+    if (!qm::EnterDataDirectory(dataDir)) {
+        std::fprintf(stdout, "Quarrymoth: cannot use the working directory %s: %s\n",
+                     dataDir.c_str(), std::strerror(errno));
+        return 1;
+    }
+    if (qm::ReadText(profile, "NNTPHost").empty()) {
+        std::fputs("Quarrymoth: No news server specified\n\nPlease choose 'Setup'\n", stdout);
+        return 1;
+    }
+    qm::SharedState shared;
+    qm::TerminalStatus status(stdout, shared, options.verbose);
+    qm::TerminalPrompt prompt(stdout, options.yes);
+    qm::CProcessGroups engine(profile, status, prompt, shared);
+    InterruptWatcher watcher(engine);
+    engine.Start(static_cast<int>(qm::ReadInt(profile, "Priority")));
+    watcher.Start();
+    engine.Join();
+    status.PrintSummary();
+    return status.LastStatus() == "Operation complete" ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    switch (ParseOptions(argc, argv, options)) {
+        case 1:
+            return 0;
+        case 2:
+            std::fputs(kUsage, stderr);
+            return 2;
+        default:
+            break;
+    }
+    return Run(options);
+}

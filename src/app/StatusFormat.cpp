@@ -1,0 +1,62 @@
+#include "app/StatusFormat.h"
+
+#include <cstdio>
+
+namespace qm {
+
+std::string GroupThousands(std::int64_t value) {
+    bool negative = value < 0;
+    std::string digits = std::to_string(negative ? -value : value);
+    std::string out;
+    size_t lead = digits.size() % 3;
+    if (lead == 0) lead = 3;
+    out = digits.substr(0, lead);
+    for (size_t i = lead; i < digits.size(); i += 3) out += "," + digits.substr(i, 3);
+    return negative ? "-" + out : out;
+}
+
+std::string ProgressText(long done, long total, int& percent) {
+    if (total == 0) {
+        done = 0;
+        total = 1;
+    }
+    percent = static_cast<int>(static_cast<std::int64_t>(done) * 100 / total);
+    return std::to_string(done) + " of " + std::to_string(total) + " (" + std::to_string(percent) +
+           "%)";
+}
+
+std::string RateText(std::int64_t bytes, std::int64_t seconds) {
+    return seconds > 0 ? std::to_string(bytes / seconds) : "0";
+}
+
+std::string TimeLeftText(std::int64_t seconds) {
+    if (seconds < 0) seconds = 0;
+    std::int64_t days = seconds / 86400;
+    std::int64_t rest = seconds % 86400;
+    char buf[64];
+    if (days == 0) {
+        std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", static_cast<int>(rest / 3600),
+                      static_cast<int>(rest / 60 % 60), static_cast<int>(rest % 60));
+    } else {
+        std::snprintf(buf, sizeof buf, "%lld %02d:%02d:%02d", static_cast<long long>(days),
+                      static_cast<int>(rest / 3600), static_cast<int>(rest / 60 % 60),
+                      static_cast<int>(rest % 60));
+    }
+    return buf;
+}
+
+std::string DoubleAmpersands(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        out += c;
+        if (c == '&') out += '&';
+    }
+    return out;
+}
+
+std::int64_t GroupSecondsLeft(std::int64_t pendingLines, std::int64_t binaryRate) {
+    return binaryRate < 1 ? 0 : pendingLines * 60 / binaryRate;
+}
+
+}  // namespace qm

@@ -1,0 +1,93 @@
+#pragma once
+// What one download run knows: the settings snapshot, the connection, the counters of the current
+// pass, and the per-article fields. The parts of the engine (group selection, header scan, article
+// retrieval, the group loop) share it by reference; only the engine thread touches it, apart from
+// the stop and catch-up flags, which the window sets.
+
+#include <atomic>
+#include <cstdint>
+#include <ctime>
+#include <memory>
+#include <string>
+
+#include "engine/EngineStatus.h"
+#include "engine/PauseGate.h"
+#include "engine/SharedState.h"
+#include "net/Socket.h"
+#include "settings/ProfileStore.h"
+
+namespace qm {
+
+class HistoryList;
+class ArticleSelector;
+
+struct EngineSettings {
+    bool logHistoryHits = false;
+    bool enableLogging = false;
+    std::string logFile;
+    std::string subjectIncl, subjectIncl2, subjectExcl;
+    long minLines = 500;
+    long maxLines = 3000;
+    bool limitCrossposts = false;
+    long crosspostLimit = 0;
+    long histSaveFrequency = 5;
+    bool acdSeeDescription = false;
+    bool saveAscii = false;
+    bool showXP = false;
+    std::string host;
+    int port = 119;
+    std::string downloadDirectory;
+    long maxHist = 20000;
+    bool loopOnList = false;
+
+    static EngineSettings Snapshot(const ProfileStore& profile);
+};
+
+struct PassCounters {
+    std::int64_t bytes = 0;
+    std::int64_t seconds = 0;
+    long headersScanned = 0;
+    long articlesSaved = 0;
+};
+
+// The fields of the article being retrieved, set by the group loop before each retrieval.
+struct CurrentArticle {
+    std::string subject;
+    std::string sender;
+    std::string date;
+    long lines = 0;
+};
+
+struct EngineState {
+    EngineState(ProfileStore& p, EngineStatus& st, EnginePrompt& pr, SharedState& sh)
+        : profile(p), status(st), prompt(pr), shared(sh) {}
+
+    ProfileStore& profile;
+    EngineStatus& status;
+    EnginePrompt& prompt;
+    SharedState& shared;
+
+    EngineSettings settings;
+    std::unique_ptr<CLineSocket> socket;
+    std::atomic<bool> stop{false};
+    std::atomic<bool> catchUp{false};
+    PauseGate pause;
+
+    std::string finalStatus = "Operation complete";
+    std::time_t runStart = 0;
+    PassCounters pass;
+
+    std::string currentGroup;
+    std::string saveDirectory;
+    CurrentArticle article;
+
+    HistoryList* history = nullptr;
+    ArticleSelector* selector = nullptr;
+
+    bool Connected() const { return socket && socket->IsConnected(); }
+    // Marks the run as stopping because the connection is gone (a stop the user asked for while
+    // the server was silent is not a lost connection).
+    void NoteConnectionLost();
+};
+
+}  // namespace qm

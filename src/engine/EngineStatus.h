@@ -1,0 +1,48 @@
+#pragma once
+// The engine's whole reporting interface: the status operations the window, the command-line
+// runner and the tests implement. Called on the engine thread, in the order the engine reaches them.
+
+#include <cstdint>
+#include <ctime>
+#include <string>
+
+namespace qm {
+
+class EngineStatus {
+public:
+    virtual ~EngineStatus() = default;
+
+    virtual void SetStatusText(const std::string& text) = 0;
+    virtual void SetSubjectText(const std::string& text) = 0;
+    virtual void SetSavingToText(const std::string& text) = 0;
+    virtual void SetFromText(const std::string& text) = 0;
+    virtual void SetBytesTransferred(std::int64_t bytes) = 0;
+    virtual void SetArticlesScanned(long count) = 0;
+    virtual void SetArticlesSaved(long count) = 0;
+    virtual void SetHistorySkipped(long count) = 0;
+    virtual void SetOtherSkipped(long count) = 0;
+    // which: 0 Bytes/Sec, 1 Binary Bytes/Sec.
+    virtual void ShowRate(int which, std::int64_t seconds, std::int64_t bytes) = 0;
+    virtual void ShowRateSince(int which, std::time_t start, std::time_t now,
+                               std::int64_t bytes) = 0;
+    // bar: 0 group progress, 1 article progress, 2 lines decoded.
+    virtual void SetProgress(int bar, long position, long total, bool reset) = 0;
+    virtual void SetScanProgress(long count, long total) = 0;
+    virtual void UpdateGroupTimeLeft() = 0;
+    virtual void LoadThumbnail(const std::string& path) = 0;
+    virtual void EnablePending(bool enable) = 0;
+    // The run has ended, on every path; the last call the engine makes.
+    virtual void EngineFinished() = 0;
+};
+
+// The questions and message boxes of the engine; each call blocks the engine until answered.
+class EnginePrompt {
+public:
+    virtual ~EnginePrompt() = default;
+    virtual void ShowMessage(const std::string& text) = 0;
+    virtual bool AskYesNo(const std::string& question) = 0;  // default answer No
+    // Password prompt: true with the password on OK, false when cancelled.
+    virtual bool AskPassword(std::string& password) = 0;
+};
+
+}  // namespace qm

@@ -1,0 +1,42 @@
+#pragma once
+// The work for one group of the active list: its filters and save directory, the group selection,
+// the header scan, the retrieval loop over the pending articles, and the read mark at the end.
+
+#include <string>
+
+#include "engine/EngineState.h"
+
+namespace qm {
+
+class ArticleRetriever;
+
+enum class GroupOutcome { Done, Ended, AuthFailed };
+
+class GroupProcessor {
+public:
+    GroupProcessor(EngineState& engine, ArticleRetriever& retriever)
+        : engine_(engine), retriever_(retriever) {}
+
+    GroupOutcome Process(const std::string& group);
+
+    // The save directory of a group and whether it already exists (per-group directories).
+    struct SaveDirectory {
+        std::string path;  // with its trailing "/"
+        bool separate = false;
+        bool exists = true;
+    };
+    static SaveDirectory DeriveSaveDirectory(const ProfileStore& profile, const std::string& base,
+                                             const std::string& group);
+
+private:
+    void RetrievalLoop(class HeaderScan& scan, long& mark, long last);
+    void RetrieveOne(class HeaderScan& scan, const std::string& line, long& mark, long last);
+
+    EngineState& engine_;
+    ArticleRetriever& retriever_;
+    SaveDirectory dir_;
+    long filesToRetrieve_ = 0;
+    long retrieved_ = 0;
+};
+
+}  // namespace qm

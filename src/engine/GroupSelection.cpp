@@ -1,0 +1,85 @@
+#include "engine/GroupSelection.h"
+
+#include "engine/OverviewLine.h"
+#include "settings/SettingsKeys.h"
+
+namespace qm {
+
+bool AuthResult::Failed() const {
+    long code = ReplyCode(reply);
+    return code == 481 || code == 482 || code == 502;
+}
+
+long ReplyCode(const std::string& line) { return LeadingNumber(line); }
+
+AuthResult SendAuthInfo(CLineSocket& socket, const ProfileStore& profile, const std::string& host,
+                        EnginePrompt& prompt) {
+    std::string user = profile.GetString(host, kUsername, "");
+    std::string password;
+    if (profile.GetInt(host, kPromptForPasswd, 0) != 0) {
+        if (!prompt.AskPassword(password)) password.clear();
+    } else {
+        password = profile.GetString(host, kPassword, "");
+    }
+    AuthResult result;
+    socket.SendLine("AUTHINFO USER " + user + "\r\n");
+    result.reply = socket.ReadLine();
+    if (ReplyCode(result.reply) != 381) return result;
+    socket.SendLine("AUTHINFO PASS " + password + "\r\n");
+    result.reply = socket.ReadLine();
+    result.passSent = true;
+    return result;
+}
+
+std::string SelectGroup(CLineSocket& socket, const std::string& group) {
+    socket.SendLine("GROUP " + group + "\r\n");
+    return socket.ReadLine();
+}
+
+namespace {
+
+// Cuts text at its first space: returns the part before it and leaves the rest in text.
+std::string CutAtSpace(std::string& text) {
+    size_t space = text.find(' ');
+    std::string head = text.substr(0, space);
+    text = space == std::string::npos ? std::string() : text.substr(space + 1);
+    return head;
+}
+
+}  // namespace
+
+GroupReply ParseGroupReply(const std::string& line) {
+    GroupReply r;
+    std::string rest = line;
+    r.code = LeadingNumber(CutAtSpace(rest));
+    r.count = LeadingNumber(CutAtSpace(rest));
+    r.first = LeadingNumber(CutAtSpace(rest));
+    r.last = LeadingNumber(rest);
+    return r;
+}
+
+GroupOpen OpenGroup(CLineSocket& socket, const ProfileStore& profile, const std::string& host,
+                    const std::string& group, EnginePrompt& prompt, GroupReply& reply) {
+    if (profile.GetInt(host, kForceAuthInfo, 0) != 0) {
+        if (SendAuthInfo(socket, profile, host, prompt).Failed()) return GroupOpen::AuthFailed;
+    }
+    std::string line = SelectGroup(socket, group);
+    if (ReplyCode(line) == 480) {
+        if (profile.GetInt(host, kUserAuthentication, 0) != 0) {
+            if (SendAuthInfo(socket, profile, host, prompt).Failed()) return GroupOpen::AuthFailed;
+            line = SelectGroup(socket, group);
+        } else {
+            prompt.ShowMessage(
+                "The server has requested authentication.\n\n"
+                "Please go to the Authentication tab in the Setup\n"
+                "dialog and enter the required username and password\n"
+                "for " +
+                host);
+        }
+    }
+    if (ReplyCode(line) != 211) return GroupOpen::Skipped;
+    reply = ParseGroupReply(line);
+    return reply.count == 0 ? GroupOpen::Skipped : GroupOpen::Selected;
+}
+
+}  // namespace qm

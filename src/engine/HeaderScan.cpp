@@ -1,0 +1,210 @@
+#include "engine/HeaderScan.h"
+
+#include <cstdio>
+#include <ctime>
+#include <vector>
+
+#include "engine/ArticleSelector.h"
+#include "engine/GroupSelection.h"
+#include "engine/HistoryList.h"
+#include "engine/OverviewLine.h"
+#include "settings/SettingsKeys.h"
+#include "settings/TextFiles.h"
+
+namespace qm {
+
+std::string FormatCountIn(const char* format, long count, const std::string& name) {
+    std::string text = format;
+    size_t d = text.find("%d");
+    if (d != std::string::npos) text.replace(d, 2, std::to_string(count));
+    size_t s = text.find("%s");
+    if (s != std::string::npos) text.replace(s, 2, name);
+    return text;
+}
+
+bool HeaderScan::Run(long readMark, long first, long last, long count, ScanRange& range) {
+    range = ScanRange{readMark, last, count};
+    // A group never processed (or marked unread) starts with its first article itself.
+    if (range.mark <= 1 || range.mark < first) range.mark = first - 1;
+    if (range.last - range.mark < range.count) range.count = range.last - range.mark;
+    const std::string& group = engine_.currentGroup;
+    if (range.count <= 0) {
+        engine_.status.SetStatusText(FormatCountIn("No articles found in %s", 0, group));
+        return false;
+    }
+    if (ReadInt(engine_.profile, "UseMaxDays") != 0) ApplyAgeLimit(range);
+    ApplyHeaderLimits(range);
+    ReadOverviewFormat();
+    return ScanOverview(range);
+}
+
+namespace {
+
+std::string FormatTime(std::time_t t, const char* format, bool utc) {
+    std::tm tm{};
+    if (utc) {
+        gmtime_r(&t, &tm);
+    } else {
+        localtime_r(&t, &tm);
+    }
+    char buf[64];
+    size_t n = std::strftime(buf, sizeof buf, format, &tm);
+    return std::string(buf, n);
+}
+
+std::string WithoutLineEnd(std::string text) {
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    return text;
+}
+
+}  // namespace
+
+bool HeaderScan::ApplyAgeLimit(ScanRange& range) {
+    CLineSocket& socket = *engine_.socket;
+    long days = LeadingNumber(ReadText(engine_.profile, "MaxDays"));
+    std::time_t limit = std::time(nullptr) - static_cast<std::time_t>(days) * 86400;
+    engine_.status.SetStatusText("Requesting new headers since: " +
+                                 FormatTime(limit, "%d %b %Y %H:%M", false));
+    socket.SendLine("NEWNEWS " + engine_.currentGroup + " " +
+                    FormatTime(limit, "%y%m%d %H%M%S", true) + " GMT\r\n");
+    std::vector<std::string> ids;
+    if (ReplyCode(socket.ReadLine()) == 230) {
+        ReadMultiLine(socket, [&](const std::string& line) { ids.push_back(line); });
+    }
+    size_t next = 0;
+    bool any221 = false;
+    long number = 0;
+    while (next < ids.size() && socket.IsConnected()) {
+        bool answered = false;
+        long n = HeadArticleNumber(ids[next++], answered);
+        if (!answered) continue;
+        any221 = true;
+        number = n;
+        if (number > 0) break;
+    }
+    if (!any221) return false;
+    range.mark = number - 1;
+    range.count = static_cast<long>(ids.size() - next);
+    return true;
+}
+
+long HeaderScan::HeadArticleNumber(const std::string& messageId, bool& answered) {
+    CLineSocket& socket = *engine_.socket;
+    socket.SendLine("HEAD " + WithoutLineEnd(messageId) + "\r\n");
+    std::string reply = socket.ReadLine();
+    answered = ReplyCode(reply) == 221;
+    if (!answered) return 0;
+    long number = reply.size() > 4 ? LeadingNumber(reply.substr(4)) : 0;
+    long fromXref = 0;
+    ReadMultiLine(socket, [&](const std::string& line) {
+        if (fromXref == 0 && Lowercase(line.substr(0, 5)) == "xref:") {
+            fromXref = ArticleNumberFromXref(line, engine_.currentGroup);
+        }
+    });
+    return number != 0 ? number : fromXref;
+}
+
+long HeaderScan::ArticleNumberFromXref(const std::string& xrefLine, const std::string& group) {
+    std::string text = WithoutLineEnd(xrefLine);
+    std::string needle = group + ":";
+    size_t pos = 0;
+    while ((pos = text.find(needle, pos)) != std::string::npos) {
+        bool startsWord = pos > 0 && (text[pos - 1] == ' ' || text[pos - 1] == '\t');
+        if (startsWord) return LeadingNumber(text.substr(pos + needle.size()));
+        pos += needle.size();
+    }
+    return 0;
+}
+
+void HeaderScan::ApplyHeaderLimits(ScanRange& range) {
+    const ProfileStore& p = engine_.profile;
+    if (ReadInt(p, "UseMaxHeaderCount") != 0) {
+        long max = ReadInt(p, "MaxHeaderCount");
+        if (max < range.count) {
+            range.mark = range.last - max;
+            range.count = max;
+        }
+    } else if (ReadInt(p, "UseFirstHeaderCount") != 0) {
+        long firstCount = ReadInt(p, "FirstHeaderCount");
+        if (firstCount < range.last - range.mark) {
+            range.last = range.mark + firstCount;
+            range.count = firstCount;
+        }
+    }
+}
+
+void HeaderScan::ReadOverviewFormat() {
+    xrefPresent_ = false;
+    xrefFull_ = false;
+    CLineSocket& socket = *engine_.socket;
+    socket.SendLine("LIST OVERVIEW.FMT\r\n");
+    if (ReplyCode(socket.ReadLine()) != 215) return;
+    ReadMultiLine(socket, [&](const std::string& line) {
+        std::string lower = Lowercase(line);
+        if (lower.compare(0, 5, "xref:") == 0) {
+            xrefPresent_ = true;
+            if (lower.find("full") != std::string::npos) xrefFull_ = true;
+        }
+    });
+}
+
+bool HeaderScan::ScanOverview(ScanRange& range) {
+    CLineSocket& socket = *engine_.socket;
+    socket.SendLine("XOVER " + std::to_string(range.mark + 1) + "-" + std::to_string(range.last) +
+                    "\r\n");
+    if (ReplyCode(socket.ReadLine()) != 224) return false;
+    engine_.selector->RefreshHistory(*engine_.history);
+    const std::string& group = engine_.currentGroup;
+    engine_.status.SetStatusText(FormatCountIn("Retrieving up to %d headers in %s", range.count, group));
+    long scanned = 0;
+    std::string line;
+    for (;;) {
+        socket.ReadLine(line);
+        if (line == ".\r\n") break;
+        if (!engine_.Connected()) engine_.NoteConnectionLost();
+        if (engine_.catchUp) range.mark = range.last;
+        if (engine_.stop) break;
+        JudgeLine(line);
+        if (++scanned % 10 == 0) engine_.status.SetScanProgress(scanned, range.count);
+    }
+    engine_.pass.headersScanned += scanned;
+    engine_.status.SetArticlesScanned(engine_.pass.headersScanned);
+    long maxCount = ReadInt(engine_.profile, "MaxCount");
+    size_t pending = engine_.shared.PendingCount();
+    if (ReadInt(engine_.profile, "UseMaxCount") != 0 && maxCount >= 1 &&
+        static_cast<size_t>(maxCount) < pending) {
+        engine_.shared.TrimPendingFront(static_cast<size_t>(maxCount));
+        pending = static_cast<size_t>(maxCount);
+    }
+    if (pending > 0) {
+        engine_.status.SetStatusText(
+            FormatCountIn("Retrieving %d files from %s", static_cast<long>(pending), group));
+    } else {
+        engine_.status.SetStatusText(FormatCountIn("No articles found in %s", 0, group));
+    }
+    engine_.status.SetScanProgress(0, 0);
+    return true;
+}
+
+OverviewRecord HeaderScan::Parse(const std::string& line, long& crossposts) const {
+    const EngineSettings& s = engine_.settings;
+    OverviewRecord record = ParseOverviewLine(line);
+    crossposts = 0;
+    if (s.limitCrossposts && xrefPresent_) {
+        crossposts = CrosspostCount(record.afterLines, xrefFull_);
+        if (s.showXP) record.subject = "[" + std::to_string(crossposts) + "] " + record.subject;
+    }
+    return record;
+}
+
+void HeaderScan::JudgeLine(const std::string& line) {
+    long crossposts = 0;
+    OverviewRecord record = Parse(line, crossposts);
+    if (engine_.settings.limitCrossposts && crossposts > engine_.settings.crosspostLimit) return;
+    if (engine_.selector->Select(record.number, record.subject, record.sender, record.lines,
+                                 record.date)) {
+        engine_.shared.AppendPending(line);
+    }
+}
+
+}  // namespace qm

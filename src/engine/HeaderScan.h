@@ -1,0 +1,62 @@
+#pragma once
+// The header scan of one selected group: the scan range (read mark, age limit, header count
+// limits), the overview format, and the XOVER pass whose accepted lines fill the pending list.
+
+#include <string>
+
+#include "engine/EngineState.h"
+#include "engine/OverviewLine.h"
+
+namespace qm {
+
+struct ScanRange {
+    long mark = 0;   // m: articles after it are scanned
+    long last = 0;   // L
+    long count = 0;  // c: the estimated number of headers
+};
+
+class HeaderScan {
+public:
+    explicit HeaderScan(EngineState& engine) : engine_(engine) {}
+
+    // Runs the scan for the current group from its read mark and the GROUP reply's numbers.
+    // Returns false when the group ends early (no articles, XOVER refused): no read mark is then
+    // written. On true, range holds the final m and L and the pending list is filled.
+    bool Run(long readMark, long first, long last, long count, ScanRange& range);
+
+    // The number in the current group of the article in a HEAD reply: the reply's number, or the
+    // one in its Xref line when the server answers by message-id with 0. Public for tests.
+    // Parses an overview line as this group's scan saw it: with the crosspost count and, when
+    // asked for, the subject prefixed with it.
+    OverviewRecord Parse(const std::string& line, long& crossposts) const;
+
+    static long ArticleNumberFromXref(const std::string& xrefLine, const std::string& group);
+
+private:
+    bool ApplyAgeLimit(ScanRange& range);
+    void ApplyHeaderLimits(ScanRange& range);
+    void ReadOverviewFormat();
+    bool ScanOverview(ScanRange& range);
+    void JudgeLine(const std::string& line);
+    long HeadArticleNumber(const std::string& messageId, bool& answered);
+
+    EngineState& engine_;
+    bool xrefPresent_ = false;
+    bool xrefFull_ = false;
+};
+
+// Reads the lines of a multi-line reply up to its final ".\r\n" (or until the connection is gone),
+// handing each to fn.
+template <typename Fn>
+void ReadMultiLine(CLineSocket& socket, Fn&& fn) {
+    std::string line;
+    while (socket.ReadLine(line)) {
+        if (line == ".\r\n") return;
+        fn(line);
+    }
+}
+
+// printf-style formatting of the status texts, which carry one number and one name.
+std::string FormatCountIn(const char* format, long count, const std::string& name);
+
+}  // namespace qm

@@ -1,0 +1,217 @@
+#include "engine/ProcessGroups.h"
+
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <fstream>
+
+#include "decode/ArticleRetrieval.h"
+#include "engine/ArticleSelector.h"
+#include "engine/GroupProcessor.h"
+#include "engine/HistoryList.h"
+#include "settings/TextFiles.h"
+
+namespace qm {
+
+CProcessGroups::CProcessGroups(ProfileStore& profile, EngineStatus& status, EnginePrompt& prompt,
+                               SharedState& shared)
+    : engine_(profile, status, prompt, shared) {}
+
+CProcessGroups::~CProcessGroups() {
+    RequestStop();
+    Join();
+}
+
+void CProcessGroups::Start(int priority) {
+    priority_ = priority;
+    thread_ = std::thread([this] { RunHere(); });
+}
+
+void CProcessGroups::RunHere() {
+    tid_ = static_cast<int>(::syscall(SYS_gettid));
+    ApplyPriority();
+    InitInstance();
+}
+
+void CProcessGroups::Join() {
+    if (thread_.joinable()) thread_.join();
+}
+
+void CProcessGroups::RequestStop() {
+    engine_.stop = true;
+    engine_.pause.Release();
+}
+
+void CProcessGroups::SetCatchUp(int value) { engine_.catchUp = value != 0; }
+void CProcessGroups::Pause() { engine_.pause.Pause(); }
+void CProcessGroups::Resume() { engine_.pause.Resume(); }
+bool CProcessGroups::Paused() const { return engine_.pause.Paused(); }
+
+int CProcessGroups::NiceForPriority(int level) {
+    if (level < 1) level = 1;
+    if (level > 5) level = 5;
+    return (3 - level) * 5;
+}
+
+void CProcessGroups::SetPriority(int level) {
+    priority_ = level;
+    ApplyPriority();
+}
+
+void CProcessGroups::ApplyPriority() {
+    int tid = tid_;
+    if (tid != 0) ::setpriority(PRIO_PROCESS, static_cast<id_t>(tid), NiceForPriority(priority_));
+}
+
+std::string CProcessGroups::GroupFileName() const { return "Groups." + engine_.settings.host; }
+
+void CProcessGroups::InitInstance() {
+    TakeSnapshot();
+    ResetWindow();
+    engine_.finalStatus = "Operation complete";
+    MainSequence();
+    ExitInstance();
+}
+
+void CProcessGroups::ExitInstance() {
+    groups_.clear();
+    history_.reset();
+    selector_.reset();
+    engine_.history = nullptr;
+    engine_.selector = nullptr;
+    engine_.status.EngineFinished();
+}
+
+void CProcessGroups::TakeSnapshot() {
+    engine_.shared.ClearSubjectCache();
+    engine_.stop = false;
+    engine_.catchUp = false;
+    engine_.settings = EngineSettings::Snapshot(engine_.profile);
+    const EngineSettings& s = engine_.settings;
+    history_ = std::make_unique<HistoryList>();
+    selector_ = std::make_unique<ArticleSelector>(s, engine_.status, engine_.shared, *history_);
+    engine_.history = history_.get();
+    engine_.selector = selector_.get();
+}
+
+void CProcessGroups::ResetWindow() {
+    EngineStatus& st = engine_.status;
+    st.SetHistorySkipped(0);
+    st.SetOtherSkipped(0);
+    st.ShowRate(0, 0, 0);
+    engine_.shared.SetBinaryRate(0);
+    st.ShowRate(1, 0, 0);
+    st.SetArticlesSaved(0);
+    st.SetArticlesScanned(0);
+    st.SetBytesTransferred(0);
+    for (int bar = 0; bar < 3; ++bar) st.SetProgress(bar, 0, 0, true);
+}
+
+void CProcessGroups::MainSequence() {
+    long groupCount = 0;
+    if (!CheckGroupFile(groupCount) || !CheckDownloadDirectory() || !Connect()) return;
+    if (!ReadGroupList()) {
+        engine_.socket.reset();
+        engine_.status.SetStatusText("Unable to open GroupList");
+        return;
+    }
+    engine_.runStart = std::time(nullptr);
+    history_->Load(engine_.settings.maxHist);
+    PassLoop();
+}
+
+bool CProcessGroups::CheckGroupFile(long& groupCount) {
+    const std::string& host = engine_.settings.host;
+    std::ifstream in(GroupFileName());
+    if (!in) {
+        engine_.prompt.ShowMessage("Group list for host '" + host +
+                                   "' not found\n\nPlease select 'Groups'");
+        return false;
+    }
+    std::string line;
+    while (ReadTextLine(in, line)) ++groupCount;
+    if (groupCount == 0) {
+        engine_.prompt.ShowMessage("Active group list for host '" + host +
+                                   "' is empty\n\nPlease select 'Groups'");
+        return false;
+    }
+    return true;
+}
+
+bool CProcessGroups::CheckDownloadDirectory() {
+    const std::string& dir = engine_.settings.downloadDirectory;
+    if (!dir.empty() && DirectoryExists(dir) && ::access(dir.c_str(), X_OK) == 0) return true;
+    if (!engine_.prompt.AskYesNo("Directory " + dir +
+                                 " does not exist.\n\nWould you like to create it?")) {
+        return false;
+    }
+    if (dir.empty() || !MakeDirectory(dir)) {
+        engine_.prompt.ShowMessage("Unable to create directory " + dir);
+        return false;
+    }
+    return true;
+}
+
+bool CProcessGroups::Connect() {
+    const EngineSettings& s = engine_.settings;
+    engine_.socket = std::make_unique<CLineSocket>(true);
+    engine_.socket->SetBeforeReadHook([this] { engine_.pause.Pass(); });
+    engine_.socket->SetStopCheck([this] { return engine_.stop.load(); });
+    engine_.status.SetStatusText("Connecting to " + s.host);
+    if (engine_.socket->ConnectToServer(s.host, s.port) != 1) {
+        engine_.status.SetStatusText("Can't connect to server");
+        engine_.socket.reset();
+        return false;
+    }
+    engine_.status.SetStatusText("Connected to " + s.host);
+    return true;
+}
+
+bool CProcessGroups::ReadGroupList() {
+    std::ifstream in(GroupFileName());
+    if (!in) return false;
+    groups_.clear();
+    std::string line;
+    while (ReadTextLine(in, line)) groups_.push_back(line);
+    return true;
+}
+
+void CProcessGroups::PassLoop() {
+    long groupCount = static_cast<long>(groups_.size());
+    for (;;) {
+        if (!RunPass(groupCount)) return;
+        if (engine_.stop || !engine_.settings.loopOnList || engine_.pass.headersScanned <= 0) break;
+    }
+    EndRun(true);
+}
+
+bool CProcessGroups::RunPass(long groupCount) {
+    engine_.pass = PassCounters{};
+    selector_->ResetPassCounters();
+    ArticleRetriever retriever(engine_);
+    GroupProcessor processor(engine_, retriever);
+    long k = 0;
+    for (const std::string& group : groups_) {
+        if (!engine_.Connected()) engine_.NoteConnectionLost();
+        if (engine_.stop) return true;
+        engine_.status.SetProgress(0, ++k, groupCount, false);
+        if (processor.Process(group) == GroupOutcome::AuthFailed) {
+            engine_.status.SetStatusText("Authentication failed");
+            EndRun(false);
+            return false;
+        }
+        engine_.status.SetProgress(0, 0, 0, true);
+        engine_.status.SetProgress(1, 0, 0, true);
+        engine_.status.SetSubjectText("");
+    }
+    return true;
+}
+
+void CProcessGroups::EndRun(bool showFinalStatus) {
+    if (showFinalStatus) engine_.status.SetStatusText(engine_.finalStatus);
+    engine_.socket.reset();
+    history_->Save(engine_.status);
+}
+
+}  // namespace qm

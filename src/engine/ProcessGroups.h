@@ -1,0 +1,66 @@
+#pragma once
+// CProcessGroups: one download run on its own thread. It checks the active group file and the
+// download directory, connects, walks the active groups pass by pass, and always ends by telling
+// the status interface that it has finished.
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/EngineState.h"
+
+namespace qm {
+
+class CProcessGroups {
+public:
+    CProcessGroups(ProfileStore& profile, EngineStatus& status, EnginePrompt& prompt,
+                   SharedState& shared);
+    ~CProcessGroups();  // waits for the run to end
+    CProcessGroups(const CProcessGroups&) = delete;
+    CProcessGroups& operator=(const CProcessGroups&) = delete;
+
+    // Starts the run on a new thread at priority 1 (low) to 5 (high).
+    void Start(int priority = 3);
+    // Runs the whole run on the calling thread (the command-line runner and tests may).
+    void RunHere();
+    void Join();
+
+    void RequestStop();
+    void SetCatchUp(int value);
+    void Pause();
+    void Resume();
+    bool Paused() const;
+    // Changes the engine thread's priority, also while it runs; ignored where not permitted.
+    void SetPriority(int level);
+
+    // The nice value for a priority level 1..5.
+    static int NiceForPriority(int level);
+
+private:
+    void InitInstance();
+    void ExitInstance();
+    void TakeSnapshot();
+    void ResetWindow();
+    void MainSequence();
+    bool CheckGroupFile(long& groupCount);
+    bool CheckDownloadDirectory();
+    bool Connect();
+    bool ReadGroupList();
+    void PassLoop();
+    bool RunPass(long groupCount);  // false when the run must end at once
+    void EndRun(bool showFinalStatus);
+    void ApplyPriority();
+    std::string GroupFileName() const;
+
+    EngineState engine_;
+    std::unique_ptr<class HistoryList> history_;
+    std::unique_ptr<class ArticleSelector> selector_;
+    std::vector<std::string> groups_;
+    std::thread thread_;
+    std::atomic<int> priority_{3};
+    std::atomic<int> tid_{0};
+};
+
+}  // namespace qm

@@ -1,0 +1,160 @@
+#include "engine/SharedState.h"
+
+#include "engine/OverviewLine.h"
+
+namespace qm {
+
+void SharedState::AppendPending(const std::string& line) {
+    std::lock_guard lock(mutex_);
+    pending_.push_back(line);
+}
+
+bool SharedState::TakeFirstPending(std::string& line) {
+    std::lock_guard lock(mutex_);
+    if (pending_.empty()) return false;
+    line = std::move(pending_.front());
+    pending_.pop_front();
+    return true;
+}
+
+void SharedState::ClearPending() {
+    std::lock_guard lock(mutex_);
+    pending_.clear();
+}
+
+size_t SharedState::PendingCount() const {
+    std::lock_guard lock(mutex_);
+    return pending_.size();
+}
+
+void SharedState::TrimPendingFront(size_t keepNewest) {
+    std::lock_guard lock(mutex_);
+    while (pending_.size() > keepNewest) pending_.pop_front();
+}
+
+std::vector<std::string> SharedState::PendingSnapshot() const {
+    std::lock_guard lock(mutex_);
+    return {pending_.begin(), pending_.end()};
+}
+
+std::int64_t SharedState::PendingLineSum() const {
+    std::lock_guard lock(mutex_);
+    std::int64_t sum = 0;
+    for (const std::string& line : pending_) sum += OverviewLineCount(line);
+    return sum;
+}
+
+void SharedState::ClearSubjectCache() {
+    std::lock_guard lock(mutex_);
+    subjectCache_.clear();
+}
+
+void SharedState::AddToSubjectCache(const std::string& lowerSubject) {
+    std::lock_guard lock(mutex_);
+    subjectCache_.push_back(lowerSubject);
+}
+
+bool SharedState::SubjectCacheContains(const std::string& lowerSubject) const {
+    std::lock_guard lock(mutex_);
+    for (const std::string& s : subjectCache_) {
+        if (s == lowerSubject) return true;
+    }
+    return false;
+}
+
+void SharedState::SetBinaryRate(std::int64_t rate) {
+    std::lock_guard lock(mutex_);
+    binaryRate_ = rate;
+}
+
+std::int64_t SharedState::BinaryRate() const {
+    std::lock_guard lock(mutex_);
+    return binaryRate_;
+}
+
+void SharedState::SetLastSubject(const std::string& s) {
+    std::lock_guard lock(mutex_);
+    lastSubject_ = s;
+}
+
+void SharedState::SetLastFrom(const std::string& s) {
+    std::lock_guard lock(mutex_);
+    lastFrom_ = s;
+}
+
+void SharedState::SetCurrentPicturePath(const std::string& s) {
+    std::lock_guard lock(mutex_);
+    currentPicturePath_ = s;
+}
+
+std::string SharedState::LastSubject() const {
+    std::lock_guard lock(mutex_);
+    return lastSubject_;
+}
+
+std::string SharedState::LastFrom() const {
+    std::lock_guard lock(mutex_);
+    return lastFrom_;
+}
+
+std::string SharedState::CurrentPicturePath() const {
+    std::lock_guard lock(mutex_);
+    return currentPicturePath_;
+}
+
+long SharedState::ParkWhileDialogOpen() {
+    std::unique_lock lock(mutex_);
+    if (pendingDialogOpen_) {
+        engineParked_ = true;
+        dialogClosed_.wait(lock, [this] { return !pendingDialogOpen_; });
+        engineParked_ = false;
+    }
+    if (!pendingChanged_) return 0;
+    long removed = removedCount_;
+    pendingChanged_ = false;
+    removedCount_ = 0;
+    return removed;
+}
+
+bool SharedState::EngineParked() const {
+    std::lock_guard lock(mutex_);
+    return engineParked_;
+}
+
+void SharedState::OpenPendingDialog() {
+    std::lock_guard lock(mutex_);
+    pendingDialogOpen_ = true;
+}
+
+void SharedState::EditPending(const std::function<long(std::deque<std::string>&)>& edit) {
+    std::lock_guard lock(mutex_);
+    long removed = edit(pending_);
+    if (removed > 0) {
+        removedCount_ += removed;
+        pendingChanged_ = true;
+    }
+}
+
+void SharedState::ClosePendingDialog() {
+    {
+        std::lock_guard lock(mutex_);
+        pendingDialogOpen_ = false;
+    }
+    dialogClosed_.notify_all();
+}
+
+bool SharedState::PendingDialogOpen() const {
+    std::lock_guard lock(mutex_);
+    return pendingDialogOpen_;
+}
+
+long SharedState::TakeRemovedCount() {
+    std::lock_guard lock(mutex_);
+    if (!pendingChanged_) return 0;
+    long removed = removedCount_;
+    pendingChanged_ = false;
+    removedCount_ = 0;
+    return removed;
+}
+
+}  // namespace qm

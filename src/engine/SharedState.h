@@ -1,0 +1,70 @@
+#pragma once
+// The values the engine and the windows share during a run, each access under one lock. It also
+// carries the pending-articles handshake: the engine parks between two articles while the dialog
+// is open and can never stay parked once the dialog has closed.
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace qm {
+
+class SharedState {
+public:
+    // Pending list (overview lines of the articles chosen in the current group).
+    void AppendPending(const std::string& line);
+    bool TakeFirstPending(std::string& line);
+    void ClearPending();
+    size_t PendingCount() const;
+    void TrimPendingFront(size_t keepNewest);
+    std::vector<std::string> PendingSnapshot() const;
+    // Sum of the line-count fields of the pending list (for the time-left estimate).
+    std::int64_t PendingLineSum() const;
+
+    // Subject cache: lower-case subjects removed in the pending dialog.
+    void ClearSubjectCache();
+    void AddToSubjectCache(const std::string& lowerSubject);
+    bool SubjectCacheContains(const std::string& lowerSubject) const;
+
+    void SetBinaryRate(std::int64_t rate);
+    std::int64_t BinaryRate() const;
+
+    void SetLastSubject(const std::string& s);
+    void SetLastFrom(const std::string& s);
+    void SetCurrentPicturePath(const std::string& s);
+    std::string LastSubject() const;
+    std::string LastFrom() const;
+    std::string CurrentPicturePath() const;
+
+    // Engine side of the pending handshake: called after each article. Parks while the dialog is
+    // open; returns the number of entries the dialog removed meanwhile (0 when none).
+    long ParkWhileDialogOpen();
+    bool EngineParked() const;
+
+    // Dialog side of the handshake.
+    void OpenPendingDialog();
+    // Runs edit on the pending list under the lock; edit returns how many entries it removed.
+    void EditPending(const std::function<long(std::deque<std::string>&)>& edit);
+    void ClosePendingDialog();
+    bool PendingDialogOpen() const;
+    // Applies the dialog's removals if any are waiting: returns the removed count and clears it.
+    long TakeRemovedCount();
+
+private:
+    mutable std::mutex mutex_;
+    std::condition_variable dialogClosed_;
+    std::deque<std::string> pending_;
+    std::vector<std::string> subjectCache_;
+    std::int64_t binaryRate_ = 0;
+    std::string lastSubject_, lastFrom_, currentPicturePath_;
+    bool pendingDialogOpen_ = false;
+    bool engineParked_ = false;
+    bool pendingChanged_ = false;
+    long removedCount_ = 0;
+};
+
+}  // namespace qm

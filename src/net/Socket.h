@@ -1,0 +1,92 @@
+#pragma once
+// CLineSocket: the one NNTP connection of a thread. The caller sends one command line, then reads
+// reply lines one at a time, each returned whole with its line end exactly as received.
+
+#include <chrono>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+struct sockaddr;
+
+namespace qm {
+
+class CLineSocket {
+  public:
+    enum State { NoSocket = 0, Idle = 1, Connecting = 2, Connected = 5, Failed = 6 };
+
+    struct Timeouts {
+        std::chrono::milliseconds connect{30000};
+        std::chrono::milliseconds idle{120000};     // nothing arrives while a reply is awaited
+        std::chrono::milliseconds stopGrace{2000};  // how long a requested stop may wait
+    };
+
+    // createNow: the caller wants a socket at once (every caller passes true); the object is then
+    // Idle. The socket handle itself is made when connecting, once the address family is known.
+    explicit CLineSocket(bool createNow = true);
+    ~CLineSocket();
+    CLineSocket(const CLineSocket&) = delete;
+    CLineSocket& operator=(const CLineSocket&) = delete;
+
+    // Connects to host:port (IPv4 or IPv6) and reads and discards the greeting line.
+    // Returns 1 when connected, 0 otherwise.
+    int ConnectToServer(const std::string& host, int port);
+
+    // Sends the whole text (the caller supplies "\r\n"). An empty text does nothing.
+    void SendLine(const std::string& text);
+
+    // The next reply line with its line end, or "" when no line can be had.
+    std::string ReadLine();
+    // The same, into line (reusing its capacity); false when no line can be had.
+    bool ReadLine(std::string& line);
+
+    State state() const { return state_; }
+    bool IsConnected() const { return state_ == Connected; }
+    const std::string& ErrorText() const { return errorText_; }
+    // True when the connection was given up because a stop was requested while waiting.
+    bool AbortedByStop() const { return abortedByStop_; }
+
+    // Called before every line read (the engine's pause gate).
+    void SetBeforeReadHook(std::function<void()> hook) { beforeRead_ = std::move(hook); }
+    // Polled while waiting for data; when it turns true the wait ends after the stop grace time.
+    void SetStopCheck(std::function<bool()> check) { stopCheck_ = std::move(check); }
+    void SetTimeouts(const Timeouts& t) { timeouts_ = t; }
+
+    static constexpr size_t kReceiveChunk = 64 * 1024;
+    static constexpr size_t kMaxLineLength = 1024 * 1024;
+
+  private:
+    using Clock = std::chrono::steady_clock;
+
+    bool CreateSocket(int family);
+    bool TryAddress(const sockaddr* address, unsigned length, Clock::time_point deadline);
+    void Fail();
+    void CloseSocket();
+    // Waits for events on the socket until deadline or until the stop grace has run out; on
+    // giving up the connection is closed as Failed and false is returned.
+    bool WaitFor(short events, Clock::time_point deadline);
+    bool ReceiveChunk();
+    bool TakeLine(std::string& line);
+    void MakeRoom();
+    void ResetBuffer();
+
+    int fd_ = -1;
+    State state_ = NoSocket;
+    std::string errorText_;
+    // Received bytes live in one buffer: [begin_, end_) is not yet handed out, and no LF lies in
+    // [begin_, scanned_), so a long line arriving in many chunks is searched only once.
+    std::unique_ptr<char[]> buffer_;
+    size_t capacity_ = 0;
+    size_t begin_ = 0;
+    size_t end_ = 0;
+    size_t scanned_ = 0;
+    bool abortedByStop_ = false;
+    std::optional<Clock::time_point> stopSeenAt_;
+    Timeouts timeouts_;
+    std::function<void()> beforeRead_;
+    std::function<bool()> stopCheck_;
+};
+
+}  // namespace qm

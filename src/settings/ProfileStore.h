@@ -1,0 +1,58 @@
+#pragma once
+// The profile store: named sections of key=value text in one INI file, shared by every thread.
+// Reads are served from memory; every write updates memory at once and replaces the file atomically.
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace qm {
+
+class ProfileStore {
+public:
+    ProfileStore() = default;
+    explicit ProfileStore(std::string path) { Load(std::move(path)); }
+
+    // Reads the file at path (a missing file is an empty profile). Returns false when the file exists
+    // but cannot be read; the store then never writes to it, so nothing of it is lost.
+    bool Load(std::string path);
+
+    std::string GetString(const std::string& section, const std::string& key,
+                          const std::string& def) const;
+    long GetInt(const std::string& section, const std::string& key, long def) const;
+
+    // Store a value; returns false when the file could not be rewritten (the value is still
+    // visible to readers in memory).
+    bool WriteString(const std::string& section, const std::string& key, const std::string& value);
+    bool WriteInt(const std::string& section, const std::string& key, long value);
+
+    const std::string& Path() const { return path_; }
+    bool Writable() const;
+
+    // The integer rule: leading decimal digits (after an optional sign), 0 when there are none.
+    static long ParseInt(const std::string& text);
+
+private:
+    struct Line {
+        std::string raw;  // the line as read (used for lines that are not key=value)
+        std::string key;  // empty for a non key=value line
+        std::string value;
+    };
+    struct Section {
+        std::string name;  // empty for the lines before the first section header
+        std::string header;
+        std::vector<Line> lines;
+    };
+
+    const Section* FindSection(const std::string& name) const;
+    Section& SectionFor(const std::string& name);
+    bool SaveLocked() const;
+    std::string Serialize() const;
+
+    mutable std::mutex mutex_;
+    std::string path_;
+    std::vector<Section> sections_;
+    bool readOnly_ = false;
+};
+
+}  // namespace qm

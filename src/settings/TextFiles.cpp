@@ -1,0 +1,95 @@
+#include "settings/TextFiles.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
+namespace qm {
+
+std::string Lowercase(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) c = AsciiLower(c);
+    return out;
+}
+
+bool ReadTextLine(std::istream& in, std::string& line) {
+    if (!std::getline(in, line)) return false;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return true;
+}
+
+namespace {
+
+bool WriteAll(int fd, std::string_view data) {
+    while (!data.empty()) {
+        ssize_t n = ::write(fd, data.data(), data.size());
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        data.remove_prefix(static_cast<size_t>(n));
+    }
+    return true;
+}
+
+}  // namespace
+
+bool ReplaceFileAtomically(const std::string& path, std::string_view content, unsigned mode) {
+    std::string tmp = path + ".tmp" + std::to_string(::getpid());
+    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+    if (fd < 0) return false;
+    ::fchmod(fd, mode);
+    bool ok = WriteAll(fd, content);
+    int err = errno;
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        err = errno;
+    }
+    if (ok && ::rename(tmp.c_str(), path.c_str()) != 0) {
+        ok = false;
+        err = errno;
+    }
+    if (!ok) {
+        ::unlink(tmp.c_str());
+        errno = err;
+    }
+    return ok;
+}
+
+bool AppendToFile(const std::string& path, std::string_view text) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    bool ok = WriteAll(fd, text);
+    return ::close(fd) == 0 && ok;
+}
+
+bool IsDiskFullError(int err) { return err == ENOSPC || err == EDQUOT || err == EFBIG; }
+
+bool DirectoryExists(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool MakeDirectory(const std::string& path) {
+    return ::mkdir(path.c_str(), 0755) == 0 || (errno == EEXIST && DirectoryExists(path));
+}
+
+bool MakeDirectories(const std::string& path) {
+    for (size_t pos = 1; pos <= path.size(); ++pos) {
+        if (pos == path.size() || path[pos] == '/') {
+            std::string part = path.substr(0, pos);
+            if (!part.empty() && !DirectoryExists(part) && !MakeDirectory(part)) return false;
+        }
+    }
+    return DirectoryExists(path);
+}
+
+std::string WithTrailingSlash(const std::string& dir) {
+    if (dir.empty() || dir.back() == '/') return dir;
+    return dir + "/";
+}
+
+}  // namespace qm

@@ -1,0 +1,136 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <thread>
+
+#include "settings/ProfileStore.h"
+#include "settings/SettingsKeys.h"
+#include "support/TempDir.h"
+
+namespace qm {
+namespace {
+
+using test::TempDir;
+
+TEST(ProfileStore, MissingFileGivesEveryReaderItsOwnDefault) {
+    TempDir dir;
+    ProfileStore profile(dir / "quarrymoth.ini");
+    EXPECT_EQ(ReadInt(profile, "MinLines"), 500);
+    EXPECT_EQ(ReadInt(profile, "MaxLines"), 3000);
+    EXPECT_EQ(ReadPageText(profile, "MaxLines"), "2500");
+    EXPECT_EQ(ReadPageText(profile, "NNTPPort"), "119");
+    EXPECT_EQ(ReadText(profile, "NNTPHost"), "");
+    EXPECT_EQ(ReadText(profile, "GroupIncl"), "pictures");
+    EXPECT_EQ(ReadPageText(profile, "SubjectIncl"), "jpg:gif");
+    EXPECT_EQ(ReadText(profile, "SubjectIncl"), "");
+    EXPECT_EQ(ReadInt(profile, "Priority"), 3);
+    std::string dirDefault = ReadPageText(profile, "DownloadDirectory");
+    EXPECT_EQ(dirDefault.substr(dirDefault.size() - 15), "/QMDownloadDir/");
+    EXPECT_FALSE(TempDir::Exists(dir / "quarrymoth.ini"));
+}
+
+TEST(ProfileStore, IntegerRuleTakesLeadingDigits) {
+    TempDir dir;
+    TempDir::WriteFile(dir / "p.ini", "[Quarrymoth]\nMaxLines=abc\nMinLines=1500xyz\nMaxHist=\n");
+    ProfileStore profile(dir / "p.ini");
+    EXPECT_EQ(ReadInt(profile, "MaxLines"), 0);
+    EXPECT_EQ(ReadInt(profile, "MinLines"), 1500);
+    EXPECT_EQ(ReadInt(profile, "MaxHist"), 0);
+    EXPECT_EQ(profile.GetString("Quarrymoth", "MaxLines", "x"), "abc");
+}
+
+TEST(ProfileStore, SectionsAndKeysIgnoreCaseAndServersKeepTheirOwnSections) {
+    TempDir dir;
+    TempDir::WriteFile(dir / "p.ini",
+                       "[quarrymoth]\r\nnntphost=news.one\r\n[NEWS.ONE]\r\nalt.pics=42\r\n");
+    ProfileStore profile(dir / "p.ini");
+    EXPECT_EQ(ReadText(profile, "NNTPHost"), "news.one");
+    EXPECT_EQ(profile.GetInt("news.one", "ALT.PICS", 1), 42);
+    EXPECT_EQ(profile.GetInt("news.two", "alt.pics", 1), 1);
+    profile.WriteInt("news.two", "alt.pics", 7);
+    EXPECT_EQ(profile.GetInt("news.one", "alt.pics", 1), 42);
+    EXPECT_EQ(profile.GetInt("news.two", "alt.pics", 1), 7);
+}
+
+TEST(ProfileStore, RewriteKeepsCommentsUnknownLinesAndIsPrivate) {
+    TempDir dir;
+    std::string path = dir / "p.ini";
+    TempDir::WriteFile(path,
+                       "; my notes\n[Quarrymoth]\nNNTPHost=a\ngarbage line\nFuture=1\n\n[Other]\nx=y\n");
+    ProfileStore profile(path);
+    ASSERT_TRUE(profile.WriteString("Quarrymoth", "nntphost", "b"));
+    ASSERT_TRUE(profile.WriteString("Quarrymoth", "LogFile", "two\nlines\r\nhere"));
+    std::string text = TempDir::ReadFile(path);
+    EXPECT_NE(text.find("; my notes\n"), std::string::npos);
+    EXPECT_NE(text.find("garbage line\n"), std::string::npos);
+    EXPECT_NE(text.find("Future=1\n"), std::string::npos);
+    EXPECT_NE(text.find("NNTPHost=b\n"), std::string::npos);
+    EXPECT_NE(text.find("LogFile=two lines  here\n"), std::string::npos);
+    EXPECT_NE(text.find("[Other]\nx=y\n"), std::string::npos);
+    // A new key lands in its own section, before the blank line that ends it.
+    EXPECT_LT(text.find("LogFile="), text.find("[Other]"));
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+    ProfileStore again(path);
+    EXPECT_EQ(ReadText(again, "LogFile"), "two lines  here");
+}
+
+TEST(ProfileStore, FailedWriteLeavesTheOldFileWholeAndKeepsTheValueInMemory) {
+    TempDir dir;
+    std::string path = dir / "p.ini";
+    TempDir::WriteFile(path, "[Quarrymoth]\nNNTPHost=a\n");
+    ProfileStore profile(path);
+    // Block the temporary file's name so the replacement cannot be written.
+    std::string tmp = path + ".tmp" + std::to_string(::getpid());
+    ASSERT_EQ(::mkdir(tmp.c_str(), 0700), 0);
+    EXPECT_FALSE(profile.WriteString("Quarrymoth", "NNTPHost", "b"));
+    EXPECT_EQ(ReadText(profile, "NNTPHost"), "b");
+    EXPECT_EQ(TempDir::ReadFile(path), "[Quarrymoth]\nNNTPHost=a\n");
+    ::rmdir(tmp.c_str());
+    EXPECT_TRUE(profile.WriteString("Quarrymoth", "MinLines", "10"));
+    EXPECT_NE(TempDir::ReadFile(path).find("NNTPHost=b"), std::string::npos);
+}
+
+TEST(ProfileStore, UnreadableFileIsNeverOverwritten) {
+    TempDir dir;
+    std::string path = dir / "p.ini";
+    ASSERT_EQ(::mkdir(path.c_str(), 0700), 0);  // a directory cannot be read as a profile
+    ProfileStore profile;
+    EXPECT_FALSE(profile.Load(path));
+    EXPECT_FALSE(profile.WriteString("Quarrymoth", "NNTPHost", "x"));
+    EXPECT_EQ(ReadText(profile, "NNTPHost"), "x");
+}
+
+TEST(ProfileStore, ThreadsReadAndWriteAtOnce) {
+    TempDir dir;
+    ProfileStore profile(dir / "p.ini");
+    std::thread writer([&] {
+        for (int i = 1; i <= 200; ++i) profile.WriteInt("news", "alt.pics", i);
+    });
+    long last = 0;
+    for (int i = 0; i < 2000; ++i) {
+        long v = profile.GetInt("news", "alt.pics", 0);
+        EXPECT_GE(v, last);  // a reader never sees a value go backwards
+        last = v;
+    }
+    writer.join();
+    EXPECT_EQ(ProfileStore(dir / "p.ini").GetInt("news", "alt.pics", 0), 200);
+}
+
+TEST(SettingsKeys, ConfiguredPortFallsBackTo119) {
+    TempDir dir;
+    ProfileStore profile(dir / "p.ini");
+    EXPECT_EQ(ConfiguredPort(profile), 119);
+    for (const char* bad : {"", "abc", "0", "70000", "12x", "-5"}) {
+        profile.WriteString(kMainSection, "NNTPPort", bad);
+        EXPECT_EQ(ConfiguredPort(profile), 119) << bad;
+    }
+    profile.WriteString(kMainSection, "NNTPPort", " 8119 ");
+    EXPECT_EQ(ConfiguredPort(profile), 8119);
+}
+
+}  // namespace
+}  // namespace qm

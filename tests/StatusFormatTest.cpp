@@ -1,0 +1,61 @@
+#include <gtest/gtest.h>
+
+#include "app/StatusFormat.h"
+#include "decode/SafeFileName.h"
+#include "support/TempDir.h"
+
+namespace qm {
+namespace {
+
+TEST(StatusFormat, FiguresLookAsTheWindowShowsThem) {
+    EXPECT_EQ(GroupThousands(0), "0");
+    EXPECT_EQ(GroupThousands(999), "999");
+    EXPECT_EQ(GroupThousands(1000), "1,000");
+    EXPECT_EQ(GroupThousands(1234567), "1,234,567");
+    EXPECT_EQ(GroupThousands(5000000000LL), "5,000,000,000");
+    int percent = -1;
+    EXPECT_EQ(ProgressText(0, 0, percent), "0 of 1 (0%)");
+    EXPECT_EQ(percent, 0);
+    EXPECT_EQ(ProgressText(3, 12, percent), "3 of 12 (25%)");
+    EXPECT_EQ(ProgressText(7, 7, percent), "7 of 7 (100%)");
+    EXPECT_EQ(percent, 100);
+    EXPECT_EQ(RateText(1000, 0), "0");
+    EXPECT_EQ(RateText(1000, 3), "333");
+    EXPECT_EQ(TimeLeftText(3725), "01:02:05");
+    EXPECT_EQ(TimeLeftText(86400 + 3661), "1 01:01:01");
+    EXPECT_EQ(TimeLeftText(0), "00:00:00");
+    EXPECT_EQ(GroupSecondsLeft(1000, 0), 0);
+    EXPECT_EQ(GroupSecondsLeft(1000, 600), 100);
+    EXPECT_EQ(DoubleAmpersands("A&B && C"), "A&&B &&&& C");
+}
+
+TEST(SafeFileName, NamesFromArticlesStayInsideTheSaveDirectory) {
+    EXPECT_EQ(SafeFileName("../../x.jpg"), "x.jpg");
+    EXPECT_EQ(SafeFileName("/etc/passwd"), "passwd");
+    EXPECT_EQ(SafeFileName("c:\\pics\\a.jpg"), "a.jpg");
+    EXPECT_EQ(SafeFileName("a\r\nb.jpg"), "ab.jpg");
+    EXPECT_EQ(SafeFileName(std::string("a\0b.jpg", 7)), "ab.jpg");
+    EXPECT_EQ(SafeFileName(".."), "");
+    EXPECT_EQ(SafeFileName("pics/.."), "");
+    EXPECT_EQ(SafeFileName("dir/"), "");
+    EXPECT_EQ(SafeFileName("two words.jpg"), "two words.jpg");
+    std::string longName = SafeFileName(std::string(600, 'x') + ".jpeg");
+    EXPECT_LE(longName.size(), 240u);
+    EXPECT_EQ(longName.substr(longName.size() - 5), ".jpeg");
+}
+
+TEST(SafeFileName, ExistingFilesAreNeverOverwritten) {
+    test::TempDir dir;
+    std::string base = dir.path() + "/";
+    EXPECT_EQ(CreateUniqueFile(base, "a.jpg"), "a.jpg");
+    test::TempDir::WriteFile(base + "a.jpg", "first");
+    EXPECT_EQ(CreateUniqueFile(base, "a.jpg"), "a(1).jpg");
+    EXPECT_EQ(CreateUniqueFile(base, "a.jpg"), "a(2).jpg");
+    EXPECT_EQ(CreateUniqueFile(base, "noext"), "noext");
+    EXPECT_EQ(CreateUniqueFile(base, "noext"), "noext(1)");
+    EXPECT_EQ(test::TempDir::ReadFile(base + "a.jpg"), "first");
+    EXPECT_EQ(CreateUniqueFile(base + "missing/", "a.jpg"), "");
+}
+
+}  // namespace
+}  // namespace qm
