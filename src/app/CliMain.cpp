@@ -16,6 +16,7 @@
 #include "engine/SharedState.h"
 #include "settings/ProfileStore.h"
 #include "settings/SettingsKeys.h"
+#include "settings/TextFiles.h"
 
 namespace {
 

@@ -31,7 +31,8 @@ bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
 // needle is lower case.
 bool ContainsNoCase(std::string_view text, std::string_view needle) {
     for (size_t i = 0; i + needle.size() <= text.size(); ++i) {
-        if (AsciiLower(text[i]) == needle[0] && StartsWithNoCase(text.substr(i), needle)) return true;
+        if (AsciiLower(text[i]) == needle[0] && StartsWithNoCase(text.substr(i), needle))
+            return true;
     }
     return false;
 }

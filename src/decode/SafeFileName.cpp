@@ -19,7 +19,8 @@ std::string Shorten(std::string name) {
     if (dot != std::string::npos && name.size() - dot <= kMaxExtension) ext = name.substr(dot);
     name.resize(kMaxName - ext.size());
     // Do not leave half of a multi-byte character at the cut.
-    while (!name.empty() && (static_cast<unsigned char>(name.back()) & 0xC0) == 0x80) name.pop_back();
+    while (!name.empty() && (static_cast<unsigned char>(name.back()) & 0xC0) == 0x80)
+        name.pop_back();
     if (!name.empty() && (static_cast<unsigned char>(name.back()) & 0xC0) == 0xC0) name.pop_back();
     return name + ext;
 }

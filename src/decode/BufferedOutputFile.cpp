@@ -1,0 +1,60 @@
+#include "decode/BufferedOutputFile.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace qm {
+
+BufferedOutputFile::~BufferedOutputFile() {
+    Close();
+}
+
+bool BufferedOutputFile::Open(const std::string& path) {
+    Close();
+    used_ = 0;
+    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd_ < 0) return Fail(errno);
+    if (!buffer_) buffer_ = std::make_unique_for_overwrite<unsigned char[]>(kBufferSize);
+    return true;
+}
+
+unsigned char* BufferedOutputFile::Reserve(std::size_t count) {
+    if (fd_ < 0) return nullptr;
+    if (kBufferSize - used_ < count && !Flush()) return nullptr;
+    return buffer_.get() + used_;
+}
+
+bool BufferedOutputFile::Flush() {
+    if (fd_ < 0) return Fail(EBADF);
+    const unsigned char* data = buffer_.get();
+    std::size_t left = used_;
+    used_ = 0;  // whatever happens, these bytes are never offered again
+    while (left > 0) {
+        const ssize_t written = ::write(fd_, data, left);
+        if (written < 0 && errno == EINTR) continue;
+        // A write that accepts nothing without an error would loop forever; count it as full.
+        if (written <= 0) return Fail(written < 0 ? errno : ENOSPC);
+        data += written;
+        left -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+bool BufferedOutputFile::Close() {
+    if (fd_ < 0) return true;
+    bool ok = Flush();
+    // close(2) can report a write the kernel deferred (network and quota-limited file systems).
+    if (::close(fd_) != 0 && errno != EINTR) ok = Fail(errno);
+    fd_ = -1;
+    return ok;
+}
+
+bool BufferedOutputFile::Fail(int err) {
+    failed_ = true;
+    lastErrno_ = err;
+    return false;
+}
+
+}  // namespace qm

@@ -1,0 +1,49 @@
+#pragma once
+// An output file written through a large memory buffer with raw POSIX calls, so that decoders can
+// hand it a few bytes at a time and the disk still sees big write(2) calls.
+
+#include <cstddef>
+#include <memory>
+#include <string>
+
+namespace qm {
+
+class BufferedOutputFile {
+  public:
+    static constexpr std::size_t kBufferSize = 256 * 1024;
+
+    BufferedOutputFile() = default;
+    ~BufferedOutputFile();  // flushes and closes; errors are lost, so call Close() first
+    BufferedOutputFile(const BufferedOutputFile&) = delete;
+    BufferedOutputFile& operator=(const BufferedOutputFile&) = delete;
+
+    // Creates or truncates the file (mode 0644), closing any file open before. False on failure.
+    bool Open(const std::string& path);
+    bool IsOpen() const { return fd_ >= 0; }
+
+    // Room for at least `count` bytes (count <= kBufferSize), flushing first when the buffer is
+    // too full. Null when no file is open or that flush failed; a failed file stays unusable.
+    unsigned char* Reserve(std::size_t count);
+    // Keeps `count` bytes written at the pointer given by the last Reserve().
+    void Commit(std::size_t count) { used_ += count; }
+
+    // Writes every buffered byte to the file. False on a write failure.
+    bool Flush();
+    // Flushes and closes the file. False when the flush or close(2) failed. No-op when not open.
+    bool Close();
+
+    // True once any open, write or close has failed; LastErrno() then tells why.
+    bool Failed() const { return failed_; }
+    int LastErrno() const { return lastErrno_; }
+
+  private:
+    bool Fail(int err);
+
+    int fd_ = -1;
+    std::unique_ptr<unsigned char[]> buffer_;
+    std::size_t used_ = 0;
+    bool failed_ = false;
+    int lastErrno_ = 0;
+};
+
+}  // namespace qm

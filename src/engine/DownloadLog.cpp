@@ -1,0 +1,19 @@
+#include "engine/DownloadLog.h"
+
+#include "settings/TextFiles.h"
+
+namespace qm {
+
+bool AppendDownloadLog(const std::string& logFile, const std::string& saveDirectory,
+                       const std::string& name, const std::string& sender) {
+    if (logFile.empty()) return false;
+    return AppendToFile(logFile, saveDirectory + name + " -> " + sender + "\n");
+}
+
+bool AppendDescription(const std::string& saveDirectory, const std::string& name,
+                       const std::string& subject, const std::string& sender) {
+    return AppendToFile(saveDirectory + "Descript.ion",
+                        Lowercase(name) + " " + subject + " -> " + sender + "\n");
+}
+
+}  // namespace qm

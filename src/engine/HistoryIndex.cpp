@@ -1,0 +1,345 @@
+#include "engine/HistoryIndex.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+namespace qm {
+
+namespace {
+
+#ifndef QM_BUCKET
+#define QM_BUCKET 8
+#endif
+#ifndef QM_CLUSTER
+#define QM_CLUSTER 32
+#endif
+
+// Nodes with at most this many entries below them are written as buckets.
+constexpr std::uint32_t kBucketEntries = QM_BUCKET;
+// Nodes with at most this many entries below them start a cluster: their whole subtree is
+// written in one piece, which the lookup asks the memory for at once.
+constexpr std::uint32_t kClusterEntries = QM_CLUSTER;
+// Below this many entries a node's children are sorted by insertion, above it by counting.
+constexpr size_t kSmallRange = 32;
+// Up to this many children a node's labels are scanned byte by byte, beyond it with memchr.
+constexpr std::uint32_t kShortLabelScan = 16;
+constexpr size_t kCacheLine = 64;
+
+// A bucket entry is its list position (4 bytes), the length of its rest (1 byte, or kLongRest
+// and 4 more bytes), then the rest of its text.
+constexpr unsigned char kLongRest = 0xFF;
+
+constexpr std::uint32_t WordsFor(size_t bytes) { return static_cast<std::uint32_t>((bytes + 3) / 4); }
+
+constexpr size_t BucketEntryBytes(std::uint32_t rest) {
+    return 4 + (rest < kLongRest ? 1 : 5) + rest;
+}
+
+// One entry while the tree is built: where its text is in the build pool and its list position.
+struct BuildItem {
+    std::uint64_t off;
+    std::uint32_t len;
+    std::uint32_t pos;
+};
+
+// Sorts items by their byte at depth; keys receives the sorted bytes.
+void SortByByte(BuildItem* items, size_t count, std::uint32_t depth, const std::string& pool,
+                std::vector<BuildItem>& scratch, std::vector<unsigned char>& keys) {
+    keys.resize(count);
+    for (size_t i = 0; i < count; ++i) {
+        keys[i] = static_cast<unsigned char>(pool[items[i].off + depth]);
+    }
+    if (count <= kSmallRange) {
+        for (size_t i = 1; i < count; ++i) {
+            for (size_t j = i; j > 0 && keys[j - 1] > keys[j]; --j) {
+                std::swap(keys[j - 1], keys[j]);
+                std::swap(items[j - 1], items[j]);
+            }
+        }
+        return;
+    }
+    std::array<size_t, 257> start{};
+    for (unsigned char k : keys) ++start[k + 1];
+    for (size_t b = 1; b < start.size(); ++b) start[b] += start[b - 1];
+    std::array<size_t, 257> fill = start;
+    scratch.resize(count);
+    for (size_t i = 0; i < count; ++i) scratch[fill[keys[i]]++] = items[i];
+    std::copy(scratch.begin(), scratch.begin() + static_cast<std::ptrdiff_t>(count), items);
+    for (size_t b = 0; b < 256; ++b) {
+        std::fill(keys.begin() + static_cast<std::ptrdiff_t>(start[b]),
+                  keys.begin() + static_cast<std::ptrdiff_t>(start[b + 1]),
+                  static_cast<unsigned char>(b));
+    }
+}
+
+// How many bytes from depth on all items share, stopping where the first of them ends.
+std::uint32_t SharedRun(const BuildItem* items, size_t count, std::uint32_t depth,
+                        const std::string& pool) {
+    std::uint32_t run = 0;
+    for (std::uint32_t d = depth; items[0].len > d; ++d, ++run) {
+        const char c = pool[items[0].off + d];
+        for (size_t i = 1; i < count; ++i) {
+            if (items[i].len <= d || pool[items[i].off + d] != c) return run;
+        }
+    }
+    return run;
+}
+
+// Index of c among a node's count labels, or count when it is not there.
+std::uint32_t FindLabel(const unsigned char* labels, std::uint32_t count, unsigned char c) {
+    if (count <= kShortLabelScan) {
+        std::uint32_t k = 0;
+        while (k < count && labels[k] != c) ++k;
+        return k;
+    }
+    const void* found = std::memchr(labels, c, count);
+    if (found == nullptr) return count;
+    return static_cast<std::uint32_t>(static_cast<const unsigned char*>(found) - labels);
+}
+
+bool Better(const HistoryIndex::Hit& hit, std::uint32_t position) {
+    return hit.position == HistoryIndex::kNoHit ||
+           position < static_cast<std::uint32_t>(hit.position);
+}
+
+void Prefetch(const void* at) {
+#if defined(__GNUC__)
+    __builtin_prefetch(at);
+#else
+    (void)at;
+#endif
+}
+
+}  // namespace
+
+// A node still to be written: the build items [lo, hi) share its first depth bytes, and its
+// record index goes into word slot of the parent (kNone for the root).
+struct HistoryIndex::Pending {
+    std::uint32_t slot;
+    std::uint32_t depth;
+    std::uint32_t lo;
+    std::uint32_t hi;
+};
+
+// Working arrays of one build, reused from node to node.
+struct HistoryIndex::BuildState {
+    std::string pool;  // every entry back to back, so the build reads compact memory
+    std::vector<BuildItem> items;
+    std::vector<Pending> next;
+    std::vector<Pending> cluster;
+    std::vector<BuildItem> scratch;
+    std::vector<unsigned char> keys;
+};
+
+void HistoryIndex::Build(const std::vector<std::string>& entries) {
+    words_.clear();
+    entryCount_ = entries.size();
+    BuildState state;
+    size_t total = 0;
+    for (const std::string& e : entries) total += e.size();
+    state.pool.reserve(total);
+    state.items.resize(entries.size());
+    for (size_t i = 0; i < entries.size(); ++i) {
+        state.items[i] = BuildItem{state.pool.size(), static_cast<std::uint32_t>(entries[i].size()),
+                                   static_cast<std::uint32_t>(i)};
+        state.pool += entries[i];
+    }
+    words_.reserve(total / 3 + entries.size() * 3 + 4);
+    // Level by level, so that the top of the tree, which every lookup reads, is compact.
+    root_ = kNone;
+    std::vector<Pending> level{Pending{kNone, 0, 0, static_cast<std::uint32_t>(entries.size())}};
+    while (!level.empty()) {
+        state.next.clear();
+        for (const Pending& p : level) {
+            const std::uint32_t record = p.hi - p.lo <= kClusterEntries
+                                             ? WriteCluster(p, state)
+                                             : WriteNode(p, state, state.next);
+            if (root_ == kNone) root_ = record;
+        }
+        level.swap(state.next);
+    }
+    words_.shrink_to_fit();
+}
+
+std::uint32_t HistoryIndex::AppendWords(size_t count) {
+    const auto at = static_cast<std::uint32_t>(words_.size());
+    words_.resize(words_.size() + count, 0);
+    return at;
+}
+
+// The subtree of p depth first in one piece: [word count] [root record] [the other records].
+std::uint32_t HistoryIndex::WriteCluster(const Pending& p, BuildState& state) {
+    const std::uint32_t sizeWord = AppendWords(1);
+    std::vector<Pending>& stack = state.cluster;
+    stack.assign(1, p);
+    while (!stack.empty()) {
+        const Pending q = stack.back();
+        stack.pop_back();
+        const size_t before = stack.size();
+        WriteNode(q, state, stack);
+        std::reverse(stack.begin() + static_cast<std::ptrdiff_t>(before), stack.end());
+    }
+    const std::uint32_t root = sizeWord + 1;
+    words_[sizeWord] = static_cast<std::uint32_t>(words_.size()) - root;
+    words_[root] |= kCluster;
+    return root;
+}
+
+// Writes p's record, links it into its parent and adds its children to queue.
+std::uint32_t HistoryIndex::WriteNode(const Pending& p, BuildState& state,
+                                      std::vector<Pending>& queue) {
+    const std::uint32_t record =
+        p.hi - p.lo <= kBucketEntries ? WriteBucket(p, state) : WriteInner(p, state, queue);
+    if (p.slot != kNone) words_[p.slot] = record;
+    return record;
+}
+
+std::uint32_t HistoryIndex::WriteBucket(const Pending& p, const BuildState& state) {
+    size_t bytes = 0;
+    for (std::uint32_t i = p.lo; i < p.hi; ++i) {
+        bytes += BucketEntryBytes(state.items[i].len - p.depth);
+    }
+    const std::uint32_t record = AppendWords(1 + WordsFor(bytes));
+    words_[record] = kBucket | (p.hi - p.lo);
+    auto* out = reinterpret_cast<unsigned char*>(words_.data() + record + 1);
+    for (std::uint32_t i = p.lo; i < p.hi; ++i) {
+        const BuildItem& item = state.items[i];
+        const std::uint32_t rest = item.len - p.depth;
+        std::memcpy(out, &item.pos, 4);
+        out += 4;
+        if (rest < kLongRest) {
+            *out++ = static_cast<unsigned char>(rest);
+        } else {
+            *out++ = kLongRest;
+            std::memcpy(out, &rest, 4);
+            out += 4;
+        }
+        std::memcpy(out, state.pool.data() + item.off + p.depth, rest);
+        out += rest;
+    }
+    return record;
+}
+
+std::uint32_t HistoryIndex::WriteInner(const Pending& p, BuildState& state,
+                                       std::vector<Pending>& queue) {
+    std::vector<BuildItem>& items = state.items;
+    const std::uint32_t shared = SharedRun(items.data() + p.lo, p.hi - p.lo, p.depth, state.pool);
+    const std::uint32_t depth = p.depth + shared;
+    // Entries that end here go first; the smallest position among them (duplicates) counts.
+    std::uint32_t best = kNone;
+    std::uint32_t mid = p.lo;
+    for (std::uint32_t i = p.lo; i < p.hi; ++i) {
+        if (items[i].len == depth) {
+            best = std::min(best, items[i].pos);
+            std::swap(items[i], items[mid++]);
+        }
+    }
+    SortByByte(items.data() + mid, p.hi - mid, depth, state.pool, state.scratch, state.keys);
+    const std::vector<unsigned char>& keys = state.keys;
+    std::uint32_t children = 0;
+    for (size_t i = 0; i < keys.size(); ++i) children += (i == 0 || keys[i] != keys[i - 1]);
+    const std::uint32_t record = AppendWords(3 + WordsFor(shared) + WordsFor(children) + children);
+    words_[record] = children;
+    words_[record + 1] = best;
+    words_[record + 2] = shared;
+    std::memcpy(words_.data() + record + 3, state.pool.data() + items[p.lo].off + p.depth, shared);
+    const std::uint32_t labelsAt = record + 3 + WordsFor(shared);
+    auto* labels = reinterpret_cast<unsigned char*>(words_.data() + labelsAt);
+    std::uint32_t slot = labelsAt + WordsFor(children);
+    for (size_t i = 0; i < keys.size();) {
+        size_t j = i + 1;
+        while (j < keys.size() && keys[j] == keys[i]) ++j;
+        *labels++ = keys[i];
+        queue.push_back(Pending{slot++, depth + 1, static_cast<std::uint32_t>(mid + i),
+                                static_cast<std::uint32_t>(mid + j)});
+        i = j;
+    }
+    return record;
+}
+
+// Walks the tree along the subject from start, a word start, offering every entry that ends on
+// the way: those entries are exactly the ones that are a prefix of the subject's text at start.
+void HistoryIndex::WalkFrom(std::string_view subject, size_t start, Hit& hit) const {
+    const std::uint32_t* w = words_.data();
+    std::uint32_t record = root_;
+    for (size_t at = start;; ++at) {
+        const std::uint32_t header = w[record];
+        if (header & kCluster) {
+            const auto* first = reinterpret_cast<const char*>(w + record);
+            const auto* last = reinterpret_cast<const char*>(w + record + w[record - 1]);
+            for (const char* line = first + kCacheLine; line < last; line += kCacheLine) {
+                Prefetch(line);
+            }
+        }
+        if (header & kBucket) return ScanBucket(record, subject, start, at, hit);
+        const std::uint32_t children = header & kCountMask;
+        const std::uint32_t shared = w[record + 2];
+        if (shared > 0) {
+            if (shared > subject.size() - at ||
+                std::memcmp(w + record + 3, subject.data() + at, shared) != 0) {
+                return;
+            }
+            at += shared;
+        }
+        if (w[record + 1] != kNone && Better(hit, w[record + 1])) {
+            hit = Hit{static_cast<long>(w[record + 1]), start, at - start};
+        }
+        if (at == subject.size() || children == 0) return;
+        const std::uint32_t labelsAt = record + 3 + WordsFor(shared);
+        const std::uint32_t k =
+            FindLabel(BytesAt(labelsAt), children, static_cast<unsigned char>(subject[at]));
+        if (k == children) return;
+        record = w[labelsAt + WordsFor(children) + k];
+    }
+}
+
+void HistoryIndex::ScanBucket(std::uint32_t record, std::string_view subject, size_t start,
+                              size_t at, Hit& hit) const {
+    const unsigned char* entry = BytesAt(record + 1);
+    const std::uint32_t count = words_[record] & kCountMask;
+    const char* text = subject.data() + at;
+    const size_t left = subject.size() - at;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        std::uint32_t position = 0;
+        std::memcpy(&position, entry, 4);
+        std::uint32_t length = entry[4];
+        entry += 5;
+        if (length == kLongRest) {
+            std::memcpy(&length, entry, 4);
+            entry += 4;
+        }
+        const auto* rest = reinterpret_cast<const char*>(entry);
+        entry += length;
+        if (length <= left && (length == 0 || rest[0] == text[0]) && Better(hit, position) &&
+            std::memcmp(rest, text, length) == 0) {
+            hit = Hit{static_cast<long>(position), start, at - start + length};
+        }
+    }
+}
+
+HistoryIndex::Hit HistoryIndex::Find(std::string_view lowerSubject) const {
+    Hit hit;
+    if (entryCount_ == 0) return hit;
+    WalkFrom(lowerSubject, 0, hit);
+    for (size_t i = lowerSubject.find(' '); i != std::string_view::npos && hit.position != 0;
+         i = lowerSubject.find(' ', i + 1)) {
+        WalkFrom(lowerSubject, i + 1, hit);
+    }
+    return hit;
+}
+
+long HistoryIndex::LinearFirstHit(const std::vector<std::string>& entries,
+                                  std::string_view lowerSubject) {
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const std::string& h = entries[i];
+        const size_t pos = lowerSubject.find(h);
+        if (pos == std::string_view::npos) continue;
+        if (pos == 0 || lowerSubject.find(" " + h) != std::string_view::npos) {
+            return static_cast<long>(i);
+        }
+    }
+    return kNoHit;
+}
+
+}  // namespace qm

@@ -1,0 +1,68 @@
+#pragma once
+// The history list: lowercased names of the files already saved, oldest first, kept for one run
+// and stored in the text file "HistList"; plus the hit log "HistLog.txt" that records which entry
+// made the selection skip an article.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qm {
+
+class EngineStatus;
+
+class HistoryList {
+public:
+    // The files live in directory ("" means the current directory).
+    explicit HistoryList(std::string directory = "");
+    HistoryList(const HistoryList&) = delete;
+    HistoryList& operator=(const HistoryList&) = delete;
+
+    // Replaces the list with the newest maxHist lines of "HistList", lowercased, after copying the
+    // file to "~HistList". A missing file gives an empty list. Empty lines are not names and are
+    // skipped: as entries they would match every subject.
+    void Load(long maxHist);
+
+    // Appends a saved file's name (lowercased) at the tail.
+    void Add(std::string_view name);
+
+    // Rewrites "HistList" with every entry longer than 3 characters. The file is replaced whole,
+    // so a failed save leaves the previous file intact; the failure shows "Unable to open
+    // HistList" and the list in memory stays as it is.
+    bool Save(EngineStatus& status) const;
+
+    void Clear();
+
+    const std::vector<std::string>& Entries() const { return entries_; }
+    size_t Size() const { return entries_.size(); }
+    // Differs after every change of the entries, and between any two lists.
+    std::uint64_t Generation() const { return generation_; }
+
+    std::string FilePath() const;
+    std::string BackupPath() const;
+
+private:
+    void Touch();
+
+    std::string directory_;
+    std::vector<std::string> entries_;
+    std::uint64_t generation_ = 0;
+};
+
+// "HistLog.txt": one line per history hit, the entry, " -- " and the subject, all lowercased.
+class HistoryHitLog {
+public:
+    explicit HistoryHitLog(std::string directory = "");
+    // Appends one line; when the file cannot be opened the hit simply goes unrecorded.
+    void Log(std::string_view entry, std::string_view subject) const;
+    std::string FilePath() const;
+
+private:
+    std::string directory_;
+};
+
+// A file name inside directory ("" means the current directory).
+std::string PathInDirectory(const std::string& directory, const std::string& name);
+
+}  // namespace qm

@@ -1,0 +1,286 @@
+// The conversation that opens each group and scans its headers, against the scripted server:
+// authentication, GROUP, the scan range, NEWNEWS narrowing, the overview format and XOVER.
+
+#include <gtest/gtest.h>
+
+#include "engine/GroupSelection.h"
+#include "engine/HeaderScan.h"
+#include "support/EngineHarness.h"
+#include "support/NntpFixtures.h"
+
+namespace qm::test {
+namespace {
+
+ModelArticle Picture(const std::string& subject, long lines = 1000) {
+    ModelArticle a;
+    a.subject = subject;
+    a.lines = lines;
+    return a;
+}
+
+TEST(GroupReplyParse, TakesFourNumbersAndZeroForGarbage) {
+    GroupReply r = ParseGroupReply("211 25 100 124 alt.pics\r\n");
+    EXPECT_EQ(r.code, 211);
+    EXPECT_EQ(r.count, 25);
+    EXPECT_EQ(r.first, 100);
+    EXPECT_EQ(r.last, 124);
+    GroupReply g = ParseGroupReply("211 lots of stuff\r\n");
+    EXPECT_EQ(g.count, 0);
+    EXPECT_EQ(g.first, 0);
+    EXPECT_EQ(ParseGroupReply("").code, 0);
+}
+
+TEST(Authentication, WithoutCredentialsA480ShowsTheMessageForEveryGroup) {
+    EngineHarness h;
+    h.SetGroups({"alt.one", "alt.two"});
+    h.server.On("GROUP ", "480 authentication required\r\n");
+    h.Run();
+    ASSERT_EQ(h.prompt.Messages().size(), 2u);
+    EXPECT_EQ(h.prompt.Messages()[0],
+              "The server has requested authentication.\n\nPlease go to the Authentication tab "
+              "in the Setup\ndialog and enter the required username and password\nfor 127.0.0.1");
+    EXPECT_EQ(h.CountCommands("AUTHINFO"), 0);
+    EXPECT_EQ(h.ReadMark("alt.one"), 1);
+    EXPECT_EQ(h.FinalStatus(), "Operation complete");
+}
+
+TEST(Authentication, A480IsAnsweredWithUserAndPasswordThenGroupAgain) {
+    EngineHarness h;
+    h.SetGroups({"alt.one"});
+    h.SetServer("UserAuthentication", "1");
+    h.SetServer("Username", "joe");
+    h.SetServer("Password", "secret");
+    h.server.OnSequence("GROUP ", std::vector<std::string>{"480 auth\r\n", "211 0 0 0 alt.one\r\n"});
+    h.server.On("AUTHINFO USER", "381 more\r\n");
+    h.server.On("AUTHINFO PASS", "281 ok\r\n");
+    h.Run();
+    EXPECT_EQ(h.Commands(), (std::vector<std::string>{"GROUP alt.one", "AUTHINFO USER joe",
+                                                      "AUTHINFO PASS secret", "GROUP alt.one"}));
+    EXPECT_EQ(h.FinalStatus(), "Operation complete");
+}
+
+TEST(Authentication, A281ToUserSendsNoPassword) {
+    EngineHarness h;
+    h.SetGroups({"alt.one"});
+    h.SetServer("UserAuthentication", "1");
+    h.SetServer("Username", "joe");
+    h.server.OnSequence("GROUP ", std::vector<std::string>{"480 auth\r\n", "211 0 0 0 alt.one\r\n"});
+    h.server.On("AUTHINFO USER", "281 welcome\r\n");
+    h.Run();
+    EXPECT_EQ(h.CountCommands("AUTHINFO PASS"), 0);
+    EXPECT_EQ(h.CountCommands("GROUP"), 2);
+}
+
+TEST(Authentication, ForcedExchangeIsRepeatedForEveryGroupOfEveryPass) {
+    EngineHarness h;
+    h.SetGroups({"alt.one", "alt.two"});
+    h.SetServer("ForceAuthInfo", "1");
+    h.SetServer("Username", "joe");
+    h.SetServer("PromptForPasswd", "1");
+    h.prompt.passwordOk = false;  // the user cancels: an empty password goes out
+    h.server.On("AUTHINFO USER", "381 more\r\n");
+    h.server.On("AUTHINFO PASS", "281 ok\r\n");
+    h.Run();
+    EXPECT_EQ(h.Commands(),
+              (std::vector<std::string>{"AUTHINFO USER joe", "AUTHINFO PASS ", "GROUP alt.one",
+                                        "AUTHINFO USER joe", "AUTHINFO PASS ", "GROUP alt.two"}));
+    EXPECT_EQ(h.prompt.PasswordPrompts(), 2);
+}
+
+TEST(Authentication, RefusalEndsTheRunButKeepsTheHistory) {
+    for (const char* refusal : {"481 bad\r\n", "482 bad\r\n", "502 denied\r\n"}) {
+        EngineHarness h;
+        h.SetGroups({"alt.one", "alt.two"});
+        h.SetServer("UserAuthentication", "1");
+        h.server.On("GROUP ", "480 auth\r\n");
+        h.server.On("AUTHINFO USER", "381 more\r\n");
+        h.server.On("AUTHINFO PASS", refusal);
+        TempDir::WriteFile("HistList", "remembered.jpg\n");
+        h.Run();
+        auto statuses = h.status.Values("status");
+        EXPECT_EQ(statuses.back(), "Authentication failed") << refusal;
+        EXPECT_EQ(h.CountCommands("GROUP alt.two"), 0);
+        EXPECT_EQ(TempDir::ReadFile("HistList"), "remembered.jpg\n");
+        EXPECT_EQ(h.status.Count("finished"), 1);
+    }
+}
+
+TEST(GroupSelection, EmptyOrUnparsableGroupsAreSkippedSilently) {
+    EngineHarness h;
+    h.SetGroups({"alt.empty", "alt.garbage", "alt.missing"});
+    h.server.On("GROUP alt.empty", "211 0 0 0 alt.empty\r\n");
+    h.server.On("GROUP alt.garbage", "211 x y z\r\n");
+    h.Run();
+    EXPECT_EQ(h.CountCommands("XOVER"), 0);
+    EXPECT_TRUE(h.prompt.Messages().empty());
+    EXPECT_EQ(h.profile.GetString(EngineHarness::kHost, "alt.empty", "none"), "none");
+    EXPECT_EQ(h.FinalStatus(), "Operation complete");
+}
+
+TEST(HeaderScan, NeverProcessedGroupStartsAtItsFirstArticle) {
+    EngineHarness h;
+    h.SetGroups({"alt.pics"});
+    h.Set("SubjectIncl", "jpg");
+    for (long n = 100; n < 110; ++n) h.model.AddArticle("alt.pics", n, Picture("p" + std::to_string(n) + ".txt"));
+    h.Run();
+    EXPECT_EQ(h.CountCommands("XOVER 100-109"), 1);
+    EXPECT_EQ(h.ReadMark("alt.pics"), 109);
+    auto statuses = h.status.Values("status");
+    EXPECT_NE(std::find(statuses.begin(), statuses.end(), "Retrieving up to 10 headers in alt.pics"),
+              statuses.end());
+    EXPECT_NE(std::find(statuses.begin(), statuses.end(), "No articles found in alt.pics"),
+              statuses.end());
+    EXPECT_EQ(h.status.Last("scanned"), "10");
+
+    h.Run();  // mark at the last article: nothing to scan, mark untouched
+    EXPECT_EQ(h.CountCommands("XOVER"), 1);
+    EXPECT_EQ(h.ReadMark("alt.pics"), 109);
+}
+
+TEST(HeaderScan, FiltersDecideHowManyFilesAreRetrieved) {
+    EngineHarness h;
+    h.SetGroups({"alt.pics"});
+    h.Set("SubjectIncl", "jpg:gif");
+    h.Set("SubjectIncl2", "1/1:01/01");
+    h.Set("SubjectExcl", "ugly");
+    h.Set("MinLines", "100");
+    h.Set("MaxLines", "2000");
+    h.model.AddArticle("alt.pics", 1, Picture("Sunset.jpg (1/1)"));
+    h.model.AddArticle("alt.pics", 2, Picture("Sunset.JPG (1/2)"));  // part of a series
+    h.model.AddArticle("alt.pics", 3, Picture("tiny.jpg", 50));      // too short
+    h.model.AddArticle("alt.pics", 4, Picture("ugly.gif"));          // excluded: other skipped
+    h.model.AddArticle("alt.pics", 5, Picture("notes.txt"));         // not included
+    h.model.AddArticle("alt.pics", 6, Picture("beach.gif", 2000));   // limit is inclusive
+    h.server.On("ARTICLE ", "430 gone\r\n");
+    h.Run();
+    auto statuses = h.status.Values("status");
+    EXPECT_NE(std::find(statuses.begin(), statuses.end(), "Retrieving 2 files from alt.pics"),
+              statuses.end());
+    EXPECT_EQ(h.status.Last("otherSkipped"), "1");
+    EXPECT_EQ(h.CountCommands("ARTICLE 1"), 1);
+    EXPECT_EQ(h.CountCommands("ARTICLE 6"), 1);
+    EXPECT_EQ(h.CountCommands("ARTICLE"), 2);
+}
+
+TEST(HeaderScan, XoverRefusedLeavesTheMarkAndOverviewFormatDrivesCrossposts) {
+    EngineHarness h;
+    h.SetGroups({"alt.pics"});
+    h.model.AddArticle("alt.pics", 7, Picture("a.jpg"));
+    h.server.On("XOVER ", "502 no overview\r\n");
+    h.Run();
+    EXPECT_EQ(h.profile.GetString(EngineHarness::kHost, "alt.pics", "none"), "none");
+
+    EngineHarness x;
+    x.SetGroups({"alt.pics"});
+    x.Set("LimitCrossposts", "1");
+    x.Set("CrosspostLimit", "1");
+    x.Set("ShowXP", "1");
+    ModelArticle three = Picture("three.jpg");
+    three.xref = "Xref: host alt.pics:7 alt.b:3 alt.c:9";  // three groups: 2 crossposts
+    ModelArticle two = Picture("two.jpg");
+    two.xref = "Xref: host alt.pics:8 alt.b:4";
+    x.model.AddArticle("alt.pics", 7, three);
+    x.model.AddArticle("alt.pics", 8, two);
+    x.server.On("ARTICLE ", "430 gone\r\n");
+    x.Run();
+    EXPECT_EQ(x.CountCommands("ARTICLE"), 1);
+    EXPECT_EQ(x.CountCommands("ARTICLE 8"), 1);
+    EXPECT_EQ(x.status.Last("from"), "poster@example.com");
+
+    // Without the format the Xref field is not trusted: nothing is counted or skipped.
+    EngineHarness n;
+    n.SetGroups({"alt.pics"});
+    n.Set("LimitCrossposts", "1");
+    n.Set("CrosspostLimit", "1");
+    n.model.AddArticle("alt.pics", 7, three);
+    n.server.On("LIST OVERVIEW.FMT", "503 no\r\n");
+    n.server.On("ARTICLE ", "430 gone\r\n");
+    n.Run();
+    EXPECT_EQ(n.CountCommands("ARTICLE 7"), 1);
+}
+
+TEST(HeaderScan, HeaderCountLimitsNarrowTheRange) {
+    EngineHarness h;
+    h.SetGroups({"alt.pics"});
+    h.Set("SubjectIncl", "nothing-matches");
+    for (long n = 1; n <= 50; ++n) h.model.AddArticle("alt.pics", n, Picture("x"));
+    h.profile.WriteInt(EngineHarness::kHost, "alt.pics", 10);
+    h.Set("UseMaxHeaderCount", "1");
+    h.Set("MaxHeaderCount", "5");
+    h.Set("UseFirstHeaderCount", "1");  // ignored while the other limit is on
+    h.Set("FirstHeaderCount", "3");
+    h.Run();
+    EXPECT_EQ(h.CountCommands("XOVER 46-50"), 1);
+    EXPECT_EQ(h.ReadMark("alt.pics"), 50);
+
+    h.profile.WriteInt(EngineHarness::kHost, "alt.pics", 10);
+    h.Set("UseMaxHeaderCount", "0");
+    h.Run();
+    EXPECT_EQ(h.CountCommands("XOVER 11-13"), 1);
+    EXPECT_EQ(h.ReadMark("alt.pics"), 13);
+}
+
+TEST(HeaderScan, NewnewsAndHeadNarrowTheRangeWithXrefNumbers) {
+    EngineHarness h;
+    h.SetGroups({"alt.pics"});
+    h.Set("UseMaxDays", "1");
+    h.Set("MaxDays", "2");
+    h.Set("SubjectIncl", "nothing-matches");
+    for (long n = 1; n <= 20; ++n) h.model.AddArticle("alt.pics", n, Picture("x"));
+    h.server.On("NEWNEWS ", MultiLineReply("230 list follows", {"<a@x>", "<b@x>", "<c@x>", "<d@x>"}));
+    h.server.On("HEAD <a@x>", "430 no such article\r\n");
+    h.server.On("HEAD <b@x>", MultiLineReply("221 0 <b@x>", {"Subject: x", "Xref: host alt.other:3 alt.pics:17"}));
+    h.Run();
+    auto commands = h.Commands();
+    auto newnews = std::find_if(commands.begin(), commands.end(),
+                                [](const std::string& c) { return c.rfind("NEWNEWS", 0) == 0; });
+    ASSERT_NE(newnews, commands.end());
+    EXPECT_EQ(newnews->substr(newnews->size() - 4), " GMT");
+    EXPECT_EQ(newnews->size(), std::string("NEWNEWS alt.pics 261205 101010 GMT").size());
+    EXPECT_EQ(h.CountCommands("HEAD"), 2);  // stops at the first number found
+    EXPECT_EQ(h.CountCommands("XOVER 17-20"), 1);
+
+    EXPECT_EQ(HeaderScan::ArticleNumberFromXref("Xref: h alt.pics.x:5 alt.pics:9\r\n", "alt.pics"), 9);
+    EXPECT_EQ(HeaderScan::ArticleNumberFromXref("Xref: h alt.other:5\r\n", "alt.pics"), 0);
+
+    EngineHarness r;  // NEWNEWS refused: the range stays
+    r.SetGroups({"alt.pics"});
+    r.Set("UseMaxDays", "1");
+    r.Set("MaxDays", "2");
+    r.Set("SubjectIncl", "nothing-matches");
+    for (long n = 1; n <= 20; ++n) r.model.AddArticle("alt.pics", n, Picture("x"));
+    r.server.On("NEWNEWS ", "502 not allowed\r\n");
+    r.Run();
+    EXPECT_EQ(r.CountCommands("XOVER 1-20"), 1);
+}
+
+TEST(HeaderScan, ConnectionLostInMidScanKeepsTheStartMark) {
+    EngineHarness h;
+    h.SetGroups({"alt.pics", "alt.next"});
+    std::string reply = "224 overview\r\n";
+    for (long n = 1; n <= 30; ++n) reply += OverviewLine(n, "a" + std::to_string(n) + ".jpg", "f", "d", 10, 1000) + "\r\n";
+    h.server.On("GROUP alt.pics", "211 30 1 30 alt.pics\r\n");
+    h.server.On("XOVER ", Reply{.text = reply + ".\r\n", .dropAfterBytes = static_cast<long>(reply.size() / 2)});
+    h.profile.WriteInt(EngineHarness::kHost, "alt.pics", 0);
+    h.Run();
+    EXPECT_EQ(h.FinalStatus(), "Error--connection to 127.0.0.1 lost");
+    EXPECT_EQ(h.CountCommands("ARTICLE"), 0);
+    EXPECT_EQ(h.ReadMark("alt.pics"), 0);
+    EXPECT_EQ(h.CountCommands("GROUP alt.next"), 0);
+}
+
+TEST(HeaderScan, CountLimitKeepsTheNewestAcceptedArticles) {
+    EngineHarness h;
+    h.SetGroups({"alt.pics"});
+    h.Set("UseMaxCount", "1");
+    h.Set("MaxCount", "10");
+    for (long n = 1; n <= 25; ++n) h.model.AddArticle("alt.pics", n, Picture("p" + std::to_string(n) + ".jpg"));
+    h.server.On("ARTICLE ", "430 gone\r\n");
+    h.Run();
+    EXPECT_EQ(h.CountCommands("ARTICLE"), 10);
+    EXPECT_EQ(h.CountCommands("ARTICLE 16"), 1);
+    EXPECT_EQ(h.CountCommands("ARTICLE 15"), 0);
+}
+
+}  // namespace
+}  // namespace qm::test

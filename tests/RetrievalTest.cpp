@@ -1,0 +1,240 @@
+// A whole harvest against the scripted server: articles fetched, pictures decoded and saved,
+// names made safe, logs, history, read marks, stops and failures.
+
+#include <gtest/gtest.h>
+#include <sys/mount.h>
+
+#include <mutex>
+#include <thread>
+
+#include "decode/ArticleRetrieval.h"
+#include "settings/TextFiles.h"
+#include "support/EngineHarness.h"
+
+namespace qm::test {
+namespace {
+
+ModelArticle Uu(const std::string& subject, const std::string& data, const std::string& name) {
+    ModelArticle a;
+    a.subject = subject;
+    a.body = "Here is a picture.\n\n" + UuencodeBody(data, name);
+    return a;
+}
+
+ModelArticle Mime(const std::string& subject, const std::string& data, const std::string& header) {
+    ModelArticle a;
+    a.subject = subject;
+    a.body = "MIME-Version: 1.0\nContent-Type: multipart/mixed; boundary=\"XX\"\n\n--XX\n"
+             "Content-Type: text/plain\n\nhello\n--XX\n" + header +
+             "\nContent-Transfer-Encoding: base64\n\n" + Base64Lines(data) + "----XX--\n";
+    return a;
+}
+
+class Harvest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        h.SetGroups({"alt.pics"});
+        h.Set("EnableLogging", "1");
+        h.Set("LogFile", "DownloadLog");
+        h.Set("ACDSeeDescription", "1");
+    }
+    std::string Saved(const std::string& name) { return TempDir::ReadFile(h.DownloadDir() + name); }
+    EngineHarness h;
+};
+
+TEST_F(Harvest, UuencodedAndBase64PicturesAreSavedByteForByte) {
+    std::string one = RandomBytes(20000, 1), two = FakeJpeg(30001, 2), three = FakeJpeg(4000, 3);
+    h.model.AddArticle("alt.pics", 1, Uu("One.jpg (1/1)", one, "One.jpg"));
+    h.model.AddArticle("alt.pics", 2, Mime("two", two, "Content-Type: image/jpeg; name=\"my pic.jpg\""));
+    ModelArticle bare = Mime("Beach.JPG yes", three, "Content-Type: application/octet-stream");
+    h.model.AddArticle("alt.pics", 3, bare);
+    h.Run();
+    EXPECT_EQ(h.FinalStatus(), "Operation complete");
+    EXPECT_EQ(h.SavedFiles(), (std::vector<std::string>{"Descript.ion", "One.jpg", "beach.jpg",
+                                                        "mypic.jpg"}));
+    EXPECT_EQ(Saved("One.jpg"), one);
+    EXPECT_EQ(Saved("mypic.jpg"), two);
+    EXPECT_EQ(Saved("beach.jpg"), three);
+    EXPECT_EQ(TempDir::ReadFile("DownloadLog"),
+              h.DownloadDir() + "One.jpg -> poster@example.com\n" + h.DownloadDir() +
+                  "mypic.jpg -> poster@example.com\n" + h.DownloadDir() +
+                  "beach.jpg -> poster@example.com\n");
+    EXPECT_EQ(Saved("Descript.ion"),
+              "one.jpg One.jpg (1/1) -> poster@example.com\nmypic.jpg two -> poster@example.com\n"
+              "beach.jpg Beach.JPG yes -> poster@example.com\n");
+    EXPECT_EQ(TempDir::ReadFile("HistList"), "one.jpg\nmypic.jpg\nbeach.jpg\n");
+    EXPECT_EQ(h.ReadMark("alt.pics"), 3);
+    EXPECT_EQ(h.status.Values("thumbnail").size(), 3u);
+    EXPECT_EQ(h.status.Last("saved"), "3");
+
+    h.Run();  // a second run saves nothing new
+    EXPECT_EQ(h.CountCommands("ARTICLE"), 3);
+    EXPECT_EQ(h.SavedFiles().size(), 4u);
+}
+
+TEST_F(Harvest, HostileNamesStayInTheSaveDirectoryAndTheRunGoesOn) {
+    std::string data = RandomBytes(900, 4);
+    h.model.AddArticle("alt.pics", 1, Uu("a", data, "../../x.jpg"));
+    h.model.AddArticle("alt.pics", 2, Uu("b", data, "/etc/evil.jpg"));
+    h.model.AddArticle("alt.pics", 3, Uu("c", data, "c:\\dir\\win.jpg"));
+    h.model.AddArticle("alt.pics", 4, Uu("d", data, ".."));
+    h.model.AddArticle("alt.pics", 5, Mime("e", FakeJpeg(500, 5), "Content-Type: application/octet-stream\nContent-Disposition: attachment; filename=\"../up one.jpg\""));
+    h.model.AddArticle("alt.pics", 6, Uu("f", data, std::string(400, 'L') + ".jpg"));
+    h.model.AddArticle("alt.pics", 7, Uu("g", data, "ok.jpg"));
+    h.Run();
+    auto files = h.SavedFiles();
+    EXPECT_FALSE(TempDir::Exists(h.dir / "x.jpg"));
+    EXPECT_FALSE(TempDir::Exists("/etc/evil.jpg"));
+    for (const std::string& f : files) EXPECT_EQ(f.find('/'), std::string::npos) << f;
+    EXPECT_EQ(Saved("x.jpg"), data);
+    EXPECT_EQ(Saved("evil.jpg"), data);
+    EXPECT_EQ(Saved("win.jpg"), data);
+    EXPECT_EQ(Saved("upone.jpg").size(), 500u);
+    EXPECT_EQ(Saved("ok.jpg"), data);
+    EXPECT_EQ(h.FinalStatus(), "Operation complete");
+    EXPECT_EQ(h.ReadMark("alt.pics"), 7);
+}
+
+TEST_F(Harvest, TextThatMerelyStartsWithBeginIsNotAnAttachment) {
+    ModelArticle a = Uu("real.jpg", RandomBytes(3000, 6), "real.jpg");
+    a.body = "beginning of my post with some words\n" + a.body;
+    h.model.AddArticle("alt.pics", 1, a);
+    h.Run();
+    EXPECT_EQ(h.SavedFiles(), (std::vector<std::string>{"Descript.ion", "real.jpg"}));
+    EXPECT_EQ(Saved("real.jpg"), RandomBytes(3000, 6));
+}
+
+TEST_F(Harvest, ExistingFilesAreKeptAndTheNewPictureGetsAFreeName) {
+    TempDir::WriteFile(h.DownloadDir() + "pic.jpg", "older picture");
+    std::string data = RandomBytes(1000, 7);
+    h.model.AddArticle("alt.pics", 1, Uu("pic.jpg", data, "pic.jpg"));
+    h.Run();
+    EXPECT_EQ(Saved("pic.jpg"), "older picture");
+    EXPECT_EQ(Saved("pic(1).jpg"), data);
+    EXPECT_EQ(h.status.Last("thumbnail"), h.DownloadDir() + "pic(1).jpg");
+    EXPECT_EQ(TempDir::ReadFile("DownloadLog"), h.DownloadDir() + "pic(1).jpg -> poster@example.com\n");
+    EXPECT_EQ(TempDir::ReadFile("HistList"), "pic.jpg\n");
+}
+
+TEST_F(Harvest, MissingArticlesMovePastAndPartsWithoutNamesDoNot) {
+    ModelArticle part2;
+    part2.subject = "series.jpg (2/2)";
+    part2.body = "M" + std::string(60, 'A') + "\n";  // data lines only, no begin line
+    h.model.AddArticle("alt.pics", 1, part2);
+    ModelArticle gif = Mime("anim.gif", RandomBytes(300, 8), "Content-Type: application/octet-stream; name=\"anim.gif\"");
+    h.model.AddArticle("alt.pics", 2, gif);
+    h.model.AddArticle("alt.pics", 3, Uu("later.jpg", "x", "later.jpg"));
+    h.server.On("ARTICLE 3", "430 no such article\r\n");
+    h.Run();
+    // The GIF is not decoded: its file is created empty.
+    EXPECT_EQ(Saved("anim.gif"), "");
+    EXPECT_EQ(h.profile.GetInt(EngineHarness::kHost, "alt.pics", 0), 3);
+    EXPECT_EQ(TempDir::ReadFile("HistList"), "anim.gif\n");
+}
+
+TEST_F(Harvest, ConnectionLostInMidArticleKeepsThePartialFile) {
+    std::string data = RandomBytes(45 * 200, 9);
+    h.model.AddArticle("alt.pics", 1, Uu("big.jpg", data, "big.jpg"));
+    std::string text = "220 1 <1@test>\r\n";
+    std::string body = h.model.ArticleText("alt.pics", 1);
+    for (char c : body) {
+        if (c == '\n') text += '\r';
+        text += c;
+    }
+    h.server.On("ARTICLE 1", Reply{.text = text, .dropAfterBytes = static_cast<long>(text.size() / 2)});
+    h.Run();
+    EXPECT_EQ(h.FinalStatus(), "Error--connection to 127.0.0.1 lost");
+    std::string partial = Saved("big.jpg");
+    EXPECT_GT(partial.size(), 0u);
+    EXPECT_LT(partial.size(), data.size());
+    EXPECT_EQ(partial, data.substr(0, partial.size()));
+    EXPECT_EQ(TempDir::ReadFile("HistList"), "");
+    EXPECT_EQ(h.ReadMark("alt.pics"), 0);  // the scan start: the article is tried again
+}
+
+TEST_F(Harvest, StopDuringTheThirdArticleMarksTheThird) {
+    for (long n = 1; n <= 10; ++n) {
+        h.model.AddArticle("alt.pics", n, Uu("p.jpg", RandomBytes(2000, n), "p" + std::to_string(n) + ".jpg"));
+    }
+    h.server.On("ARTICLE 3", ScriptServer::TextResponder([this](const std::string&) {
+        h.RequestStop();
+        return "430 gone\r\n";
+    }));
+    h.Run();
+    EXPECT_EQ(h.CountCommands("ARTICLE"), 3);
+    EXPECT_EQ(h.ReadMark("alt.pics"), 3);
+    EXPECT_EQ(h.FinalStatus(), "Operation complete");
+}
+
+TEST_F(Harvest, CatchUpDuringTheScanMarksTheWholeGroup) {
+    for (long n = 1; n <= 10; ++n) h.model.AddArticle("alt.pics", n, Uu("p.jpg", "x", "p.jpg"));
+    h.server.On("LIST OVERVIEW.FMT", ScriptServer::TextResponder([this](const std::string&) {
+        h.CatchUp();
+        return std::string("503 no\r\n");
+    }));
+    h.Run();
+    EXPECT_EQ(h.CountCommands("ARTICLE"), 0);
+    EXPECT_EQ(h.ReadMark("alt.pics"), 10);
+}
+
+TEST_F(Harvest, HistoryIsSavedBeforeEveryFifthArticle) {
+    h.Set("HistSaveFrequency", "5");
+    for (long n = 1; n <= 6; ++n) {
+        h.model.AddArticle("alt.pics", n, Uu("p.jpg", RandomBytes(100, n), "p" + std::to_string(n) + ".jpg"));
+    }
+    std::mutex mutex;
+    std::string atFifth;
+    h.server.On("ARTICLE 5", ScriptServer::TextResponder([&](const std::string&) {
+        std::lock_guard lock(mutex);
+        atFifth = TempDir::ReadFile(h.dir / "HistList");
+        return std::string("430 gone\r\n");
+    }));
+    h.Run();
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(atFifth, "p1.jpg\np2.jpg\np3.jpg\np4.jpg\n");
+}
+
+TEST_F(Harvest, PerGroupDirectoriesAreCreatedInFull) {
+    h.profile.WriteString("DownloadDirs", "Enable", "1");
+    h.profile.WriteString("DownloadDirs", "alt.pics", "cars/red");
+    h.model.AddArticle("alt.pics", 1, Uu("car.jpg", "vroom", "car.jpg"));
+    h.Run();
+    EXPECT_EQ(Saved("cars/red/car.jpg"), "vroom");
+
+    h.profile.WriteString("DownloadDirs", "UseGroupName", "1");
+    h.model.AddArticle("alt.pics", 2, Uu("boat.jpg", "splash", "boat.jpg"));
+    h.Run();
+    EXPECT_EQ(Saved("alt.pics/boat.jpg"), "splash");
+}
+
+TEST_F(Harvest, FullDiskEndsTheRunAndKeepsMarksRight) {
+    std::string small = h.dir / "small";
+    MakeDirectory(small);
+    if (::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=64k") != 0) {
+        GTEST_SKIP() << "cannot mount a small file system here";
+    }
+    h.Set("DownloadDirectory", small + "/");
+    for (long n = 1; n <= 4; ++n) {
+        h.model.AddArticle("alt.pics", n, Uu("p.jpg", RandomBytes(40000, n), "p" + std::to_string(n) + ".jpg"));
+    }
+    h.Run();
+    EXPECT_EQ(h.FinalStatus(), "Error--disk or directory full");
+    EXPECT_EQ(h.CountCommands("ARTICLE"), 2);
+    EXPECT_EQ(h.ReadMark("alt.pics"), 1);
+    EXPECT_EQ(TempDir::ReadFile("HistList"), "p1.jpg\n");
+    ::umount2(small.c_str(), MNT_DETACH);
+}
+
+TEST(ArticleNames, BeginMimeAndSubjectNames) {
+    EXPECT_EQ(BeginLineName("begin 644 two words.jpg\r\n"), "two words.jpg");
+    EXPECT_EQ(BeginLineName("begin 0644 x\r\n"), "x");
+    EXPECT_EQ(BeginLineName("beginning of it all\r\n"), "");
+    EXPECT_EQ(BeginLineName("begin 644 \r\n"), "");
+    EXPECT_EQ(MimeHeaderName("Content-Type: image/jpeg; name=\"a b.jpg\"\r\n"), "ab.jpg");
+    EXPECT_EQ(MimeHeaderName("Content-Type: image/jpeg\r\n"), "");
+    EXPECT_EQ(NameFromSubject("Re: Sunset.JPG (1/1)\r\n"), "re: sunset.jpg");
+    EXPECT_EQ(NameFromSubject("Hello there\r\n"), "hel");
+}
+
+}  // namespace
+}  // namespace qm::test

@@ -1,0 +1,252 @@
+#include "support/InnServer.h"
+
+#include "support/RawNntpClient.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
+#include <thread>
+
+#ifndef QM_SOURCE_DIR
+#error "QM_SOURCE_DIR must name the source tree (it holds scripts/inn-server.sh)"
+#endif
+
+namespace qm::test {
+namespace {
+
+constexpr const char* kInnd = "/usr/lib/news/bin/innd";
+constexpr const char* kScript = QM_SOURCE_DIR "/scripts/inn-server.sh";
+constexpr int kStartAttempts = 3;  // a free port can be taken between probing and binding
+
+// A port nobody listens on right now: bind to port 0 and ask which one the system chose.
+int FindFreePort() {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return 0;
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof addr;
+    int port = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length) == 0) {
+        port = ntohs(addr.sin_port);
+    }
+    ::close(fd);
+    return port;
+}
+
+// Runs a program with stdin from /dev/null and stdout+stderr collected into output. The child
+// gets none of our other descriptors, so daemons it starts cannot keep test sockets open.
+int RunProgram(const std::vector<std::string>& args, std::string& output) {
+    // Built before forking: the child of a threaded process must not allocate.
+    std::vector<char*> argv;
+    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    int pipeFds[2];
+    if (::pipe2(pipeFds, O_CLOEXEC) != 0) return -1;
+    pid_t pid = ::fork();
+    if (pid < 0) {
+        ::close(pipeFds[0]);
+        ::close(pipeFds[1]);
+        return -1;
+    }
+    if (pid == 0) {
+        int devNull = ::open("/dev/null", O_RDONLY);
+        ::dup2(devNull, 0);
+        ::dup2(pipeFds[1], 1);
+        ::dup2(pipeFds[1], 2);
+        ::close_range(3, ~0U, 0);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    ::close(pipeFds[1]);
+    char chunk[4096];
+    ssize_t n;
+    while ((n = ::read(pipeFds[0], chunk, sizeof chunk)) != 0) {
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) break;
+        output.append(chunk, static_cast<size_t>(n));
+    }
+    ::close(pipeFds[0]);
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string MakeStateDir() {
+    char pattern[] = "/tmp/qm-inn-XXXXXX";
+    return ::mkdtemp(pattern) ? std::string(pattern) : std::string();
+}
+
+}  // namespace
+
+InnServer::~InnServer() {
+    Stop();
+}
+
+bool InnServer::Available() {
+    return ::access(kInnd, X_OK) == 0 && ::geteuid() == 0;
+}
+
+bool InnServer::RequiredByEnvironment() {
+    const char* ci = std::getenv("CI");
+    return ci != nullptr && std::string(ci) == "true";
+}
+
+bool InnServer::Start() {
+    Stop();
+    if (!Available()) {
+        error_ = "INN is not installed (or not running as root); run scripts/install-deps.sh";
+        return false;
+    }
+    for (int attempt = 0; attempt < kStartAttempts; ++attempt) {
+        if (StartOnce()) return true;
+    }
+    return false;
+}
+
+bool InnServer::StartOnce() {
+    int port = FindFreePort();
+    stateDir_ = MakeStateDir();
+    if (port == 0 || stateDir_.empty()) {
+        error_ = "cannot find a free port or make a state directory";
+        return false;
+    }
+    port_ = port;  // from here on Stop() cleans up, whatever happens next
+    // Passing our pid lets the script clean up should this process die without Stop().
+    if (RunScript({"start", stateDir_, std::to_string(port), std::to_string(::getpid())}) &&
+        WaitForGreeting(port, std::chrono::seconds(10))) {
+        return true;
+    }
+    std::string reason = error_;
+    Stop();
+    error_ = reason;
+    return false;
+}
+
+void InnServer::Stop() {
+    if (stateDir_.empty()) return;
+    if (port_ != 0) RunScript({"stop", stateDir_});
+    std::error_code ignored;
+    std::filesystem::remove_all(stateDir_, ignored);
+    stateDir_.clear();
+    port_ = 0;
+}
+
+bool InnServer::RunScript(const std::vector<std::string>& args) {
+    std::vector<std::string> command{"/bin/bash", kScript};
+    command.insert(command.end(), args.begin(), args.end());
+    std::string output;
+    int status = RunProgram(command, output);
+    if (status == 0) return true;
+    error_ =
+        "inn-server.sh " + args.front() + " failed (" + std::to_string(status) + "): " + output;
+    return false;
+}
+
+bool InnServer::WaitForGreeting(int port, std::chrono::milliseconds timeout) {
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    RawNntpClient client(std::chrono::seconds(2));
+    do {
+        if (client.Connect(port) && RawNntpClient::Code(client.greeting()) == 200) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    } while (std::chrono::steady_clock::now() < deadline);
+    error_ = "no 200 greeting on port " + std::to_string(port) + " (last: \"" + client.greeting() +
+             "\")";
+    return false;
+}
+
+bool InnServer::CreateGroup(const std::string& name) {
+    return running() && RunScript({"newgroup", stateDir_, name});
+}
+
+std::string InnServer::WireFormat(const std::string& article) {
+    std::string wire;
+    wire.reserve(article.size() + article.size() / 32 + 8);
+    std::istringstream in(article);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (!line.empty() && line.front() == '.') wire += '.';
+        wire += line;
+        wire += "\r\n";
+    }
+    return wire + ".\r\n";
+}
+
+bool InnServer::Post(const std::string& article) {
+    return PostAll(std::vector<std::string>{article});
+}
+
+bool InnServer::PostAll(const std::vector<std::string>& articles) {
+    RawNntpClient client;
+    if (!running() || !client.Connect(port_)) {
+        error_ = "cannot connect to post";
+        return false;
+    }
+    for (const std::string& article : articles) {
+        if (!PostOn(client, article)) return false;
+    }
+    client.Command("QUIT");
+    return true;
+}
+
+bool InnServer::PostOn(RawNntpClient& client, const std::string& article) {
+    std::string status = client.Command("POST");
+    if (RawNntpClient::Code(status) != 340) {
+        error_ = "POST refused: " + status;
+        return false;
+    }
+    std::string result;
+    if (!client.SendRaw(WireFormat(article)) || !client.ReadLine(result) ||
+        RawNntpClient::Code(result) != 240) {
+        error_ = "article not accepted: " + result;
+        return false;
+    }
+    return true;
+}
+
+bool InnServer::WaitForArticles(const std::string& group, long count,
+                                std::chrono::milliseconds timeout) {
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    std::string status;
+    do {
+        RawNntpClient client;
+        if (running() && client.Connect(port_)) {
+            status = client.Command("GROUP " + group);
+            long have = -1;
+            std::istringstream fields(status.size() > 4 ? status.substr(4) : std::string());
+            if (RawNntpClient::Code(status) == 211 && (fields >> have) && have >= count) {
+                return true;
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    } while (std::chrono::steady_clock::now() < deadline);
+    error_ = "group " + group + " did not reach " + std::to_string(count) + " articles (last: \"" +
+             status + "\")";
+    return false;
+}
+
+int InnServer::StartAuthReader(const std::string& user, const std::string& password) {
+    if (!running()) return 0;
+    for (int attempt = 0; attempt < kStartAttempts; ++attempt) {
+        int port = FindFreePort();
+        if (port != 0 &&
+            RunScript({"start-reader", stateDir_, std::to_string(port), user, password}) &&
+            WaitForGreeting(port, std::chrono::seconds(10))) {
+            return port;
+        }
+    }
+    return 0;
+}
+
+}  // namespace qm::test
