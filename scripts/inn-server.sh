@@ -10,6 +10,10 @@
 #                                                     start a standalone reader
 #                                                     daemon that requires login
 #   inn-server.sh newgroup STATEDIR GROUP             create a group (posting allowed)
+#   inn-server.sh post STATEDIR PORT FILE...          post each FILE (headers, blank line,
+#                                                     body) to the server on PORT
+#   inn-server.sh resume STATEDIR PORT                start innd again on PORT over the news
+#                                                     kept in STATEDIR by an earlier start
 #   inn-server.sh stop STATEDIR                       stop everything started there
 #
 # Must run as root (the daemons run as the "news" user). PORT must be >= 1024.
@@ -190,14 +194,65 @@ cmd_start() {
     chmod 755 "$STATE"
     (cd "$STATE/db" && as_news "$INN_BIN/makedbz" -i -o) ||
         die "could not build the history database"
+    launch_innd "$port"
+    if [ -n "$owner" ]; then start_watchdog "$owner"; fi
+}
 
+launch_innd() {
+    local port=$1
     # innd detaches itself once it listens; its output goes to the log dir
     # because there is no syslog to receive it.
     as_news "$INN_BIN/innd" >>"$STATE/log/innd.out" 2>&1 || die "innd failed: $(innd_errors)"
     wait_for_pidfile "$STATE/run/innd.pid" innd_alive ||
         die "innd did not come up: $(innd_errors)"
     wait_for_port "$port" || die "innd does not answer on port $port: $(innd_errors)"
-    if [ -n "$owner" ]; then start_watchdog "$owner"; fi
+}
+
+# Keeps the spool, history, overview and active file of the earlier start;
+# only the port (in inn.conf) may change.
+cmd_resume() {
+    local port=$1
+    check_port "$port"
+    [ -f "$STATE/etc/inn.conf" ] && [ -s "$STATE/db/active" ] ||
+        die "no news kept in $STATE; use start"
+    if innd_alive; then die "a server already runs in $STATE"; fi
+    # Whatever an unclean end left behind would stop innd from starting.
+    rm -f "$STATE/run/innd.pid" "$STATE/run/control" "$STATE/run/nntpin"
+    write_inn_conf "$port"
+    chown "$NEWS_USER:$NEWS_USER" "$STATE/etc/inn.conf"
+    launch_innd "$port"
+}
+
+# Reads one reply line from descriptor 3 into REPLY_LINE; false when none comes.
+read_reply() {
+    REPLY_LINE=""
+    IFS= read -r -t 30 REPLY_LINE <&3 || return 1
+    REPLY_LINE=${REPLY_LINE%$'\r'}
+}
+
+# Posts over one reader connection: the article gets CR LF line ends and
+# dot-stuffing here, and the server must accept each one with 240.
+cmd_post() {
+    local port=$1 file
+    shift
+    check_port "$port"
+    for file in "$@"; do
+        [ -f "$file" ] && [ -r "$file" ] || die "cannot read article file '$file'"
+    done
+    exec 3<>"/dev/tcp/127.0.0.1/$port" || die "cannot connect to port $port"
+    read_reply && [[ "$REPLY_LINE" == 200* ]] ||
+        die "server on port $port does not allow posting: '$REPLY_LINE'"
+    for file in "$@"; do
+        printf 'POST\r\n' >&3
+        read_reply && [[ "$REPLY_LINE" == 340* ]] || die "POST refused: '$REPLY_LINE'"
+        sed -e 's/\r$//' -e 's/^\./../' -e 's/$/\r/' "$file" >&3
+        printf '.\r\n' >&3
+        read_reply && [[ "$REPLY_LINE" == 240* ]] ||
+            die "article $file not accepted: '$REPLY_LINE'"
+    done
+    printf 'QUIT\r\n' >&3
+    read_reply || true
+    exec 3<&-
 }
 
 cmd_start_reader() {
@@ -310,7 +365,7 @@ cmd_stop() {
     done
 }
 
-[ $# -ge 2 ] || die "usage: $0 start|start-reader|newgroup|stop STATEDIR ..."
+[ $# -ge 2 ] || die "usage: $0 start|start-reader|newgroup|post|resume|stop STATEDIR ..."
 [ "$(id -u)" -eq 0 ] || die "must run as root"
 id "$NEWS_USER" >/dev/null 2>&1 || die "user $NEWS_USER missing; is inn2 installed?"
 [ -x "$INN_BIN/innd" ] || die "$INN_BIN/innd missing; run scripts/install-deps.sh"
@@ -335,6 +390,14 @@ start-reader)
 newgroup)
     [ $# -eq 3 ] || die "usage: $0 newgroup STATEDIR GROUP"
     cmd_newgroup "$3"
+    ;;
+post)
+    [ $# -ge 4 ] || die "usage: $0 post STATEDIR PORT FILE..."
+    cmd_post "$3" "${@:4}"
+    ;;
+resume)
+    [ $# -eq 3 ] || die "usage: $0 resume STATEDIR PORT"
+    cmd_resume "$3"
     ;;
 stop)
     [ $# -eq 2 ] || die "usage: $0 stop STATEDIR"

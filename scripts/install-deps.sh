@@ -8,7 +8,7 @@ PACKAGES=(
     build-essential cmake g++
     libgtest-dev libgmock-dev googletest libbenchmark-dev
     clang-format clang-tidy
-    sharutils coreutils procps openssl
+    sharutils coreutils procps openssl libjpeg-turbo-progs
     inn2
 )
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -186,6 +187,21 @@ TEST(LineSocket, RefusedPortFailsAtOnce) {
     EXPECT_EQ(socket.state(), CLineSocket::Failed);
     EXPECT_EQ(socket.ReadLine(), "");
     close(holder);
+}
+
+TEST(LineSocket, SocketCreationFailureIsReported) {
+    // With the descriptor limit below the descriptors already open, no socket can be made.
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+    rlimit tight = saved;
+    tight.rlim_cur = 3;
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &tight), 0);
+    CLineSocket socket(true);
+    int result = socket.ConnectToServer("127.0.0.1", 119);
+    setrlimit(RLIMIT_NOFILE, &saved);
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(socket.state(), CLineSocket::Failed);
+    EXPECT_EQ(socket.ErrorText(), "Unable to open a new socket.");
 }
 
 TEST(LineSocket, ConnectionWithoutGreetingIsNotConnected) {

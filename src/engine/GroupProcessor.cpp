@@ -63,7 +63,12 @@ void GroupProcessor::RetrievalLoop(HeaderScan& scan, long& mark, long last) {
     retrieved_ = 0;
     if (filesToRetrieve_ > 0) e.status.EnablePending(true);
     std::string line;
-    while (e.shared.TakeFirstPending(line)) {
+    long removed = 0;
+    while (e.shared.TakeNextPending(line, removed)) {
+        if (removed > 0) {
+            filesToRetrieve_ -= removed;
+            e.status.SetProgress(1, retrieved_, filesToRetrieve_, false);
+        }
         if (!e.Connected()) e.NoteConnectionLost();
         if (e.stop) break;
         RetrieveOne(scan, line, mark, last);
@@ -90,14 +95,9 @@ void GroupProcessor::RetrieveOne(HeaderScan& scan, const std::string& line, long
         dir_.exists = true;
     }
     int result = retriever_.RetrieveArticle(record.number);
-    long removed = e.shared.ParkWhileDialogOpen();
     e.status.SetArticlesSaved(++e.pass.articlesSaved);
     if (result == 1) mark = LeadingNumber(record.number);
     if (e.catchUp) mark = last;
-    if (removed > 0) {
-        filesToRetrieve_ -= removed;
-        e.status.SetProgress(1, retrieved_, filesToRetrieve_, false);
-    }
 }
 
 }  // namespace qm

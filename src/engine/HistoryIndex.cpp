@@ -311,7 +311,7 @@ void HistoryIndex::ScanBucket(std::uint32_t record, std::string_view subject, si
         }
         const auto* rest = reinterpret_cast<const char*>(entry);
         entry += length;
-        if (length <= left && (length == 0 || rest[0] == text[0]) && Better(hit, position) &&
+        if (length <= left && (length == 0 || rest[0] == text[0]) &&
             std::memcmp(rest, text, length) == 0) {
             hit = Hit{static_cast<long>(position), start, at - start + length};
         }

@@ -9,8 +9,16 @@ void SharedState::AppendPending(const std::string& line) {
     pending_.push_back(line);
 }
 
-bool SharedState::TakeFirstPending(std::string& line) {
-    std::lock_guard lock(mutex_);
+bool SharedState::TakeNextPending(std::string& line, long& removed) {
+    std::unique_lock lock(mutex_);
+    if (pendingDialogOpen_) {
+        engineParked_ = true;
+        dialogClosed_.wait(lock, [this] { return !pendingDialogOpen_; });
+        engineParked_ = false;
+    }
+    removed = pendingChanged_ ? removedCount_ : 0;
+    pendingChanged_ = false;
+    removedCount_ = 0;
     if (pending_.empty()) return false;
     line = std::move(pending_.front());
     pending_.pop_front();
@@ -102,28 +110,25 @@ std::string SharedState::CurrentPicturePath() const {
     return currentPicturePath_;
 }
 
-long SharedState::ParkWhileDialogOpen() {
-    std::unique_lock lock(mutex_);
-    if (pendingDialogOpen_) {
-        engineParked_ = true;
-        dialogClosed_.wait(lock, [this] { return !pendingDialogOpen_; });
-        engineParked_ = false;
-    }
-    if (!pendingChanged_) return 0;
-    long removed = removedCount_;
-    pendingChanged_ = false;
-    removedCount_ = 0;
-    return removed;
-}
-
 bool SharedState::EngineParked() const {
     std::lock_guard lock(mutex_);
     return engineParked_;
 }
 
-void SharedState::OpenPendingDialog() {
+std::vector<std::string> SharedState::OpenPendingDialog(bool& hadChanges) {
     std::lock_guard lock(mutex_);
     pendingDialogOpen_ = true;
+    hadChanges = pendingChanged_;
+    return {pending_.begin(), pending_.end()};
+}
+
+void SharedState::RestorePending(const std::vector<std::string>& snapshot, bool hadChanges) {
+    std::lock_guard lock(mutex_);
+    if (!hadChanges) {
+        pendingChanged_ = false;
+        removedCount_ = 0;
+    }
+    pending_.assign(snapshot.begin(), snapshot.end());
 }
 
 void SharedState::EditPending(const std::function<long(std::deque<std::string>&)>& edit) {
@@ -146,15 +151,6 @@ void SharedState::ClosePendingDialog() {
 bool SharedState::PendingDialogOpen() const {
     std::lock_guard lock(mutex_);
     return pendingDialogOpen_;
-}
-
-long SharedState::TakeRemovedCount() {
-    std::lock_guard lock(mutex_);
-    if (!pendingChanged_) return 0;
-    long removed = removedCount_;
-    pendingChanged_ = false;
-    removedCount_ = 0;
-    return removed;
 }
 
 }  // namespace qm

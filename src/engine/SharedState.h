@@ -17,7 +17,10 @@ class SharedState {
 public:
     // Pending list (overview lines of the articles chosen in the current group).
     void AppendPending(const std::string& line);
-    bool TakeFirstPending(std::string& line);
+    // Engine side, before each article: parks while the pending dialog is open, then takes the
+    // head of the list. removed receives how many entries the dialog removed since the last call.
+    // False when the list is empty.
+    bool TakeNextPending(std::string& line, long& removed);
     void ClearPending();
     size_t PendingCount() const;
     void TrimPendingFront(size_t keepNewest);
@@ -40,21 +43,19 @@ public:
     std::string LastFrom() const;
     std::string CurrentPicturePath() const;
 
-    // Engine side of the pending handshake: called after each article. Parks while the dialog is
-    // open; returns the number of entries the dialog removed meanwhile (0 when none).
-    long ParkWhileDialogOpen();
     bool EngineParked() const;
-
-    // Dialog side of the handshake.
-    void OpenPendingDialog();
-    // Runs edit on the pending list under the lock; edit returns how many entries it removed.
-    void EditPending(const std::function<long(std::deque<std::string>&)>& edit);
-    void ClosePendingDialog();
     bool PendingDialogOpen() const;
-    // Applies the dialog's removals if any are waiting: returns the removed count and clears it.
-    long TakeRemovedCount();
 
 private:
+    friend class PendingDialogSession;
+    // Dialog side of the handshake (see PendingDialogSession). Opening returns the list as it is
+    // and whether removals were already waiting for the engine.
+    std::vector<std::string> OpenPendingDialog(bool& hadChanges);
+    // Runs edit on the pending list under the lock; edit returns how many entries it removed.
+    void EditPending(const std::function<long(std::deque<std::string>&)>& edit);
+    void RestorePending(const std::vector<std::string>& snapshot, bool hadChanges);
+    void ClosePendingDialog();
+
     mutable std::mutex mutex_;
     std::condition_variable dialogClosed_;
     std::deque<std::string> pending_;

@@ -30,11 +30,13 @@ class CLineSocket {
     CLineSocket(const CLineSocket&) = delete;
     CLineSocket& operator=(const CLineSocket&) = delete;
 
-    // Connects to host:port (IPv4 or IPv6) and reads and discards the greeting line.
-    // Returns 1 when connected, 0 otherwise.
+    // Connects to host:port (IPv4 or IPv6) and reads and discards the greeting line, whatever it
+    // says. Returns 1 when connected and a greeting arrived, 0 otherwise (an unresolvable host
+    // leaves the state unchanged; any other failure leaves it Failed or Idle).
     int ConnectToServer(const std::string& host, int port);
 
-    // Sends the whole text (the caller supplies "\r\n"). An empty text does nothing.
+    // Sends the whole text before returning (the caller supplies "\r\n"); errors and timeouts
+    // show only in the state. An empty text, or a socket not Connected, does nothing.
     void SendLine(const std::string& text);
 
     // The next reply line with its line end, or "" when no line can be had.
@@ -50,7 +52,8 @@ class CLineSocket {
 
     // Called before every line read (the engine's pause gate).
     void SetBeforeReadHook(std::function<void()> hook) { beforeRead_ = std::move(hook); }
-    // Polled while waiting for data; when it turns true the wait ends after the stop grace time.
+    // Asked while waiting on the network; once it answers true, waiting goes on for at most the
+    // stop grace, then the connection is closed as Failed and AbortedByStop() turns true.
     void SetStopCheck(std::function<bool()> check) { stopCheck_ = std::move(check); }
     void SetTimeouts(const Timeouts& t) { timeouts_ = t; }
 

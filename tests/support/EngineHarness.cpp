@@ -8,15 +8,17 @@
 
 namespace qm::test {
 
-EngineHarness::EngineHarness() {
+EngineHarness::EngineHarness() : EngineHarness(0) {}
+
+EngineHarness::EngineHarness(int port) {
     dir.Enter();
     profile.Load(dir / "quarrymoth.ini");
     MakeDirectory(dir / "dl");
     Set("NNTPHost", kHost);
-    Set("NNTPPort", std::to_string(server.port()));
+    Set("NNTPPort", std::to_string(port != 0 ? port : server.port()));
     Set("DownloadDirectory", DownloadDir());
     Set("MinLines", "0");
-    model.Serve(server);
+    if (port == 0) model.Serve(server);
 }
 
 void EngineHarness::SetGroups(const std::vector<std::string>& groups) {

@@ -1,7 +1,7 @@
 #pragma once
 // Everything one engine run needs in a test: a temporary working directory with a profile, an
-// active group file and a download directory, a scripted server with a news model, and the
-// recording status and prompt.
+// active group file and a download directory, a scripted server with a news model (or a real
+// server on a given port), and the recording status and prompt.
 
 #include <atomic>
 #include <memory>
@@ -23,6 +23,9 @@ public:
     static constexpr const char* kHost = "127.0.0.1";
 
     EngineHarness();
+    // Points the profile at a news server already listening on 127.0.0.1:port (a real one); the
+    // scripted server and its model then stay idle.
+    explicit EngineHarness(int port);
 
     void SetGroups(const std::vector<std::string>& groups);
     void Set(const std::string& key, const std::string& value);  // main section

@@ -1,0 +1,44 @@
+#pragma once
+// The pending-articles dialog's side of the handshake with the engine, without any drawing: while
+// a session is open the engine parks before its next article; the session edits the pending list
+// and, when it ends, either keeps its removals (OK) or puts the list back as it found it (Cancel).
+
+#include <string>
+#include <vector>
+
+#include "engine/SharedState.h"
+
+namespace qm {
+
+class PendingDialogSession {
+public:
+    explicit PendingDialogSession(SharedState& shared);
+    ~PendingDialogSession();  // an unfinished session ends as Cancel
+    PendingDialogSession(const PendingDialogSession&) = delete;
+    PendingDialogSession& operator=(const PendingDialogSession&) = delete;
+
+    // The records as they were when the session opened.
+    const std::vector<std::string>& Snapshot() const { return snapshot_; }
+    std::vector<std::string> Records() const { return shared_.PendingSnapshot(); }
+
+    // Removes, for each article number, the first record whose number field equals it exactly;
+    // their lower-case subjects are remembered. Returns how many records went.
+    long Remove(const std::vector<std::string>& numbers);
+    const std::vector<std::string>& RemovedSubjects() const { return removedSubjects_; }
+
+    // Keeps the removals; with cacheSubjects the removed subjects join the run's subject cache.
+    void Ok(bool cacheSubjects);
+    // Puts every removed record back.
+    void Cancel();
+
+private:
+    void Close();
+
+    SharedState& shared_;
+    std::vector<std::string> snapshot_;
+    std::vector<std::string> removedSubjects_;
+    bool hadChanges_ = false;
+    bool open_ = true;
+};
+
+}  // namespace qm

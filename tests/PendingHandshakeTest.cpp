@@ -1,0 +1,137 @@
+// The pending-articles handshake: a thread plays the dialog while the engine retrieves. The
+// engine parks before its next article while the dialog is open and always runs on once it closes.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <thread>
+
+#include "engine/OverviewLine.h"
+#include "engine/PendingDialogSession.h"
+#include "support/EngineHarness.h"
+#include "support/NntpFixtures.h"
+
+namespace qm::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+bool WaitFor(const std::function<bool()>& condition) {
+    for (int i = 0; i < 500; ++i) {
+        if (condition()) return true;
+        std::this_thread::sleep_for(10ms);
+    }
+    return false;
+}
+
+void Fill(SharedState& shared, int count) {
+    for (int n = 1; n <= count; ++n) {
+        shared.AppendPending(OverviewLine(n, "Subject " + std::to_string(n), "f@x.org", "d", 10, 100));
+    }
+}
+
+TEST(PendingHandshake, EngineParksWhileOpenAndSeesTheRemovalsAfterOk) {
+    SharedState shared;
+    Fill(shared, 10);
+    std::vector<std::string> taken;
+    long removedSeen = 0;
+    PendingDialogSession* session = nullptr;
+    std::promise<void> opened;
+    std::thread engine([&] {
+        std::string line;
+        long removed = 0;
+        opened.get_future().wait();
+        while (shared.TakeNextPending(line, removed)) {
+            removedSeen += removed;
+            taken.push_back(ParseOverviewLine(line).number);
+        }
+        removedSeen += removed;
+    });
+    {
+        PendingDialogSession dialog(shared);
+        session = &dialog;
+        opened.set_value();
+        ASSERT_TRUE(WaitFor([&] { return shared.EngineParked(); }));
+        EXPECT_EQ(session->Remove({"3", "5", "99", "7"}), 3);
+        EXPECT_EQ(dialog.RemovedSubjects(), (std::vector<std::string>{"subject 3", "subject 5", "subject 7"}));
+        dialog.Ok(true);
+    }
+    engine.join();
+    EXPECT_EQ(taken, (std::vector<std::string>{"1", "2", "4", "6", "8", "9", "10"}));
+    EXPECT_EQ(removedSeen, 3);
+    EXPECT_TRUE(shared.SubjectCacheContains("subject 5"));
+    EXPECT_FALSE(shared.PendingDialogOpen());
+}
+
+TEST(PendingHandshake, CancelPutsEveryRemovedRecordBack) {
+    SharedState shared;
+    Fill(shared, 5);
+    {
+        PendingDialogSession dialog(shared);
+        EXPECT_EQ(dialog.Remove({"2", "4"}), 2);
+        EXPECT_EQ(shared.PendingCount(), 3u);
+        dialog.Cancel();
+    }
+    EXPECT_EQ(shared.PendingCount(), 5u);
+    std::string line;
+    long removed = -1;
+    ASSERT_TRUE(shared.TakeNextPending(line, removed));
+    EXPECT_EQ(removed, 0);
+    EXPECT_FALSE(shared.SubjectCacheContains("subject 2"));
+}
+
+TEST(PendingHandshake, EngineNeverStaysParkedWhenTheDialogClosesAtOnce) {
+    // The dialog closes in every window around the engine's check, many times over.
+    for (int round = 0; round < 200; ++round) {
+        SharedState shared;
+        Fill(shared, 3);
+        std::atomic<bool> done{false};
+        std::thread engine([&] {
+            std::string line;
+            long removed = 0;
+            while (shared.TakeNextPending(line, removed)) {
+            }
+            done = true;
+        });
+        { PendingDialogSession dialog(shared); }
+        engine.join();
+        EXPECT_TRUE(done);
+    }
+}
+
+TEST(PendingHandshake, DialogDuringAHarvestRemovesArticlesAndLowersTheTotal) {
+    EngineHarness h;
+    h.SetGroups({"alt.pics"});
+    for (long n = 1; n <= 8; ++n) {
+        ModelArticle a;
+        a.subject = "pic" + std::to_string(n) + ".jpg";
+        a.body = UuencodeBody("data" + std::to_string(n), "pic" + std::to_string(n) + ".jpg");
+        h.model.AddArticle("alt.pics", n, a);
+    }
+    std::promise<void> atSecond;
+    std::atomic<bool> signalled{false};
+    h.server.On("ARTICLE 2", ScriptServer::TextResponder([&](const std::string&) {
+        if (!signalled.exchange(true)) atSecond.set_value();
+        return std::string("430 gone\r\n");
+    }));
+    std::thread dialog([&] {
+        atSecond.get_future().wait();
+        PendingDialogSession session(h.shared);  // opened while article 2 is being fetched
+        ASSERT_TRUE(WaitFor([&] { return h.shared.EngineParked(); }));
+        session.Remove({"4", "5", "6"});
+        session.Ok(false);
+    });
+    h.Run();
+    dialog.join();
+    EXPECT_EQ(h.CountCommands("ARTICLE"), 5);
+    EXPECT_EQ(h.CountCommands("ARTICLE 5"), 0);
+    EXPECT_EQ(h.status.Values("progress1").back(), "reset");
+    auto progress = h.status.Values("progress1");
+    EXPECT_NE(std::find(progress.begin(), progress.end(), "3/5"), progress.end());
+    EXPECT_EQ(h.ReadMark("alt.pics"), 8);
+}
+
+}  // namespace
+}  // namespace qm::test
