@@ -24,6 +24,8 @@ HOST=127.0.0.1
 GROUPS_=(alt.binaries.pictures.demo.landscapes alt.binaries.pictures.demo.abstract)
 POSTED_MARK="$INN_STATE/demo-posted"  # written once the sample articles are on the server
 SERVER_MARK="$DATA/.demo-server"      # which server's news the read marks in demo/ belong to
+PORT=""
+ARTICLES_DIR=""
 
 say() { printf 'demo: %s\n' "$*"; }
 die() {
@@ -38,7 +40,7 @@ usage() {
 require_root() {
     [ "$(id -u)" -eq 0 ] && return 0
     die "must run as root: it installs packages and starts a private news server as the" \
-        "'news' user. Try: sudo $0 $*"
+        "'news' user. Try: sudo $0${*:+ $*}"
 }
 
 # ---------------------------------------------------------------- sample pictures
@@ -131,7 +133,7 @@ write_article() {
     local from="Demo Poster <poster@demo.quarrymoth.invalid>"
     local id="<${name%.jpg}.${group##*.}@demo.quarrymoth.invalid>"
     if [ "$encoding" = uu ]; then
-        printf 'From: %s\nNewsgroups: %s\nSubject: %s - "%s" (1/1)\nMessage-ID: %s\n\n' \
+        printf 'From: %s\nNewsgroups: %s\nSubject: %s - %s (1/1)\nMessage-ID: %s\n\n' \
             "$from" "$group" "$caption" "$name" "$id"
         printf '%s, a uuencoded picture for the Quarrymoth demo.\n\n' "$caption"
         uuencode "$jpeg" "$name"
@@ -174,7 +176,7 @@ PICTURES_POSTED=${#SAMPLES[@]}
 ARTICLES_PER_GROUP=5 # the welcome text and four pictures
 
 make_articles() {
-    local dir=$1 group_suffix kind name encoding caption group n=0
+    local dir=$1 group_suffix kind name encoding caption group g sample n=0
     for g in "${GROUPS_[@]}"; do
         n=$((n + 1))
         write_text_article "$g" >"$dir/$(printf '%02d' $n)-welcome.txt"
@@ -229,31 +231,32 @@ free_port() {
 
 stop_server() { bash "$INN_SCRIPT" stop "$INN_STATE" >/dev/null 2>&1 || true; }
 
-# Starts the server; on the first run also creates the groups and posts the
-# samples. Prints the port.
+# Starts the server on a free port (kept in PORT); on the first run also
+# creates the groups and posts the samples.
 start_server() {
-    local port
-    port=$(free_port)
+    PORT=$(free_port)
     stop_server
     if [ -f "$POSTED_MARK" ]; then
-        if bash "$INN_SCRIPT" resume "$INN_STATE" "$port" >&2; then
-            echo "$port"
-            return 0
-        fi
-        say "the kept news server would not start again; setting it up anew" >&2
+        bash "$INN_SCRIPT" resume "$INN_STATE" "$PORT" && return 0
+        say "the kept news server would not start again; setting it up anew"
         stop_server
     fi
     rm -rf "$INN_STATE"
-    bash "$INN_SCRIPT" start "$INN_STATE" "$port" >&2
-    local g work
-    for g in "${GROUPS_[@]}"; do bash "$INN_SCRIPT" newgroup "$INN_STATE" "$g" >&2; done
-    work=$(mktemp -d /tmp/quarrymoth-demo-articles.XXXXXX)
-    say "making ${PICTURES_POSTED} sample pictures and posting them to ${GROUPS_[*]}" >&2
-    make_articles "$work"
-    bash "$INN_SCRIPT" post "$INN_STATE" "$port" "$work"/*.txt >&2
-    rm -rf "$work"
+    bash "$INN_SCRIPT" start "$INN_STATE" "$PORT"
+    local g
+    for g in "${GROUPS_[@]}"; do bash "$INN_SCRIPT" newgroup "$INN_STATE" "$g"; done
+    ARTICLES_DIR=$(mktemp -d /tmp/quarrymoth-demo-articles.XXXXXX)
+    say "making ${PICTURES_POSTED} sample pictures and posting them to ${GROUPS_[*]}"
+    make_articles "$ARTICLES_DIR"
+    bash "$INN_SCRIPT" post "$INN_STATE" "$PORT" "$ARTICLES_DIR"/*.txt
+    rm -rf "$ARTICLES_DIR"
     date +%s.%N >"$POSTED_MARK"
-    echo "$port"
+}
+
+# Always run on the way out, however the demo ends.
+clean_up() {
+    stop_server
+    if [ -n "$ARTICLES_DIR" ]; then rm -rf "$ARTICLES_DIR"; fi
 }
 
 # ---------------------------------------------------------------- the demo folder
@@ -279,9 +282,10 @@ LogFile=$DATA/DownloadLog
 ACDSeeDescription=1
 EOF
         printf '%s\n' "$old" | awk '
-            /^\[/ { keep = tolower($0) != "[quarrymoth]" }
+            /^\[/ { keep = tolower($0) != "[quarrymoth]"; if (keep) print "" }
             keep && NF { print }'
     } >"$PROFILE.new"
+    chmod 600 "$PROFILE.new"
     mv "$PROFILE.new" "$PROFILE"
 }
 
@@ -328,17 +332,16 @@ run_demo() {
     bash "$REPO/scripts/install-deps.sh"
     build_runner
 
-    trap stop_server EXIT
+    trap clean_up EXIT
     trap 'exit 130' INT TERM
-    local port
     say "starting the demo news server on $HOST"
-    port=$(start_server)
+    start_server
     local g
-    for g in "${GROUPS_[@]}"; do wait_for_articles "$port" "$g" "$ARTICLES_PER_GROUP"; done
-    say "news server ready on $HOST port $port"
+    for g in "${GROUPS_[@]}"; do wait_for_articles "$PORT" "$g" "$ARTICLES_PER_GROUP"; done
+    say "news server ready on $HOST port $PORT"
 
     prepare_demo_folder
-    write_profile "$port"
+    write_profile "$PORT"
     local before
     before=$(list_pictures)
 
@@ -368,7 +371,7 @@ run_demo() {
         die "the harvest did not complete (exit status $status)"
     fi
     if [ "$new" -gt 0 ]; then
-        say "Saved $new new pictures into demo/pictures"
+        say "Saved $new new picture$([ "$new" -eq 1 ] || echo s) into demo/pictures"
     else
         say "Saved nothing new: the read marks and the history remember what earlier runs saved."
         say "Run scripts/demo.sh --reset for a fresh start."

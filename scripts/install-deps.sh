@@ -27,7 +27,8 @@ done
 # domain part; give it a throw-away configuration that names one (and an MTA).
 INN_DOMAIN="localdomain"
 seed_dir=""
-cleanup() { [ -n "$seed_dir" ] && rm -rf "$seed_dir"; }
+# An EXIT trap's last status becomes the exit status: it must not fail when there is nothing to do.
+cleanup() { if [ -n "$seed_dir" ]; then rm -rf "$seed_dir"; fi; }
 trap cleanup EXIT
 
 apt_install() {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -37,7 +39,7 @@ TEST(ListMatchesTest, AnyEntryAnywhereAndEmptyEntriesMatchEverything) {
 }
 
 class ArticleSelectorTest : public ::testing::Test {
-protected:
+  protected:
     ArticleSelector& Make(const SelectionSettings& settings) {
         selector_.emplace(settings, status_, shared_, dir_.path());
         selector_->BeginGroup(false, {});
@@ -249,15 +251,43 @@ TEST(HistoryIndexTest, RebuildReplacesTheEntries) {
 }
 
 TEST(HistoryIndexTest, LongEntriesAndAnyByteValues) {
-    const std::string longName = std::string(300, 'x') + ".jpg";
-    Names entries = {longName, std::string("a\0b\xff.jpg", 8), "\xe9t\xe9.jpg"};
-    for (int i = 0; i < 200; ++i) entries.push_back(std::string(260 + i, 'x'));
+    Names entries = {std::string(300, 'a'), std::string(256, 'b'),          std::string(255, 'c'),
+                     std::string(254, 'd'), std::string("a\0b\xff.jpg", 8), "\xe9t\xe9.jpg"};
     HistoryIndex index;
     index.Build(entries);
     for (const std::string& s :
-         {longName, "re: " + longName.substr(0, 299), std::string("q a\0b\xff.jpg", 10),
-          std::string("\xe9t\xe9.jpg (1/1)"), std::string(270, 'x'), std::string(259, 'x')}) {
+         {std::string(301, 'a'), "q " + std::string(299, 'a'), std::string(256, 'b'),
+          std::string(255, 'b'), "x " + std::string(255, 'c'), std::string(254, 'c'),
+          std::string(254, 'd'), std::string("q a\0b\xff.jpg", 10),
+          std::string("\xe9t\xe9.jpg (1/1)")}) {
         ExpectSameAsLinear(entries, s, index);
+    }
+    for (int i = 0; i < 200; ++i)
+        entries.push_back(std::string(1 + i % 7, 'e') + std::string(300, 'f'));
+    index.Build(entries);
+    ExpectSameAsLinear(entries, "eee" + std::string(300, 'f'), index);
+    ExpectSameAsLinear(entries, std::string(300, 'a'), index);
+}
+
+// Long shared beginnings with entries ending inside them, as camera names have.
+TEST(HistoryIndexTest, MatchesTheLinearRuleWithLongSharedBeginnings) {
+    std::mt19937 rng(7);
+    auto pick = [&rng](size_t n) { return static_cast<size_t>(rng() % n); };
+    for (const std::string base : {"img_2023 0412_1", "aaaa aaaab"}) {
+        auto make = [&]() {
+            std::string s = base.substr(0, base.size() - pick(4) * pick(5));
+            for (size_t n = pick(4); n > 0; --n) s += "1a "[pick(3)];
+            return s;
+        };
+        for (int round = 0; round < 100; ++round) {
+            Names entries(10 + pick(300));
+            for (std::string& e : entries) e = make();
+            HistoryIndex index;
+            index.Build(entries);
+            for (int k = 0; k < 50; ++k) {
+                ExpectSameAsLinear(entries, (pick(2) ? "re: " : "") + make() + make(), index);
+            }
+        }
     }
 }
 

@@ -110,15 +110,19 @@ TEST(PendingHandshake, DialogDuringAHarvestRemovesArticlesAndLowersTheTotal) {
         a.body = UuencodeBody("data" + std::to_string(n), "pic" + std::to_string(n) + ".jpg");
         h.model.AddArticle("alt.pics", n, a);
     }
-    std::promise<void> atSecond;
+    std::promise<void> atSecond, opened;
     std::atomic<bool> signalled{false};
     h.server.On("ARTICLE 2", ScriptServer::TextResponder([&](const std::string&) {
-        if (!signalled.exchange(true)) atSecond.set_value();
+        if (!signalled.exchange(true)) {
+            atSecond.set_value();
+            opened.get_future().wait();  // answer only once the dialog is open
+        }
         return std::string("430 gone\r\n");
     }));
     std::thread dialog([&] {
         atSecond.get_future().wait();
         PendingDialogSession session(h.shared);  // opened while article 2 is being fetched
+        opened.set_value();
         ASSERT_TRUE(WaitFor([&] { return h.shared.EngineParked(); }));
         session.Remove({"4", "5", "6"});
         session.Ok(false);

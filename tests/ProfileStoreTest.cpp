@@ -120,6 +120,26 @@ TEST(ProfileStore, ThreadsReadAndWriteAtOnce) {
     EXPECT_EQ(ProfileStore(dir / "p.ini").GetInt("news", "alt.pics", 0), 200);
 }
 
+TEST(ProfileStore, FrequentWritesReachTheFileAtLeastOncePerIntervalAndOnFlush) {
+    TempDir dir;
+    std::string path = dir / "p.ini";
+    {
+        ProfileStore profile(path);
+        EXPECT_TRUE(profile.WriteIntSoon("news", "alt.pics", 1));  // the first one is written
+        EXPECT_NE(TempDir::ReadFile(path).find("alt.pics=1"), std::string::npos);
+        for (int i = 2; i <= 50; ++i) profile.WriteIntSoon("news", "alt.pics", i);
+        EXPECT_EQ(profile.GetInt("news", "alt.pics", 0), 50);
+        EXPECT_NE(TempDir::ReadFile(path).find("alt.pics=1\n"), std::string::npos);
+        EXPECT_TRUE(profile.Flush());
+        EXPECT_NE(TempDir::ReadFile(path).find("alt.pics=50"), std::string::npos);
+        profile.WriteIntSoon("news", "alt.pics", 51);
+        profile.WriteString("Quarrymoth", "NNTPHost", "h");  // an ordinary write saves all
+        EXPECT_NE(TempDir::ReadFile(path).find("alt.pics=51"), std::string::npos);
+        profile.WriteIntSoon("news", "alt.pics", 52);
+    }
+    EXPECT_NE(TempDir::ReadFile(path).find("alt.pics=52"), std::string::npos);  // destructor
+}
+
 TEST(SettingsKeys, ConfiguredPortFallsBackTo119) {
     TempDir dir;
     ProfileStore profile(dir / "p.ini");

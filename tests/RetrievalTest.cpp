@@ -72,6 +72,15 @@ TEST_F(Harvest, UuencodedAndBase64PicturesAreSavedByteForByte) {
     EXPECT_EQ(h.SavedFiles().size(), 4u);
 }
 
+TEST_F(Harvest, DotStuffedLinesAreDecodedAsPosted) {
+    // 14 bytes in the last line make its count character a dot, which the server doubles.
+    std::string data = RandomBytes(45 * 3 + 14, 11);
+    ASSERT_EQ(UuencodeBody(data, "dot.jpg").find("\n.") != std::string::npos, true);
+    h.model.AddArticle("alt.pics", 1, Uu("dot.jpg", data, "dot.jpg"));
+    h.Run();
+    EXPECT_EQ(Saved("dot.jpg"), data);
+}
+
 TEST_F(Harvest, HostileNamesStayInTheSaveDirectoryAndTheRunGoesOn) {
     std::string data = RandomBytes(900, 4);
     h.model.AddArticle("alt.pics", 1, Uu("a", data, "../../x.jpg"));

@@ -44,7 +44,7 @@ TEST_F(ScriptServerTest, LongestPrefixWinsThenLatestRule) {
 }
 
 TEST_F(ScriptServerTest, SequencesRepeatTheirLastAndRespondersSeeTheCommand) {
-    server_.OnSequence("NEXT", std::vector<std::string>{"223 one\r\n", "223 two\r\n"});
+    server_.OnSequence("NEXT", {"223 one\r\n", "223 two\r\n"});
     server_.On("ECHO", [](const std::string& command) { return "200 " + command + "\r\n"; });
     server_.On("BODY", [](const std::string&) { return Reply{.text = "222 b\r\n.\r\n"}; });
     Connect();

@@ -1,6 +1,7 @@
 #include "decode/ArticleRetrieval.h"
 
 #include <cerrno>
+#include <cstring>
 #include <ctime>
 
 #include "decode/Base64Decoder.h"
@@ -28,11 +29,18 @@ bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
     return true;
 }
 
-// needle is lower case.
-bool ContainsNoCase(std::string_view text, std::string_view needle) {
-    for (size_t i = 0; i + needle.size() <= text.size(); ++i) {
-        if (AsciiLower(text[i]) == needle[0] && StartsWithNoCase(text.substr(i), needle))
-            return true;
+// Whether the line mentions "base64" in any case. Looks for the digits first: they are rare
+// next to each other in encoded data, so most lines are passed over with one memmem.
+bool MentionsBase64(std::string_view line) {
+    const char* begin = line.data();
+    const char* end = begin + line.size();
+    const char* p = begin + std::min<size_t>(4, line.size());
+    while (p < end) {
+        const void* hit = memmem(p, static_cast<size_t>(end - p), "64", 2);
+        if (!hit) return false;
+        const char* digits = static_cast<const char*>(hit);
+        if (StartsWithNoCase(std::string_view(digits - 4, 4), "base")) return true;
+        p = digits + 1;
     }
     return false;
 }
@@ -80,7 +88,7 @@ std::string_view ArticleRetriever::Line(std::size_t i) const {
 
 int ArticleRetriever::RetrieveArticle(const std::string& number) {
     EngineState& e = engine_;
-    e.profile.WriteInt(e.settings.host, e.currentGroup, LeadingNumber(number));
+    e.profile.WriteIntSoon(e.settings.host, e.currentGroup, LeadingNumber(number));
     e.socket->SendLine("ARTICLE " + number + "\r\n");
     if (ReplyCode(e.socket->ReadLine()) != 220) {
         e.status.SetProgress(2, 0, 0, true);
@@ -118,9 +126,10 @@ bool ArticleRetriever::ReadArticle(Names& names, long& linesCounted) {
             return false;
         }
         if (StartsWith(line, "Subject:")) subjectText_ = line.size() > 9 ? line.substr(9) : "";
-        body_ += line;
+        // A leading dot was doubled on the wire; the article's own line has one less.
+        body_.append(line, !line.empty() && line[0] == '.' ? 1 : 0);
         lineEnds_.push_back(body_.size());
-        WatchLine(line, names, linesCounted);
+        WatchLine(Line(lineEnds_.size() - 1), names, linesCounted);
         e.pass.bytes += static_cast<std::int64_t>(line.size());
         if (++linesCounted % 10 == 0) e.status.SetProgress(2, linesCounted, e.article.lines, false);
         e.socket->ReadLine(line);
@@ -141,7 +150,7 @@ void ArticleRetriever::WatchLine(std::string_view line, Names& names, long& line
     }
     bool typeLine = StartsWithNoCase(line, "content-type: application/octet-stream") ||
                     StartsWithNoCase(line, "content-type: image/jpeg");
-    if (typeLine || ContainsNoCase(line, "base64")) {
+    if (typeLine || MentionsBase64(line)) {
         names.mimeMode = true;
         linesCounted = 0;
     }

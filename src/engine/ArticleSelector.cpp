@@ -98,8 +98,7 @@ void ArticleSelector::ResetPassCounters() {
 }
 
 bool ArticleSelector::Select(const std::string& /*number*/, const std::string& subject,
-                             const std::string& sender, long lines,
-                             const std::string& /*date*/) {
+                             const std::string& sender, long lines, const std::string& /*date*/) {
     if (lines < minLines_ || lines > maxLines_) return false;
     const std::string lowerSubject = Lowercase(subject);
     if (!PassesIncludes(lowerSubject)) return false;

@@ -40,13 +40,13 @@ std::vector<std::string> LoadFromExcludes(const std::string& path = "FromExclude
 bool ListMatches(const std::vector<std::string>& list, std::string_view text);
 
 class ArticleSelector {
-public:
+  public:
     // "FromExcludes" and "HistLog.txt" are in directory ("" means the current directory).
     ArticleSelector(const SelectionSettings& settings, EngineStatus& status,
                     const SharedState& shared, std::string directory = "");
     // The engine's form: filters from the run's snapshot, lookup taken from history.
-    ArticleSelector(const EngineSettings& settings, EngineStatus& status,
-                    const SharedState& shared, const HistoryList& history);
+    ArticleSelector(const EngineSettings& settings, EngineStatus& status, const SharedState& shared,
+                    const HistoryList& history);
 
     // At the start of every group: the subject cache switch and the sender excludes, read from
     // "FromExcludes" or given. Empty exclude entries are dropped: they would reject everything.
@@ -66,7 +66,7 @@ public:
     long HistorySkipped() const { return historySkipped_; }
     long OtherSkipped() const { return otherSkipped_; }
 
-private:
+  private:
     bool PassesIncludes(const std::string& lowerSubject) const;
     bool Excluded(const std::string& lowerSubject, const std::string& sender) const;
     bool RejectAsOther();

@@ -30,7 +30,9 @@ constexpr size_t kCacheLine = 64;
 // and 4 more bytes), then the rest of its text.
 constexpr unsigned char kLongRest = 0xFF;
 
-constexpr std::uint32_t WordsFor(size_t bytes) { return static_cast<std::uint32_t>((bytes + 3) / 4); }
+constexpr std::uint32_t WordsFor(size_t bytes) {
+    return static_cast<std::uint32_t>((bytes + 3) / 4);
+}
 
 constexpr size_t BucketEntryBytes(std::uint32_t rest) {
     return 4 + (rest < kLongRest ? 1 : 5) + rest;
@@ -103,12 +105,48 @@ bool Better(const HistoryIndex::Hit& hit, std::uint32_t position) {
            position < static_cast<std::uint32_t>(hit.position);
 }
 
-void Prefetch(const void* at) {
+// Asks the memory for every cache line of [first, last) at once.
+void Prefetch(const void* first, const void* last) {
 #if defined(__GNUC__)
-    __builtin_prefetch(at);
+    for (const char* line = static_cast<const char*>(first); line < last; line += kCacheLine) {
+        __builtin_prefetch(line);
+    }
 #else
-    (void)at;
+    (void)first;
+    (void)last;
 #endif
+}
+
+// The hash of a cluster filter: FNV-1a, extended one byte at a time so that the hashes of all
+// beginnings of a text come out of one pass.
+constexpr std::uint64_t kHashStart = 14695981039346656037ull;
+std::uint64_t HashStep(std::uint64_t h, char c) {
+    return (h ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+}
+// Longer rests are not filtered by length.
+constexpr std::uint32_t kLongestFiltered = 62;
+constexpr std::uint64_t kLongBit = 1ull << 63;
+
+// The two bits of a 256-bit Bloom filter that stand for a hash.
+void BloomBits(std::uint64_t h, unsigned& a, unsigned& b) {
+    h *= 0x9E3779B97F4A7C15ull;
+    a = static_cast<unsigned>(h >> 56);
+    b = static_cast<unsigned>(h >> 48) & 0xFF;
+}
+
+bool BloomHas(const std::uint64_t* bloom, std::uint64_t h) {
+    unsigned a = 0;
+    unsigned b = 0;
+    BloomBits(h, a, b);
+    return ((bloom[a >> 6] >> (a & 63)) & (bloom[b >> 6] >> (b & 63)) & 1) != 0;
+}
+
+void BloomAdd(std::uint64_t* bloom, std::uint64_t h) {
+    unsigned a = 0;
+    unsigned b = 0;
+    BloomBits(h, a, b);
+    bloom[a >> 6] |= 1ull << (a & 63);
+    bloom[b >> 6] |= 1ull << (b & 63);
 }
 
 }  // namespace
@@ -148,18 +186,23 @@ void HistoryIndex::Build(const std::vector<std::string>& entries) {
     words_.reserve(total / 3 + entries.size() * 3 + 4);
     // Level by level, so that the top of the tree, which every lookup reads, is compact.
     root_ = kNone;
-    std::vector<Pending> level{Pending{kNone, 0, 0, static_cast<std::uint32_t>(entries.size())}};
-    while (!level.empty()) {
+    clusters_.clear();
+    const auto all = static_cast<std::uint32_t>(entries.size());
+    root_ = WriteNode(Pending{kNone, 0, 0, all}, state, state.next);
+    std::vector<Pending> level;
+    while (!state.next.empty()) {
+        level.swap(state.next);
         state.next.clear();
         for (const Pending& p : level) {
-            const std::uint32_t record = p.hi - p.lo <= kClusterEntries
-                                             ? WriteCluster(p, state)
-                                             : WriteNode(p, state, state.next);
-            if (root_ == kNone) root_ = record;
+            if (p.hi - p.lo <= kClusterEntries) {
+                WriteCluster(p, state);
+            } else {
+                WriteNode(p, state, state.next);
+            }
         }
-        level.swap(state.next);
     }
     words_.shrink_to_fit();
+    clusters_.shrink_to_fit();
 }
 
 std::uint32_t HistoryIndex::AppendWords(size_t count) {
@@ -168,11 +211,21 @@ std::uint32_t HistoryIndex::AppendWords(size_t count) {
     return at;
 }
 
-// The subtree of p depth first in one piece: [word count] [root record] [the other records].
-std::uint32_t HistoryIndex::WriteCluster(const Pending& p, BuildState& state) {
-    const std::uint32_t sizeWord = AppendWords(1);
+// The subtree of p depth first in one piece, linked to its parent through a new Cluster.
+void HistoryIndex::WriteCluster(const Pending& p, BuildState& state) {
+    Cluster cluster;
+    cluster.record = static_cast<std::uint32_t>(words_.size());
+    for (std::uint32_t i = p.lo; i < p.hi; ++i) {
+        const BuildItem& item = state.items[i];
+        const std::uint32_t rest = item.len - p.depth;
+        cluster.lengths |= rest <= kLongestFiltered ? 1ull << rest : kLongBit;
+        std::uint64_t h = kHashStart;
+        for (std::uint32_t k = 0; k < rest; ++k)
+            h = HashStep(h, state.pool[item.off + p.depth + k]);
+        BloomAdd(cluster.bloom, h);
+    }
     std::vector<Pending>& stack = state.cluster;
-    stack.assign(1, p);
+    stack.assign(1, Pending{kNone, p.depth, p.lo, p.hi});
     while (!stack.empty()) {
         const Pending q = stack.back();
         stack.pop_back();
@@ -180,10 +233,21 @@ std::uint32_t HistoryIndex::WriteCluster(const Pending& p, BuildState& state) {
         WriteNode(q, state, stack);
         std::reverse(stack.begin() + static_cast<std::ptrdiff_t>(before), stack.end());
     }
-    const std::uint32_t root = sizeWord + 1;
-    words_[sizeWord] = static_cast<std::uint32_t>(words_.size()) - root;
-    words_[root] |= kCluster;
-    return root;
+    cluster.words = static_cast<std::uint32_t>(words_.size()) - cluster.record;
+    words_[p.slot] = kClusterLink | static_cast<std::uint32_t>(clusters_.size());
+    clusters_.push_back(cluster);
+}
+
+bool HistoryIndex::Cluster::MayHold(std::string_view text) const {
+    if (lengths & kLongBit) return true;
+    std::uint64_t h = kHashStart;
+    if ((lengths & 1) && BloomHas(bloom, h)) return true;
+    const size_t longest = std::min<size_t>(text.size(), kLongestFiltered);
+    for (size_t n = 1; n <= longest && (lengths >> n) != 0; ++n) {
+        h = HashStep(h, text[n - 1]);
+        if (((lengths >> n) & 1) && BloomHas(bloom, h)) return true;
+    }
+    return false;
 }
 
 // Writes p's record, links it into its parent and adds its children to queue.
@@ -265,15 +329,7 @@ void HistoryIndex::WalkFrom(std::string_view subject, size_t start, Hit& hit) co
     std::uint32_t record = root_;
     for (size_t at = start;; ++at) {
         const std::uint32_t header = w[record];
-        if (header & kCluster) {
-            const auto* first = reinterpret_cast<const char*>(w + record);
-            const auto* last = reinterpret_cast<const char*>(w + record + w[record - 1]);
-            for (const char* line = first + kCacheLine; line < last; line += kCacheLine) {
-                Prefetch(line);
-            }
-        }
         if (header & kBucket) return ScanBucket(record, subject, start, at, hit);
-        const std::uint32_t children = header & kCountMask;
         const std::uint32_t shared = w[record + 2];
         if (shared > 0) {
             if (shared > subject.size() - at ||
@@ -285,12 +341,19 @@ void HistoryIndex::WalkFrom(std::string_view subject, size_t start, Hit& hit) co
         if (w[record + 1] != kNone && Better(hit, w[record + 1])) {
             hit = Hit{static_cast<long>(w[record + 1]), start, at - start};
         }
+        const std::uint32_t children = header & kCountMask;
         if (at == subject.size() || children == 0) return;
         const std::uint32_t labelsAt = record + 3 + WordsFor(shared);
         const std::uint32_t k =
             FindLabel(BytesAt(labelsAt), children, static_cast<unsigned char>(subject[at]));
         if (k == children) return;
         record = w[labelsAt + WordsFor(children) + k];
+        if (record & kClusterLink) {
+            const Cluster& cluster = clusters_[record & ~kClusterLink];
+            if (!cluster.MayHold(subject.substr(at + 1))) return;
+            record = cluster.record;
+            Prefetch(w + record, w + record + cluster.words);
+        }
     }
 }
 
@@ -311,7 +374,7 @@ void HistoryIndex::ScanBucket(std::uint32_t record, std::string_view subject, si
         }
         const auto* rest = reinterpret_cast<const char*>(entry);
         entry += length;
-        if (length <= left && (length == 0 || rest[0] == text[0]) &&
+        if (length <= left && (length == 0 || rest[0] == text[0]) && Better(hit, position) &&
             std::memcmp(rest, text, length) == 0) {
             hit = Hit{static_cast<long>(position), start, at - start + length};
         }

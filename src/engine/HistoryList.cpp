@@ -30,13 +30,17 @@ std::string PathInDirectory(const std::string& directory, const std::string& nam
 HistoryList::HistoryList(std::string directory)
     : directory_(std::move(directory)), generation_(NextGeneration()) {}
 
-std::string HistoryList::FilePath() const { return PathInDirectory(directory_, kHistoryFile); }
+std::string HistoryList::FilePath() const {
+    return PathInDirectory(directory_, kHistoryFile);
+}
 
 std::string HistoryList::BackupPath() const {
     return PathInDirectory(directory_, std::string("~") + kHistoryFile);
 }
 
-void HistoryList::Touch() { generation_ = NextGeneration(); }
+void HistoryList::Touch() {
+    generation_ = NextGeneration();
+}
 
 void HistoryList::Load(long maxHist) {
     entries_.clear();
@@ -83,7 +87,9 @@ void HistoryList::Clear() {
 
 HistoryHitLog::HistoryHitLog(std::string directory) : directory_(std::move(directory)) {}
 
-std::string HistoryHitLog::FilePath() const { return PathInDirectory(directory_, kHitLogFile); }
+std::string HistoryHitLog::FilePath() const {
+    return PathInDirectory(directory_, kHitLogFile);
+}
 
 void HistoryHitLog::Log(std::string_view entry, std::string_view subject) const {
     std::string line(entry);

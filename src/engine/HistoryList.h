@@ -13,7 +13,7 @@ namespace qm {
 class EngineStatus;
 
 class HistoryList {
-public:
+  public:
     // The files live in directory ("" means the current directory).
     explicit HistoryList(std::string directory = "");
     HistoryList(const HistoryList&) = delete;
@@ -42,7 +42,7 @@ public:
     std::string FilePath() const;
     std::string BackupPath() const;
 
-private:
+  private:
     void Touch();
 
     std::string directory_;
@@ -52,13 +52,13 @@ private:
 
 // "HistLog.txt": one line per history hit, the entry, " -- " and the subject, all lowercased.
 class HistoryHitLog {
-public:
+  public:
     explicit HistoryHitLog(std::string directory = "");
     // Appends one line; when the file cannot be opened the hit simply goes unrecorded.
     void Log(std::string_view entry, std::string_view subject) const;
     std::string FilePath() const;
 
-private:
+  private:
     std::string directory_;
 };
 

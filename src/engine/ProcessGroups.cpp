@@ -4,12 +4,12 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include <fstream>
 
 #include "decode/ArticleRetrieval.h"
 #include "engine/ArticleSelector.h"
 #include "engine/GroupProcessor.h"
 #include "engine/HistoryList.h"
+#include "groups/GroupListFile.h"
 #include "settings/TextFiles.h"
 
 namespace qm {
@@ -64,7 +64,9 @@ void CProcessGroups::ApplyPriority() {
     if (tid != 0) ::setpriority(PRIO_PROCESS, static_cast<id_t>(tid), NiceForPriority(priority_));
 }
 
-std::string CProcessGroups::GroupFileName() const { return "Groups." + engine_.settings.host; }
+std::string CProcessGroups::GroupFileName() const {
+    return ActiveGroupFileName(engine_.settings.host);
+}
 
 void CProcessGroups::InitInstance() {
     TakeSnapshot();
@@ -80,6 +82,7 @@ void CProcessGroups::ExitInstance() {
     selector_.reset();
     engine_.history = nullptr;
     engine_.selector = nullptr;
+    engine_.profile.Flush();
     engine_.status.EngineFinished();
 }
 
@@ -123,14 +126,13 @@ void CProcessGroups::MainSequence() {
 
 bool CProcessGroups::CheckGroupFile(long& groupCount) {
     const std::string& host = engine_.settings.host;
-    std::ifstream in(GroupFileName());
-    if (!in) {
+    auto lines = ReadGroupListFile(GroupFileName());
+    if (!lines) {
         engine_.prompt.ShowMessage("Group list for host '" + host +
                                    "' not found\n\nPlease select 'Groups'");
         return false;
     }
-    std::string line;
-    while (ReadTextLine(in, line)) ++groupCount;
+    groupCount = static_cast<long>(lines->size());
     if (groupCount == 0) {
         engine_.prompt.ShowMessage("Active group list for host '" + host +
                                    "' is empty\n\nPlease select 'Groups'");
@@ -169,11 +171,9 @@ bool CProcessGroups::Connect() {
 }
 
 bool CProcessGroups::ReadGroupList() {
-    std::ifstream in(GroupFileName());
-    if (!in) return false;
-    groups_.clear();
-    std::string line;
-    while (ReadTextLine(in, line)) groups_.push_back(line);
+    auto lines = ReadGroupListFile(GroupFileName());
+    if (!lines) return false;
+    groups_ = std::move(*lines);
     return true;
 }
 

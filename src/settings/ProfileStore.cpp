@@ -127,28 +127,44 @@ long ProfileStore::GetInt(const std::string& section, const std::string& key, lo
     return def;
 }
 
-bool ProfileStore::WriteString(const std::string& section, const std::string& key,
-                               const std::string& value) {
-    std::lock_guard lock(mutex_);
+void ProfileStore::SetLocked(const std::string& section, const std::string& key,
+                             const std::string& value) {
     Section& s = SectionFor(section);
     std::string v = OneLine(value);
-    bool found = false;
     for (Line& l : s.lines) {
         if (!l.key.empty() && EqualNoCase(l.key, key)) {
             l.value = v;
             l.raw.clear();
-            found = true;
-            break;
+            return;
         }
     }
-    if (!found) {
-        // New keys go after the section's last key, so trailing blank lines stay between sections.
-        size_t pos = s.lines.size();
-        while (pos > 0 && s.lines[pos - 1].key.empty() && Trim(s.lines[pos - 1].raw).empty()) --pos;
-        s.lines.insert(s.lines.begin() + static_cast<long>(pos), Line{"", OneLine(key), v});
-    }
+    // New keys go after the section's last key, so trailing blank lines stay between sections.
+    size_t pos = s.lines.size();
+    while (pos > 0 && s.lines[pos - 1].key.empty() && Trim(s.lines[pos - 1].raw).empty()) --pos;
+    s.lines.insert(s.lines.begin() + static_cast<long>(pos), Line{"", OneLine(key), v});
+}
+
+bool ProfileStore::WriteString(const std::string& section, const std::string& key,
+                               const std::string& value) {
+    std::lock_guard lock(mutex_);
+    SetLocked(section, key, value);
     return SaveLocked();
 }
+
+bool ProfileStore::WriteIntSoon(const std::string& section, const std::string& key, long value) {
+    std::lock_guard lock(mutex_);
+    SetLocked(section, key, std::to_string(value));
+    if (std::chrono::steady_clock::now() - lastSave_ >= kSoonInterval) return SaveLocked();
+    dirty_ = true;
+    return true;
+}
+
+bool ProfileStore::Flush() {
+    std::lock_guard lock(mutex_);
+    return !dirty_ || SaveLocked();
+}
+
+ProfileStore::~ProfileStore() { Flush(); }
 
 bool ProfileStore::WriteInt(const std::string& section, const std::string& key, long value) {
     return WriteString(section, key, std::to_string(value));
@@ -171,9 +187,15 @@ std::string ProfileStore::Serialize() const {
     return out;
 }
 
-bool ProfileStore::SaveLocked() const {
+bool ProfileStore::SaveLocked() {
     if (readOnly_ || path_.empty()) return false;
-    return ReplaceFileAtomically(path_, Serialize(), 0600);
+    lastSave_ = std::chrono::steady_clock::now();
+    if (!ReplaceFileAtomically(path_, Serialize(), 0600)) {
+        dirty_ = true;
+        return false;
+    }
+    dirty_ = false;
+    return true;
 }
 
 }  // namespace qm

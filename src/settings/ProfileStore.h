@@ -2,6 +2,7 @@
 // The profile store: named sections of key=value text in one INI file, shared by every thread.
 // Reads are served from memory; every write updates memory at once and replaces the file atomically.
 
+#include <chrono>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -26,6 +27,17 @@ public:
     bool WriteString(const std::string& section, const std::string& key, const std::string& value);
     bool WriteInt(const std::string& section, const std::string& key, long value);
 
+    // For values written many times a second (the engine's read mark before every article): the
+    // value is visible in memory at once, and the file is rewritten at most once per interval;
+    // the next ordinary write, Flush() or the destructor writes what is still pending.
+    bool WriteIntSoon(const std::string& section, const std::string& key, long value);
+    bool Flush();
+    static constexpr std::chrono::milliseconds kSoonInterval{1000};
+
+    ~ProfileStore();
+    ProfileStore(const ProfileStore&) = delete;
+    ProfileStore& operator=(const ProfileStore&) = delete;
+
     const std::string& Path() const { return path_; }
     bool Writable() const;
 
@@ -45,14 +57,17 @@ private:
     };
 
     const Section* FindSection(const std::string& name) const;
+    void SetLocked(const std::string& section, const std::string& key, const std::string& value);
     Section& SectionFor(const std::string& name);
-    bool SaveLocked() const;
+    bool SaveLocked();
     std::string Serialize() const;
 
     mutable std::mutex mutex_;
     std::string path_;
     std::vector<Section> sections_;
     bool readOnly_ = false;
+    bool dirty_ = false;  // memory holds values the file does not have yet
+    std::chrono::steady_clock::time_point lastSave_{};
 };
 
 }  // namespace qm

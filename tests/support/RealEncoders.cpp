@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <random>
+#include <string>
+#include <vector>
 
 #include "support/Subprocess.h"
 #include "support/TempDir.h"
@@ -62,8 +64,8 @@ std::string PpmImage(int width, int height, unsigned seed) {
 std::string CjpegEncode(const std::string& ppm, int quality, std::string& error) {
     TempDir scratch;
     std::string jpegPath = scratch / "out.jpg", ignored;
-    if (!RunOnFile({kCjpeg, "-quality", std::to_string(quality), "-outfile", jpegPath, kInput},
-                   ppm, ignored, error)) {
+    if (!RunOnFile({kCjpeg, "-quality", std::to_string(quality), "-outfile", jpegPath, kInput}, ppm,
+                   ignored, error)) {
         return "";
     }
     std::string jpeg = TempDir::ReadFile(jpegPath);

@@ -18,8 +18,7 @@ std::string PpmImage(int width, int height, unsigned seed);
 std::string CjpegEncode(const std::string& ppm, int quality, std::string& error);
 
 // GNU uuencode's output for data posted under remoteName ("begin 644 <name>" ... "end").
-std::string GnuUuencode(const std::string& data, const std::string& remoteName,
-                        std::string& error);
+std::string GnuUuencode(const std::string& data, const std::string& remoteName, std::string& error);
 
 // coreutils base64 with the usual 76-character lines.
 std::string CoreutilsBase64(const std::string& data, std::string& error);

@@ -114,9 +114,13 @@ void ScriptServer::On(const std::string& prefix, Responder respond) {
     AddRule(Rule{.prefix = prefix, .respond = std::move(respond)});
 }
 
-void ScriptServer::OnSequence(const std::string& prefix, std::vector<std::string> texts) {
+void ScriptServer::OnSequence(const std::string& prefix, std::initializer_list<std::string> texts) {
+    OnSequence(prefix, std::vector<std::string>(texts));
+}
+
+void ScriptServer::OnSequence(const std::string& prefix, const std::vector<std::string>& texts) {
     std::vector<Reply> replies;
-    for (auto& text : texts) replies.push_back(Reply{.text = std::move(text)});
+    for (const std::string& text : texts) replies.push_back(Reply{.text = text});
     OnSequence(prefix, std::move(replies));
 }
 

@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -16,6 +17,7 @@ namespace qm::test {
 
 // One response. text is sent as raw bytes: write the "\r\n" line ends, and the ".\r\n" of a
 // multi-line reply, yourself. An empty text sends nothing (the options still apply).
+// Spell it out when passing it: On("ARTICLE", Reply{.text = "...", .dropAfterBytes = 40}).
 struct Reply {
     std::string text{};
     int delayMs = 0;              // pause before sending
@@ -55,7 +57,8 @@ class ScriptServer {
     void On(const std::string& prefix, TextResponder respond);
     void On(const std::string& prefix, Responder respond);
     // Successive matching commands get successive replies; the last one repeats.
-    void OnSequence(const std::string& prefix, std::vector<std::string> texts);
+    void OnSequence(const std::string& prefix, std::initializer_list<std::string> texts);
+    void OnSequence(const std::string& prefix, const std::vector<std::string>& texts);
     void OnSequence(const std::string& prefix, std::vector<Reply> replies);
     // Reply to commands no rule matches; default "500 unknown command\r\n".
     void SetDefault(Reply reply);

@@ -1,0 +1,541 @@
+// The download engine against a real INN server: the walk over the active groups and its passes,
+// login, the header scan with its filters, the age limit through NEWNEWS and HEAD, crosspost
+// counts from Xref, read marks, pictures made and encoded by real tools arriving byte for byte,
+// hostile names, and the command-line runner from end to end.
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <ctime>
+#include <map>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "settings/ProfileStore.h"
+#include "settings/SettingsKeys.h"
+#include "support/EngineHarness.h"
+#include "support/InnServerSuite.h"
+#include "support/RawNntpClient.h"
+#include "support/RealEncoders.h"
+#include "support/Subprocess.h"
+
+namespace qm::test {
+namespace {
+
+constexpr const char* kPoster = "poster@example.com";
+
+bool Contains(const std::vector<std::string>& values, const std::string& value) {
+    return std::find(values.begin(), values.end(), value) != values.end();
+}
+
+// The values recorded from position from on: what one run of several added.
+std::vector<std::string> From(const std::vector<std::string>& values, size_t from) {
+    return std::vector<std::string>(values.begin() + static_cast<std::ptrdiff_t>(from),
+                                    values.end());
+}
+
+long CountLines(const std::string& text) {
+    return static_cast<long>(std::count(text.begin(), text.end(), '\n'));
+}
+
+int ClosedPort() {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    ::close(fd);  // nobody listens there now
+    return ntohs(addr.sin_port);
+}
+
+// The group progress a run reports for passes over two groups.
+std::vector<std::string> TwoGroupPasses(int passes) {
+    std::vector<std::string> values{"reset"};
+    for (int i = 0; i < passes; ++i) {
+        values.insert(values.end(), {"1/2", "reset", "2/2", "reset"});
+    }
+    return values;
+}
+
+class EngineInn : public InnServerSuite {
+  protected:
+    void SetUp() override {
+        InnServerSuite::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
+        if (!RealEncodersAvailable()) {
+            if (InnServer::RequiredByEnvironment()) {
+                FAIL() << "cjpeg, uuencode or base64 missing; run scripts/install-deps.sh";
+            }
+            GTEST_SKIP() << "cjpeg, uuencode or base64 missing (scripts/install-deps.sh)";
+        }
+    }
+
+    // A group no other test uses: its articles are numbered from 1.
+    std::string NewGroup(const std::string& stem) {
+        static int counter = 0;
+        std::string name = "alt.binaries.qm.t" + std::to_string(++counter) + "." + stem;
+        EXPECT_TRUE(server().CreateGroup(name)) << server().error();
+        return name;
+    }
+
+    // Posts the articles in order and waits until each group holds its count.
+    ::testing::AssertionResult PostAll(const std::vector<std::string>& articles,
+                                       const std::map<std::string, long>& counts) {
+        if (!server().PostAll(articles)) return ::testing::AssertionFailure() << server().error();
+        for (const auto& [group, count] : counts) {
+            if (!server().WaitForArticles(group, count)) {
+                return ::testing::AssertionFailure() << server().error();
+            }
+        }
+        return ::testing::AssertionSuccess();
+    }
+
+    static std::string Article(const std::string& newsgroups, const std::string& subject,
+                               const std::string& body, const std::string& headers = "") {
+        return std::string("From: ") + kPoster + "\nNewsgroups: " + newsgroups +
+               "\nSubject: " + subject + "\n" + headers + "\n" + body;
+    }
+
+    // An article carrying data uuencoded by GNU uuencode under name. With lines > 0 the body is
+    // padded with text in front to exactly that many lines (the overview's line count).
+    static std::string UuArticle(const std::string& newsgroups, const std::string& subject,
+                                 const std::string& data, const std::string& name, long lines = 0) {
+        std::string error;
+        std::string encoded = GnuUuencode(data, name, error);
+        if (encoded.empty()) ADD_FAILURE() << error;
+        std::string body = "Here is a picture.\n\n" + encoded;
+        if (lines > 0) {
+            body = encoded;
+            EXPECT_LE(CountLines(body), lines) << subject;
+            while (CountLines(body) < lines) body = "some words about the picture\n" + body;
+        }
+        return Article(newsgroups, subject, body);
+    }
+
+    static std::string Base64(const std::string& data) {
+        std::string error;
+        std::string text = CoreutilsBase64(data, error);
+        if (text.empty()) ADD_FAILURE() << error;
+        return text;
+    }
+
+    static std::string Jpeg(int width, int height, unsigned seed, int quality = 85) {
+        std::string error;
+        std::string jpeg = CjpegEncode(PpmImage(width, height, seed), quality, error);
+        if (jpeg.empty()) ADD_FAILURE() << error;
+        return jpeg;
+    }
+
+    static std::string Saved(EngineHarness& h, const std::string& name) {
+        return TempDir::ReadFile(h.DownloadDir() + name);
+    }
+};
+
+TEST_F(EngineInn, WalksBothGroupsAndLoopsOnlyWhileAPassFindsNewHeaders) {
+    const std::string one = NewGroup("one"), two = NewGroup("two");
+    const std::string a1 = RandomBytes(2000, 1), a2 = RandomBytes(3100, 2), b1 = RandomBytes(77, 3);
+    ASSERT_TRUE(PostAll(
+        {UuArticle(one, "a1.jpg (1/1)", a1, "a1.jpg"), UuArticle(one, "a2.jpg (1/1)", a2, "a2.jpg"),
+         UuArticle(two, "b1.jpg (1/1)", b1, "b1.jpg")},
+        {{one, 2}, {two, 1}}));
+    EngineHarness h(server().port());
+    h.SetGroups({one, two});
+    h.Set("LoopOnList", "1");
+
+    h.Run();  // the first pass harvests both groups, the second finds nothing new and ends it
+    std::vector<std::string> statuses = h.status.Values("status");
+    ASSERT_GE(statuses.size(), 3u);
+    EXPECT_EQ(statuses[0], "Connecting to 127.0.0.1");
+    EXPECT_EQ(statuses[1], "Connected to 127.0.0.1");
+    EXPECT_TRUE(Contains(statuses, "Retrieving up to 2 headers in " + one));
+    EXPECT_TRUE(Contains(statuses, "Retrieving 2 files from " + one));
+    EXPECT_TRUE(Contains(statuses, "Retrieving 1 files from " + two));
+    EXPECT_TRUE(Contains(statuses, "No articles found in " + two));
+    EXPECT_EQ(statuses.back(), "Operation complete");
+    EXPECT_EQ(h.status.Values("progress0"), TwoGroupPasses(2));
+    EXPECT_EQ(h.SavedFiles(), (std::vector<std::string>{"a1.jpg", "a2.jpg", "b1.jpg"}));
+    EXPECT_EQ(Saved(h, "a1.jpg"), a1);
+    EXPECT_EQ(Saved(h, "a2.jpg"), a2);
+    EXPECT_EQ(Saved(h, "b1.jpg"), b1);
+    EXPECT_EQ(h.status.Calls().back().op, "finished");
+
+    size_t progressBefore = h.status.Count("progress0");
+    size_t statusBefore = h.status.Count("status");
+    h.Run();  // nothing new on the server: exactly one pass
+    EXPECT_EQ(From(h.status.Values("progress0"), progressBefore), TwoGroupPasses(1));
+    EXPECT_EQ(From(h.status.Values("status"), statusBefore),
+              (std::vector<std::string>{"Connecting to 127.0.0.1", "Connected to 127.0.0.1",
+                                        "No articles found in " + one,
+                                        "No articles found in " + two, "Operation complete"}));
+    EXPECT_EQ(h.status.Count("thumbnail"), 3);
+    EXPECT_EQ(h.status.Count("finished"), 2);
+}
+
+TEST_F(EngineInn, RightPasswordOpensEveryGroupAlsoWhenLoginIsForced) {
+    const std::string one = NewGroup("login1"), two = NewGroup("login2");
+    const std::string p = RandomBytes(1500, 4), q = RandomBytes(900, 5);
+    ASSERT_TRUE(PostAll({UuArticle(one, "p.jpg", p, "p.jpg"), UuArticle(two, "q.jpg", q, "q.jpg")},
+                        {{one, 1}, {two, 1}}));
+    const int port = server().StartAuthReader("qmreader", "open sesame");
+    ASSERT_NE(port, 0) << server().error();
+
+    for (const char* mode : {kUserAuthentication, kForceAuthInfo}) {
+        SCOPED_TRACE(mode);
+        EngineHarness h(port);
+        h.SetGroups({one, two});
+        h.SetServer(mode, "1");
+        h.SetServer(kUsername, "qmreader");
+        h.SetServer(kPassword, "open sesame");
+        h.Run();
+        EXPECT_EQ(h.FinalStatus(), "Operation complete");
+        EXPECT_EQ(h.SavedFiles(), (std::vector<std::string>{"p.jpg", "q.jpg"}));
+        EXPECT_EQ(Saved(h, "p.jpg"), p);
+        EXPECT_EQ(Saved(h, "q.jpg"), q);
+        EXPECT_EQ(h.ReadMark(one), 1);
+        EXPECT_EQ(h.ReadMark(two), 1);
+        EXPECT_TRUE(h.prompt.Messages().empty());
+    }
+}
+
+TEST_F(EngineInn, RefusedLoginEndsTheRunAndTheHistoryIsStillSaved) {
+    const std::string one = NewGroup("refused1"), two = NewGroup("refused2");
+    ASSERT_TRUE(PostAll({UuArticle(one, "r.jpg", RandomBytes(500, 6), "r.jpg"),
+                         UuArticle(two, "s.jpg", RandomBytes(500, 7), "s.jpg")},
+                        {{one, 1}, {two, 1}}));
+    const int port = server().StartAuthReader("qmreader", "open sesame");
+    ASSERT_NE(port, 0) << server().error();
+    {
+        EngineHarness h(port);
+        h.SetGroups({one, two});
+        h.SetServer(kUserAuthentication, "1");
+        h.SetServer(kUsername, "qmreader");
+        h.SetServer(kPassword, "open sesame!");
+        TempDir::WriteFile("HistList", "Old.JPG\r\n");
+        h.Run();
+        EXPECT_EQ(h.FinalStatus(), "Authentication failed");
+        EXPECT_FALSE(Contains(h.status.Values("status"), "Operation complete"));
+        EXPECT_EQ(h.status.Count("finished"), 1);
+        EXPECT_TRUE(h.SavedFiles().empty());
+        EXPECT_EQ(h.profile.GetString(EngineHarness::kHost, one, "none"), "none");
+        // Rewritten by the run (lower case, plain line ends): the history was saved.
+        EXPECT_EQ(TempDir::ReadFile("HistList"), "old.jpg\n");
+    }
+    {
+        EngineHarness h(port);  // no login configured: each group is refused with a message
+        h.SetGroups({one, two});
+        h.Run();
+        const std::string message =
+            "The server has requested authentication.\n\nPlease go to the Authentication tab in "
+            "the Setup\ndialog and enter the required username and password\nfor 127.0.0.1";
+        EXPECT_EQ(h.prompt.Messages(), (std::vector<std::string>{message, message}));
+        EXPECT_EQ(h.FinalStatus(), "Operation complete");
+        EXPECT_TRUE(h.SavedFiles().empty());
+        EXPECT_EQ(h.profile.GetString(EngineHarness::kHost, two, "none"), "none");
+    }
+}
+
+TEST_F(EngineInn, FiltersDecideHowManyFilesAreRetrievedPerGroup) {
+    const std::string a = NewGroup("filters.a"), b = NewGroup("filters.b");
+    const std::string data = RandomBytes(90, 8);  // five lines uuencoded
+    ASSERT_TRUE(PostAll(
+        {
+            UuArticle(a, "sunset.jpg (1/1)", data, "sunset.jpg", 40),
+            UuArticle(a, "sunset.jpg (1/2)", data, "sunset1.jpg", 40),  // second list
+            UuArticle(a, "notes.txt", data, "notes.txt", 40),           // first list
+            UuArticle(a, "tiny.jpg", data, "tiny.jpg", 9),              // too short
+            UuArticle(a, "huge.gif", data, "huge.gif", 101),            // too long
+            UuArticle(a, "NSFW beach.jpg", data, "beach.jpg", 40),      // excluded
+            UuArticle(a, "low.jpg", data, "low.jpg", 10),               // limits inclusive
+            UuArticle(a, "high.GIF", data, "high.gif", 100),
+            UuArticle(b, "Cat.GIF", data, "cat.gif", 20),
+            UuArticle(b, "dog.jpg [01/01]", data, "dog.jpg", 20),
+            UuArticle(b, "x.jpg 2/3", data, "x.jpg", 20),
+            UuArticle(b, "private party.jpg", data, "party.jpg", 20),
+        },
+        {{a, 8}, {b, 4}}));
+    EngineHarness h(server().port());
+    h.SetGroups({a, b});
+    h.Set("SubjectIncl", "jpg:gif");
+    h.Set("SubjectIncl2", "1/1:01/01");
+    h.Set("SubjectExcl", "nsfw:private");
+    h.Set("MinLines", "10");
+    h.Set("MaxLines", "100");
+    h.Run();
+    std::vector<std::string> statuses = h.status.Values("status");
+    EXPECT_TRUE(Contains(statuses, "Retrieving up to 8 headers in " + a));
+    EXPECT_TRUE(Contains(statuses, "Retrieving 3 files from " + a));
+    EXPECT_TRUE(Contains(statuses, "Retrieving up to 4 headers in " + b));
+    EXPECT_TRUE(Contains(statuses, "Retrieving 2 files from " + b));
+    EXPECT_EQ(h.FinalStatus(), "Operation complete");
+    EXPECT_EQ(h.status.Last("scanned"), "12");
+    EXPECT_EQ(h.status.Last("otherSkipped"), "2");
+    EXPECT_EQ(h.SavedFiles(), (std::vector<std::string>{"cat.gif", "dog.jpg", "high.gif", "low.jpg",
+                                                        "sunset.jpg"}));
+    EXPECT_EQ(Saved(h, "low.jpg"), data);
+    EXPECT_EQ(h.ReadMark(a), 8);
+    EXPECT_EQ(h.ReadMark(b), 4);
+}
+
+TEST_F(EngineInn, AgeLimitStartsTheScanAtTheFirstArticleNewnewsNames) {
+    const std::string other = NewGroup("aged.other"), group = NewGroup("aged");
+    std::vector<std::string> articles;
+    for (int i = 0; i < 3; ++i) articles.push_back(Article(other, "chatter", "just text\n"));
+    // The first new article of the group is cross-posted: its Xref names the other group first,
+    // under a different number, and INN answers HEAD by message-id with the number 0.
+    std::vector<std::string> data;
+    for (unsigned i = 1; i <= 4; ++i) {
+        data.push_back(RandomBytes(600 + i, 10 + i));
+        std::string name = "p" + std::to_string(i) + ".jpg";
+        articles.push_back(
+            UuArticle(i == 1 ? other + "," + group : group, name, data.back(), name));
+    }
+    ASSERT_TRUE(PostAll(articles, {{other, 4}, {group, 4}}));
+
+    EngineHarness h(server().port());
+    h.SetGroups({group});
+    h.SetServer(group, "3");  // as if articles 1 to 3 had been read
+    h.Set("UseMaxDays", "1");
+    h.Set("MaxDays", "2");
+    const std::time_t expectedLimit = std::time(nullptr) - 2 * 86400;
+    h.Run();
+    std::vector<std::string> statuses = h.status.Values("status");
+    const std::string since = "Requesting new headers since: ";
+    auto request = std::find_if(statuses.begin(), statuses.end(),
+                                [&](const std::string& s) { return s.rfind(since, 0) == 0; });
+    ASSERT_NE(request, statuses.end());
+    std::tm shown{};
+    ASSERT_NE(::strptime(request->c_str() + since.size(), "%d %b %Y %H:%M", &shown), nullptr)
+        << *request;
+    shown.tm_isdst = -1;
+    EXPECT_LT(std::abs(std::difftime(std::mktime(&shown), expectedLimit)), 600.0) << *request;
+    // NEWNEWS names all four; the HEAD of the first gives article 1, leaving three to count.
+    EXPECT_TRUE(Contains(statuses, "Retrieving up to 3 headers in " + group));
+    EXPECT_TRUE(Contains(statuses, "Retrieving 4 files from " + group));
+    EXPECT_EQ(h.SavedFiles(), (std::vector<std::string>{"p1.jpg", "p2.jpg", "p3.jpg", "p4.jpg"}));
+    EXPECT_EQ(Saved(h, "p1.jpg"), data[0]);
+    EXPECT_EQ(h.ReadMark(group), 4);
+    EXPECT_EQ(h.FinalStatus(), "Operation complete");
+}
+
+TEST_F(EngineInn, CrosspostCountComesFromTheXrefField) {
+    const std::string a = NewGroup("xp.a"), b = NewGroup("xp.b"), c = NewGroup("xp.c");
+    const std::string solo = RandomBytes(700, 20), cross = RandomBytes(800, 21);
+    ASSERT_TRUE(PostAll({UuArticle(a, "solo.jpg", solo, "solo.jpg"),
+                         UuArticle(a + "," + b + "," + c, "cross.jpg (1/1)", cross, "cross.jpg")},
+                        {{a, 2}, {b, 1}, {c, 1}}));
+    {
+        EngineHarness h(server().port());
+        h.SetGroups({a});
+        h.Set("LimitCrossposts", "1");
+        h.Set("CrosspostLimit", "1");
+        h.Run();
+        EXPECT_TRUE(Contains(h.status.Values("status"), "Retrieving 1 files from " + a));
+        EXPECT_EQ(h.SavedFiles(), std::vector<std::string>{"solo.jpg"});
+        EXPECT_EQ(h.ReadMark(a), 2);
+    }
+    {
+        EngineHarness h(server().port());
+        h.SetGroups({a, b, c});
+        h.Set("LimitCrossposts", "1");
+        h.Set("CrosspostLimit", "2");
+        h.Set("ShowXP", "1");
+        h.Set("ACDSeeDescription", "1");
+        h.Run();
+        std::vector<std::string> statuses = h.status.Values("status");
+        EXPECT_TRUE(Contains(statuses, "Retrieving 2 files from " + a));
+        // The same article in the other two groups is a history hit, not a second download.
+        EXPECT_TRUE(Contains(statuses, "No articles found in " + b));
+        EXPECT_TRUE(Contains(statuses, "No articles found in " + c));
+        EXPECT_EQ(h.status.Last("historySkipped"), "2");
+        EXPECT_EQ(h.SavedFiles(),
+                  (std::vector<std::string>{"Descript.ion", "cross.jpg", "solo.jpg"}));
+        EXPECT_EQ(Saved(h, "cross.jpg"), cross);
+        EXPECT_EQ(Saved(h, "Descript.ion"),
+                  "solo.jpg [0] solo.jpg -> poster@example.com\n"
+                  "cross.jpg [2] cross.jpg (1/1) -> poster@example.com\n");
+    }
+}
+
+TEST_F(EngineInn, ReadMarksRecordTheLastArticleAndLaterRunsFetchOnlyNewOnes) {
+    const std::string group = NewGroup("marks");
+    std::vector<std::string> articles;
+    for (int i = 1; i <= 3; ++i) {
+        std::string name = "m" + std::to_string(i) + ".jpg";
+        articles.push_back(UuArticle(group, name, RandomBytes(300, 30 + i), name));
+    }
+    ASSERT_TRUE(PostAll(articles, {{group, 3}}));
+    EngineHarness h(server().port());
+    h.SetGroups({group});
+    h.Run();
+    EXPECT_EQ(h.ReadMark(group), 3);
+    ProfileStore onDisk(h.dir / "quarrymoth.ini");
+    EXPECT_EQ(onDisk.GetString(EngineHarness::kHost, group, ""), "3");
+    EXPECT_EQ(h.SavedFiles().size(), 3u);
+
+    size_t statusBefore = h.status.Count("status");
+    h.Run();  // nothing new
+    EXPECT_EQ(From(h.status.Values("status"), statusBefore),
+              (std::vector<std::string>{"Connecting to 127.0.0.1", "Connected to 127.0.0.1",
+                                        "No articles found in " + group, "Operation complete"}));
+    EXPECT_EQ(h.SavedFiles().size(), 3u);
+    EXPECT_EQ(h.status.Count("thumbnail"), 3);
+    EXPECT_EQ(h.ReadMark(group), 3);
+
+    const std::string fourth = RandomBytes(444, 34);
+    ASSERT_TRUE(PostAll({UuArticle(group, "m4.jpg", fourth, "m4.jpg")}, {{group, 4}}));
+    h.Run();  // only the new article
+    EXPECT_TRUE(Contains(h.status.Values("status"), "Retrieving 1 files from " + group));
+    EXPECT_EQ(h.status.Count("thumbnail"), 4);
+    EXPECT_EQ(Saved(h, "m4.jpg"), fourth);
+    EXPECT_EQ(h.ReadMark(group), 4);
+
+    h.SetServer(group, "1");  // marked unread: everything is scanned, the history holds it back
+    h.Run();
+    EXPECT_TRUE(Contains(h.status.Values("status"), "Retrieving up to 4 headers in " + group));
+    EXPECT_EQ(h.status.Last("historySkipped"), "4");
+    EXPECT_EQ(h.status.Count("thumbnail"), 4);
+    EXPECT_EQ(h.SavedFiles().size(), 4u);
+    EXPECT_EQ(h.ReadMark(group), 4);
+}
+
+// A JPEG whose size leaves 14 bytes for uuencode's last line, whose length character is then
+// "." so that the server has to dot-stuff it.
+std::string JpegEndingInADotLine(std::string& encoded) {
+    for (unsigned seed = 100; seed < 600; ++seed) {
+        std::string error;
+        std::string jpeg = CjpegEncode(PpmImage(64, 48, seed), 80, error);
+        if (jpeg.empty()) {
+            ADD_FAILURE() << error;
+            return "";
+        }
+        if (jpeg.size() % 45 != 14) continue;
+        encoded = GnuUuencode(jpeg, "dotted.jpg", error);
+        return jpeg;
+    }
+    ADD_FAILURE() << "no JPEG size found that leaves 14 bytes for the last line";
+    return "";
+}
+
+TEST_F(EngineInn, PicturesMadeByRealEncodersArriveByteForByte) {
+    const std::string group = NewGroup("pictures");
+    const std::string small = Jpeg(48, 32, 1), large = Jpeg(640, 480, 2, 92);
+    const std::string sunrise = Jpeg(320, 240, 3), spaced = Jpeg(200, 150, 4);
+    std::string dottedText;
+    const std::string dotted = JpegEndingInADotLine(dottedText);
+    ASSERT_FALSE(dotted.empty());
+    ASSERT_NE(dottedText.find("\n.", dottedText.find('\n')), std::string::npos) << dottedText;
+
+    const std::string single = Article(group, "sunrise", Base64(sunrise),
+                                       "MIME-Version: 1.0\n"
+                                       "Content-Type: image/jpeg; name=\"sunrise.jpg\"\n"
+                                       "Content-Transfer-Encoding: base64\n");
+    const std::string boundary = "----=_NextPart_000_0001";
+    const std::string multipart = Article(
+        group, "my picture",
+        "This is a multi-part message in MIME format.\n\n--" + boundary +
+            "\nContent-Type: text/plain; charset=us-ascii\n\nA picture for you.\n\n--" + boundary +
+            "\nContent-Type: image/jpeg\nContent-Transfer-Encoding: base64\n"
+            "Content-Disposition: attachment; filename=\"my pic.jpg\"\n\n" +
+            Base64(spaced) + "--" + boundary + "--\n\nThe end.\n",
+        "MIME-Version: 1.0\nContent-Type: multipart/mixed; boundary=\"" + boundary + "\"\n");
+    ASSERT_TRUE(PostAll({UuArticle(group, "small.jpg (1/1)", small, "small.jpg"),
+                         Article(group, "dotted.jpg", "A dotted one.\n\n" + dottedText), single,
+                         multipart, UuArticle(group, "large.jpg (1/1)", large, "large.jpg")},
+                        {{group, 5}}));
+
+    // The server sends the line that begins with "." doubled, as NNTP requires.
+    RawNntpClient raw;
+    ASSERT_TRUE(raw.Connect(server().port()));
+    ASSERT_EQ(RawNntpClient::Code(raw.Command("GROUP " + group)), 211);
+    ASSERT_EQ(RawNntpClient::Code(raw.Command("ARTICLE 2")), 220);
+    bool stuffed = false;
+    for (std::string line; raw.ReadLine(line) && line != ".";) stuffed |= line.rfind("..", 0) == 0;
+    EXPECT_TRUE(stuffed);
+
+    EngineHarness h(server().port());
+    h.SetGroups({group});
+    h.Run();
+    EXPECT_EQ(h.FinalStatus(), "Operation complete");
+    EXPECT_EQ(h.SavedFiles(), (std::vector<std::string>{"dotted.jpg", "large.jpg", "mypic.jpg",
+                                                        "small.jpg", "sunrise.jpg"}));
+    EXPECT_EQ(Saved(h, "small.jpg"), small);
+    EXPECT_EQ(Saved(h, "dotted.jpg"), dotted);
+    EXPECT_EQ(Saved(h, "sunrise.jpg"), sunrise);
+    EXPECT_EQ(Saved(h, "mypic.jpg"), spaced);
+    EXPECT_EQ(Saved(h, "large.jpg"), large);
+    EXPECT_EQ(TempDir::ReadFile("HistList"),
+              "small.jpg\ndotted.jpg\nsunrise.jpg\nmypic.jpg\nlarge.jpg\n");
+}
+
+TEST_F(EngineInn, HostileNamesLandInsideTheSaveDirectory) {
+    const std::string group = NewGroup("hostile");
+    const std::string escape = "qm-escape-" + std::to_string(::getpid()) + ".jpg";
+    const std::string up = RandomBytes(1200, 40), picture = Jpeg(64, 64, 41);
+    const std::string mime =
+        Article(group, "up one",
+                "----XYZ\nContent-Type: image/jpeg\nContent-Transfer-Encoding: base64\n"
+                "Content-Disposition: attachment; filename=\"../up one.jpg\"\n\n" +
+                    Base64(picture) + "----XYZ--\n",
+                "MIME-Version: 1.0\nContent-Type: multipart/mixed; boundary=\"--XYZ\"\n");
+    ASSERT_TRUE(PostAll({UuArticle(group, "escape", up, "../../" + escape), mime}, {{group, 2}}));
+    EngineHarness h(server().port());
+    h.SetGroups({group});
+    h.Run();
+    EXPECT_EQ(h.FinalStatus(), "Operation complete");
+    EXPECT_EQ(h.SavedFiles(), (std::vector<std::string>{escape, "upone.jpg"}));
+    EXPECT_EQ(Saved(h, escape), up);
+    EXPECT_EQ(Saved(h, "upone.jpg"), picture);
+    EXPECT_FALSE(TempDir::Exists(h.dir / escape));
+    EXPECT_FALSE(TempDir::Exists("/tmp/" + escape));
+}
+
+TEST_F(EngineInn, CommandLineRunnerHarvestsAndReportsAnUnreachableServer) {
+    const std::string group = NewGroup("cli");
+    const std::string data = RandomBytes(1000, 50);
+    ASSERT_TRUE(PostAll({UuArticle(group, "cli.jpg", data, "cli.jpg")}, {{group, 1}}));
+    EngineHarness h(server().port());  // only its directory, profile and group file are used
+    h.SetGroups({group});
+    const std::string profilePath = h.dir / "quarrymoth.ini";
+    const std::vector<std::string> run{QM_CLI_PATH, "run",       "--profile",
+                                       profilePath, "--datadir", h.dir.path()};
+
+    ProcessResult ok = RunProcess(run);
+    EXPECT_EQ(ok.exitCode, 0) << ok.output << ok.errors;
+    EXPECT_NE(ok.output.find("Operation complete"), std::string::npos) << ok.output;
+    EXPECT_EQ(Saved(h, "cli.jpg"), data);
+    EXPECT_EQ(ProfileStore(profilePath).GetString(EngineHarness::kHost, group, ""), "1");
+    EXPECT_EQ(TempDir::ReadFile(h.dir / "HistList"), "cli.jpg\n");
+
+    h.Set("NNTPPort", std::to_string(ClosedPort()));
+    ProcessResult refused = RunProcess(run);
+    EXPECT_EQ(refused.exitCode, 1) << refused.output << refused.errors;
+    EXPECT_NE(refused.output.find("Can't connect to server"), std::string::npos) << refused.output;
+    EXPECT_EQ(refused.output.find("Operation complete"), std::string::npos) << refused.output;
+}
+
+TEST(CommandLineRunner, HelpSucceedsAndBadUsageIsRefused) {
+    ProcessResult help = RunProcess({QM_CLI_PATH, "--help"});
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_EQ(help.output.rfind("Usage: quarrymoth-cli run", 0), 0u) << help.output;
+
+    for (const std::vector<std::string>& args : {std::vector<std::string>{QM_CLI_PATH},
+                                                 {QM_CLI_PATH, "fetch"},
+                                                 {QM_CLI_PATH, "run", "--profile"},
+                                                 {QM_CLI_PATH, "run", "--bogus"}}) {
+        ProcessResult bad = RunProcess(args);
+        EXPECT_EQ(bad.exitCode, 2) << args.back();
+        EXPECT_NE(bad.errors.find("Usage:"), std::string::npos) << args.back();
+        EXPECT_TRUE(bad.output.empty()) << bad.output;
+    }
+}
+
+}  // namespace
+}  // namespace qm::test
