@@ -5,14 +5,14 @@
 namespace qm {
 
 std::string GroupThousands(std::int64_t value) {
-    bool negative = value < 0;
-    std::string digits = std::to_string(negative ? -value : value);
-    std::string out;
-    size_t lead = digits.size() % 3;
-    if (lead == 0) lead = 3;
-    out = digits.substr(0, lead);
-    for (size_t i = lead; i < digits.size(); i += 3) out += "," + digits.substr(i, 3);
-    return negative ? "-" + out : out;
+    std::string digits = std::to_string(value < 0 ? -value : value);
+    std::string out = value < 0 ? "-" : "";
+    size_t lead = digits.size() % 3 == 0 ? 3 : digits.size() % 3;
+    for (size_t i = 0; i < digits.size(); ++i) {
+        if (i >= lead && (i - lead) % 3 == 0) out.push_back(',');
+        out.push_back(digits[i]);
+    }
+    return out;
 }
 
 std::string ProgressText(long done, long total, int& percent) {

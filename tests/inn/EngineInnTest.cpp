@@ -9,10 +9,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <ctime>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -134,6 +136,23 @@ class EngineInn : public InnServerSuite {
         return jpeg;
     }
 
+    // Runs the engine to its end. A run still going after half a minute is stopped and reported:
+    // a run that never ends must fail the test, not hang the suite.
+    static ::testing::AssertionResult RunToEnd(EngineHarness& h) {
+        const int before = h.status.Count("finished");
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        h.Start();
+        while (h.status.Count("finished") == before &&
+               std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        const bool ended = h.status.Count("finished") > before;
+        if (!ended) h.RequestStop();
+        h.Wait();
+        if (ended) return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure() << "the run was still going after 30 s; stopped it";
+    }
+
     static std::string Saved(EngineHarness& h, const std::string& name) {
         return TempDir::ReadFile(h.DownloadDir() + name);
     }
@@ -141,42 +160,69 @@ class EngineInn : public InnServerSuite {
 
 TEST_F(EngineInn, WalksBothGroupsAndLoopsOnlyWhileAPassFindsNewHeaders) {
     const std::string one = NewGroup("one"), two = NewGroup("two");
-    const std::string a1 = RandomBytes(2000, 1), a2 = RandomBytes(3100, 2), b1 = RandomBytes(77, 3);
+    const std::string a1 = RandomBytes(2000, 1), a2 = RandomBytes(3100, 2);
+    const std::string b1 = RandomBytes(77, 3), b2 = RandomBytes(46, 4);
     ASSERT_TRUE(PostAll(
         {UuArticle(one, "a1.jpg (1/1)", a1, "a1.jpg"), UuArticle(one, "a2.jpg (1/1)", a2, "a2.jpg"),
-         UuArticle(two, "b1.jpg (1/1)", b1, "b1.jpg")},
-        {{one, 2}, {two, 1}}));
+         UuArticle(two, "b1.jpg (1/1)", b1, "b1.jpg"),
+         Article(two, "just talk", "no picture here\n"),
+         UuArticle(two, "b2.jpg (1/1)", b2, "b2.jpg")},
+        {{one, 2}, {two, 3}}));
     EngineHarness h(server().port());
     h.SetGroups({one, two});
     h.Set("LoopOnList", "1");
 
-    h.Run();  // the first pass harvests both groups, the second finds nothing new and ends it
+    // The first pass harvests both groups, the second finds nothing new and ends the run.
+    ASSERT_TRUE(RunToEnd(h));
     std::vector<std::string> statuses = h.status.Values("status");
     ASSERT_GE(statuses.size(), 3u);
     EXPECT_EQ(statuses[0], "Connecting to 127.0.0.1");
     EXPECT_EQ(statuses[1], "Connected to 127.0.0.1");
     EXPECT_TRUE(Contains(statuses, "Retrieving up to 2 headers in " + one));
     EXPECT_TRUE(Contains(statuses, "Retrieving 2 files from " + one));
-    EXPECT_TRUE(Contains(statuses, "Retrieving 1 files from " + two));
+    EXPECT_TRUE(Contains(statuses, "Retrieving 3 files from " + two));
     EXPECT_TRUE(Contains(statuses, "No articles found in " + two));
     EXPECT_EQ(statuses.back(), "Operation complete");
     EXPECT_EQ(h.status.Values("progress0"), TwoGroupPasses(2));
-    EXPECT_EQ(h.SavedFiles(), (std::vector<std::string>{"a1.jpg", "a2.jpg", "b1.jpg"}));
+    EXPECT_EQ(h.SavedFiles(), (std::vector<std::string>{"a1.jpg", "a2.jpg", "b1.jpg", "b2.jpg"}));
     EXPECT_EQ(Saved(h, "a1.jpg"), a1);
     EXPECT_EQ(Saved(h, "a2.jpg"), a2);
     EXPECT_EQ(Saved(h, "b1.jpg"), b1);
+    EXPECT_EQ(Saved(h, "b2.jpg"), b2);
     EXPECT_EQ(h.status.Calls().back().op, "finished");
 
     size_t progressBefore = h.status.Count("progress0");
     size_t statusBefore = h.status.Count("status");
-    h.Run();  // nothing new on the server: exactly one pass
+    ASSERT_TRUE(RunToEnd(h));  // nothing new on the server: exactly one pass
     EXPECT_EQ(From(h.status.Values("progress0"), progressBefore), TwoGroupPasses(1));
     EXPECT_EQ(From(h.status.Values("status"), statusBefore),
               (std::vector<std::string>{"Connecting to 127.0.0.1", "Connected to 127.0.0.1",
                                         "No articles found in " + one,
                                         "No articles found in " + two, "Operation complete"}));
-    EXPECT_EQ(h.status.Count("thumbnail"), 3);
+    EXPECT_EQ(h.status.Count("thumbnail"), 4);
     EXPECT_EQ(h.status.Count("finished"), 2);
+}
+
+// A read mark of 1 must mean "handled up to article 1" once the engine has written it.
+TEST_F(EngineInn, AGroupReadUpToItsOnlyArticleIsNotScannedAgain) {
+    const std::string group = NewGroup("single");
+    const std::string only = RandomBytes(500, 5);
+    ASSERT_TRUE(PostAll({UuArticle(group, "only.jpg", only, "only.jpg")}, {{group, 1}}));
+    EngineHarness h(server().port());
+    h.SetGroups({group});
+    h.Run();
+    EXPECT_EQ(Saved(h, "only.jpg"), only);
+    EXPECT_EQ(h.ReadMark(group), 1);
+
+    size_t statusBefore = h.status.Count("status");
+    h.Run();
+    EXPECT_EQ(From(h.status.Values("status"), statusBefore),
+              (std::vector<std::string>{"Connecting to 127.0.0.1", "Connected to 127.0.0.1",
+                                        "No articles found in " + group, "Operation complete"}));
+    EXPECT_EQ(h.status.Last("scanned"), "0");
+
+    h.Set("LoopOnList", "1");
+    EXPECT_TRUE(RunToEnd(h));  // a pass that scans the old article again would start another
 }
 
 TEST_F(EngineInn, RightPasswordOpensEveryGroupAlsoWhenLoginIsForced) {
@@ -397,7 +443,8 @@ TEST_F(EngineInn, ReadMarksRecordTheLastArticleAndLaterRunsFetchOnlyNewOnes) {
     EXPECT_EQ(Saved(h, "m4.jpg"), fourth);
     EXPECT_EQ(h.ReadMark(group), 4);
 
-    h.SetServer(group, "1");  // marked unread: everything is scanned, the history holds it back
+    h.SetServer(group,
+                "0");  // back before the first article: all is scanned, history holds it back
     h.Run();
     EXPECT_TRUE(Contains(h.status.Values("status"), "Retrieving up to 4 headers in " + group));
     EXPECT_EQ(h.status.Last("historySkipped"), "4");
