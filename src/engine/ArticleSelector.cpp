@@ -87,9 +87,9 @@ void ArticleSelector::BeginGroup(bool cacheSubjects, std::vector<std::string> se
 }
 
 void ArticleSelector::RefreshHistory(const HistoryList& history) {
-    if (history.Generation() == historyGeneration_) return;
-    history_.Build(history.Entries());
-    historyGeneration_ = history.Generation();
+    if (history.Generation() == lookupGeneration_) return;
+    lookup_.Build(history.Entries());
+    lookupGeneration_ = history.Generation();
 }
 
 void ArticleSelector::ResetPassCounters() {
@@ -103,7 +103,7 @@ bool ArticleSelector::Select(const std::string& /*number*/, const std::string& s
     const std::string lowerSubject = Lowercase(subject);
     if (!PassesIncludes(lowerSubject)) return false;
     if (Excluded(lowerSubject, sender)) return RejectAsOther();
-    const HistoryIndex::Hit hit = history_.Find(lowerSubject);
+    const HistoryIndex::Hit hit = lookup_.Find(lowerSubject);
     if (hit.position != HistoryIndex::kNoHit) return RejectAsHistory(hit, lowerSubject);
     return true;
 }

@@ -85,8 +85,8 @@ class ArticleSelector {
     const SharedState& shared_;
     std::string directory_;
     HistoryHitLog hitLog_;
-    HistoryIndex history_;
-    std::uint64_t historyGeneration_ = 0;  // of the list the lookup was built from; 0: none
+    HistoryIndex lookup_;
+    std::uint64_t lookupGeneration_ = 0;  // of the list the lookup was built from; 0: none
     long historySkipped_ = 0;
     long otherSkipped_ = 0;
 };

@@ -8,18 +8,12 @@ namespace qm {
 
 namespace {
 
-#ifndef QM_BUCKET
-#define QM_BUCKET 8
-#endif
-#ifndef QM_CLUSTER
-#define QM_CLUSTER 32
-#endif
-
 // Nodes with at most this many entries below them are written as buckets.
-constexpr std::uint32_t kBucketEntries = QM_BUCKET;
-// Nodes with at most this many entries below them start a cluster: their whole subtree is
-// written in one piece, which the lookup asks the memory for at once.
-constexpr std::uint32_t kClusterEntries = QM_CLUSTER;
+constexpr std::uint32_t kBucketEntries = 8;
+// Nodes with at most this many entries below them start a cluster. Smaller clusters make the
+// table of cluster filters too big to stay in the cache; bigger ones make the filters let more
+// walks through.
+constexpr std::uint32_t kClusterEntries = 128;
 // Below this many entries a node's children are sorted by insertion, above it by counting.
 constexpr size_t kSmallRange = 32;
 // Up to this many children a node's labels are scanned byte by byte, beyond it with memchr.
@@ -185,7 +179,6 @@ void HistoryIndex::Build(const std::vector<std::string>& entries) {
     }
     words_.reserve(total / 3 + entries.size() * 3 + 4);
     // Level by level, so that the top of the tree, which every lookup reads, is compact.
-    root_ = kNone;
     clusters_.clear();
     const auto all = static_cast<std::uint32_t>(entries.size());
     root_ = WriteNode(Pending{kNone, 0, 0, all}, state, state.next);

@@ -20,7 +20,8 @@ class HistoryIndex {
         size_t length = 0;
     };
 
-    // Replaces the lookup with the given entries (list order, oldest first).
+    // Replaces the lookup with the given entries (list order, oldest first). Positions and the
+    // tree's size are 32-bit: far beyond any history that fits in memory.
     void Build(const std::vector<std::string>& entries);
 
     // The first entry in list order that hits the subject. The cost depends on the subject only:
