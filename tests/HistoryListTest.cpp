@@ -35,6 +35,25 @@ TEST_F(HistoryListTest, LoadKeepsTheNewestMaxHistLinesLowercasedAndSaveWritesThe
     EXPECT_EQ(status_.Count("status"), 0);
 }
 
+TEST_F(HistoryListTest, LaterSavesAddToTheFileUnlessSomeoneElseChangedIt) {
+    list_.Load(100);
+    list_.Add("a1.jpg");
+    ASSERT_TRUE(list_.Save(status_));
+    list_.Add("b2.jpg");
+    list_.Add("c3");  // too short to be saved
+    ASSERT_TRUE(list_.Save(status_));
+    EXPECT_EQ(TempDir::ReadFile(HistFile()), "a1.jpg\nb2.jpg\n");
+    WriteHist("");  // cleared by the user while the run goes on
+    list_.Add("d4.jpg");
+    ASSERT_TRUE(list_.Save(status_));
+    EXPECT_EQ(TempDir::ReadFile(HistFile()), "a1.jpg\nb2.jpg\nd4.jpg\n");
+    WriteHist("x.jpg\ny.jpg\n1234567\n");  // replaced by another file of another size
+    list_.Add("e5.jpg");
+    ASSERT_TRUE(list_.Save(status_));
+    EXPECT_EQ(TempDir::ReadFile(HistFile()), "a1.jpg\nb2.jpg\nd4.jpg\ne5.jpg\n");
+    EXPECT_EQ(status_.Count("status"), 0);
+}
+
 TEST_F(HistoryListTest, LoadCopiesThePreviousFileToTheBackupEveryTime) {
     TempDir::WriteFile(Backup(), "stale backup that is much longer than the new one\n");
     WriteHist("A.jpg\r\nb.jpg\r\nc.jpg");

@@ -1,5 +1,8 @@
 #include "engine/HistoryList.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <deque>
 #include <fstream>
@@ -44,6 +47,7 @@ void HistoryList::Touch() {
 
 void HistoryList::Load(long maxHist) {
     entries_.clear();
+    fileState_.reset();
     Touch();
     std::ifstream in(FilePath(), std::ios::binary);
     if (!in) return;
@@ -66,22 +70,58 @@ void HistoryList::Add(std::string_view name) {
     Touch();
 }
 
-bool HistoryList::Save(EngineStatus& status) const {
+std::string HistoryList::SavedText(size_t from) const {
     std::string content;
-    for (const std::string& entry : entries_) {
-        if (entry.size() < kShortestSavedEntry) continue;
-        content += entry;
+    for (size_t i = from; i < entries_.size(); ++i) {
+        if (entries_[i].size() < kShortestSavedEntry) continue;
+        content += entries_[i];
         content += '\n';
     }
-    if (!ReplaceFileAtomically(FilePath(), content)) {
+    return content;
+}
+
+bool HistoryList::Save(EngineStatus& status) const {
+    if (!AppendNewEntries() && !RewriteFile()) {
         status.SetStatusText("Unable to open HistList");
         return false;
     }
     return true;
 }
 
+// While the file is exactly as the last save left it, a save only has to add the entries that
+// came since; rewriting the whole file each time costs a rename per save.
+bool HistoryList::AppendNewEntries() const {
+    if (!fileState_ || CurrentFileState() != fileState_) return false;
+    std::string added = SavedText(fileState_->entries);
+    if (!added.empty() && !AppendToFile(FilePath(), added)) {
+        if (::truncate(FilePath().c_str(), fileState_->size) != 0) fileState_.reset();
+        return false;
+    }
+    RememberFileState();
+    return true;
+}
+
+std::optional<HistoryList::FileState> HistoryList::CurrentFileState() const {
+    struct stat st {};
+    if (::stat(FilePath().c_str(), &st) != 0) return std::nullopt;
+    return FileState{st.st_ino, st.st_size, st.st_mtim.tv_sec, st.st_mtim.tv_nsec, 0};
+}
+
+void HistoryList::RememberFileState() const {
+    fileState_ = CurrentFileState();
+    if (fileState_) fileState_->entries = entries_.size();
+}
+
+bool HistoryList::RewriteFile() const {
+    fileState_.reset();
+    if (!ReplaceFileAtomically(FilePath(), SavedText(0))) return false;
+    RememberFileState();
+    return true;
+}
+
 void HistoryList::Clear() {
     entries_.clear();
+    fileState_.reset();
     Touch();
 }
 

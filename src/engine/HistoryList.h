@@ -3,7 +3,10 @@
 // and stored in the text file "HistList"; plus the hit log "HistLog.txt" that records which entry
 // made the selection skip an article.
 
+#include <sys/types.h>
+
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,9 +30,10 @@ class HistoryList {
     // Appends a saved file's name (lowercased) at the tail.
     void Add(std::string_view name);
 
-    // Rewrites "HistList" with every entry longer than 3 characters. The file is replaced whole,
-    // so a failed save leaves the previous file intact; the failure shows "Unable to open
-    // HistList" and the list in memory stays as it is.
+    // Makes "HistList" hold every entry longer than 3 characters. While the file is exactly as
+    // this list's last save left it, only the entries added since are appended; otherwise it is
+    // replaced whole, so a failed save leaves the previous file intact. A failure shows "Unable
+    // to open HistList" and the list in memory stays as it is.
     bool Save(EngineStatus& status) const;
 
     void Clear();
@@ -43,11 +47,30 @@ class HistoryList {
     std::string BackupPath() const;
 
   private:
+    // What the file holds after this list's last save: its identity, size and entry count.
+    struct FileState {
+        ino_t inode;
+        off_t size;
+        time_t mtimeSec;
+        long mtimeNsec;
+        size_t entries;  // entries of the list the file holds (not compared)
+        bool operator!=(const FileState& o) const {
+            return inode != o.inode || size != o.size || mtimeSec != o.mtimeSec ||
+                   mtimeNsec != o.mtimeNsec;
+        }
+    };
+
     void Touch();
+    std::string SavedText(size_t from) const;
+    bool AppendNewEntries() const;
+    bool RewriteFile() const;
+    std::optional<FileState> CurrentFileState() const;
+    void RememberFileState() const;
 
     std::string directory_;
     std::vector<std::string> entries_;
     std::uint64_t generation_ = 0;
+    mutable std::optional<FileState> fileState_;
 };
 
 // "HistLog.txt": one line per history hit, the entry, " -- " and the subject, all lowercased.
