@@ -87,6 +87,26 @@ TEST(Authentication, ForcedExchangeIsRepeatedForEveryGroupOfEveryPass) {
     EXPECT_EQ(h.prompt.PasswordPrompts(), 2);
 }
 
+TEST(Authentication, A502ToARepeatedExchangeMeansAlreadyAuthenticated) {
+    EngineHarness h;
+    h.SetGroups({"alt.one", "alt.two"});
+    h.SetServer("ForceAuthInfo", "1");
+    h.SetServer("Username", "joe");
+    h.server.OnSequence("AUTHINFO USER", std::vector<std::string>{"381 more\r\n", "502 already\r\n"});
+    h.server.On("AUTHINFO PASS", "281 ok\r\n");
+    h.Run();
+    EXPECT_EQ(h.CountCommands("GROUP"), 2);
+    EXPECT_EQ(h.FinalStatus(), "Operation complete");
+
+    EngineHarness first;  // a 502 before any success is a refusal
+    first.SetGroups({"alt.one"});
+    first.SetServer("ForceAuthInfo", "1");
+    first.server.On("AUTHINFO USER", "502 not for you\r\n");
+    first.Run();
+    EXPECT_EQ(first.FinalStatus(), "Authentication failed");
+    EXPECT_EQ(first.CountCommands("GROUP"), 0);
+}
+
 TEST(Authentication, RefusalEndsTheRunButKeepsTheHistory) {
     for (const char* refusal : {"481 bad\r\n", "482 bad\r\n", "502 denied\r\n"}) {
         EngineHarness h;
@@ -135,6 +155,20 @@ TEST(HeaderScan, NeverProcessedGroupStartsAtItsFirstArticle) {
     h.Run();  // mark at the last article: nothing to scan, mark untouched
     EXPECT_EQ(h.CountCommands("XOVER"), 1);
     EXPECT_EQ(h.ReadMark("alt.pics"), 109);
+}
+
+TEST(HeaderScan, AGroupReadUpToArticleOneIsNotScannedAgain) {
+    EngineHarness h;
+    h.SetGroups({"alt.pics"});
+    h.Set("LoopOnList", "1");
+    h.model.AddArticle("alt.pics", 1, Picture("only.txt"));
+    h.Set("SubjectIncl", "jpg");
+    h.Run();
+    EXPECT_EQ(h.CountCommands("XOVER 1-1"), 1);
+    EXPECT_EQ(h.ReadMark("alt.pics"), 1);
+    h.Run();  // one pass, nothing scanned
+    EXPECT_EQ(h.CountCommands("XOVER"), 1);
+    EXPECT_EQ(h.CountCommands("GROUP"), 3);
 }
 
 TEST(HeaderScan, FiltersDecideHowManyFilesAreRetrieved) {

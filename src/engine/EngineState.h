@@ -69,6 +69,7 @@ struct EngineState {
 
     EngineSettings settings;
     std::unique_ptr<CLineSocket> socket;
+    bool authenticated = false;  // the connection has passed an authentication exchange
     std::atomic<bool> stop{false};
     std::atomic<bool> catchUp{false};
     PauseGate pause;

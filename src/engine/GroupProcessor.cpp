@@ -35,12 +35,14 @@ GroupOutcome GroupProcessor::Process(const std::string& group) {
     EngineState& e = engine_;
     e.selector->BeginGroup(ReadInt(e.profile, "CacheSubjects") != 0);
     e.currentGroup = group;
-    long readMark = e.profile.GetInt(e.settings.host, group, 1);
+    // A group never processed has no mark: it starts with its first article.
+    long readMark = e.profile.GetInt(e.settings.host, group, 0);
     dir_ = DeriveSaveDirectory(e.profile, e.settings.downloadDirectory, group);
     e.saveDirectory = dir_.path;
 
     GroupReply reply;
-    switch (OpenGroup(*e.socket, e.profile, e.settings.host, group, e.prompt, reply)) {
+    switch (OpenGroup(*e.socket, e.profile, e.settings.host, group, e.prompt, e.authenticated,
+                      reply)) {
         case GroupOpen::AuthFailed:
             return GroupOutcome::AuthFailed;
         case GroupOpen::Skipped:

@@ -5,8 +5,9 @@
 
 namespace qm {
 
-bool AuthResult::Failed() const {
+bool AuthResult::Failed(bool alreadyAuthenticated) const {
     long code = ReplyCode(reply);
+    if (code == 502 && !passSent && alreadyAuthenticated) return false;
     return code == 481 || code == 482 || code == 502;
 }
 
@@ -58,15 +59,29 @@ GroupReply ParseGroupReply(const std::string& line) {
     return r;
 }
 
+namespace {
+
+bool Authenticate(CLineSocket& socket, const ProfileStore& profile, const std::string& host,
+                  EnginePrompt& prompt, bool& authenticated) {
+    if (SendAuthInfo(socket, profile, host, prompt).Failed(authenticated)) return false;
+    authenticated = true;
+    return true;
+}
+
+}  // namespace
+
 GroupOpen OpenGroup(CLineSocket& socket, const ProfileStore& profile, const std::string& host,
-                    const std::string& group, EnginePrompt& prompt, GroupReply& reply) {
+                    const std::string& group, EnginePrompt& prompt, bool& authenticated,
+                    GroupReply& reply) {
     if (profile.GetInt(host, kForceAuthInfo, 0) != 0) {
-        if (SendAuthInfo(socket, profile, host, prompt).Failed()) return GroupOpen::AuthFailed;
+        if (!Authenticate(socket, profile, host, prompt, authenticated)) return GroupOpen::AuthFailed;
     }
     std::string line = SelectGroup(socket, group);
     if (ReplyCode(line) == 480) {
         if (profile.GetInt(host, kUserAuthentication, 0) != 0) {
-            if (SendAuthInfo(socket, profile, host, prompt).Failed()) return GroupOpen::AuthFailed;
+            if (!Authenticate(socket, profile, host, prompt, authenticated)) {
+                return GroupOpen::AuthFailed;
+            }
             line = SelectGroup(socket, group);
         } else {
             prompt.ShowMessage(

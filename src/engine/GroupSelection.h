@@ -13,8 +13,10 @@ namespace qm {
 struct AuthResult {
     std::string reply;      // the last reply line received
     bool passSent = false;  // AUTHINFO PASS was sent
-    // The engine's verdict: a 481, 482 or 502 to USER or to PASS means the server refused us.
-    bool Failed() const;
+    // The engine's verdict: a 481, 482 or 502 to USER or to PASS means the server refused us,
+    // except a 502 to USER on a connection that has already authenticated: that is how servers
+    // answer a repeated exchange.
+    bool Failed(bool alreadyAuthenticated) const;
 };
 
 // Runs the exchange with the settings of the host's section, asking for the password through
@@ -41,7 +43,9 @@ long ReplyCode(const std::string& line);
 enum class GroupOpen { Selected, Skipped, AuthFailed };
 
 // Authentication (forced or on 480) and GROUP for one group, as the engine runs it.
+// authenticated tells, and learns, whether this connection has authenticated.
 GroupOpen OpenGroup(CLineSocket& socket, const ProfileStore& profile, const std::string& host,
-                    const std::string& group, EnginePrompt& prompt, GroupReply& reply);
+                    const std::string& group, EnginePrompt& prompt, bool& authenticated,
+                    GroupReply& reply);
 
 }  // namespace qm

@@ -24,8 +24,9 @@ std::string FormatCountIn(const char* format, long count, const std::string& nam
 
 bool HeaderScan::Run(long readMark, long first, long last, long count, ScanRange& range) {
     range = ScanRange{readMark, last, count};
-    // A group never processed (or marked unread) starts with its first article itself.
-    if (range.mark <= 1 || range.mark < first) range.mark = first - 1;
+    // A group never processed (no mark) or marked below its first article starts with that
+    // article itself. A mark of 1 is what handling article 1 leaves, so it is taken as such.
+    if (range.mark < first) range.mark = first - 1;
     if (range.last - range.mark < range.count) range.count = range.last - range.mark;
     const std::string& group = engine_.currentGroup;
     if (range.count <= 0) {
