@@ -66,7 +66,7 @@ struct Options {
 // ---------------------------------------------------------------------------- articles
 
 class Random {
-  public:
+public:
     explicit Random(std::uint64_t seed) : state_(seed ? seed : 1) {}
     std::uint64_t Next() {
         state_ ^= state_ << 13;
@@ -75,7 +75,7 @@ class Random {
         return state_;
     }
 
-  private:
+private:
     std::uint64_t state_;
 };
 
@@ -157,7 +157,7 @@ void Spin(std::chrono::microseconds time) {
 // The ceiling: sends ARTICLE n and reads each reply to its final "." with large receives, the
 // way the engine's socket does (no Nagle delay, quick ACKs re-armed after every receive).
 class RawFetcher {
-  public:
+public:
     ~RawFetcher() {
         if (fd_ >= 0) ::close(fd_);
     }
@@ -199,7 +199,7 @@ class RawFetcher {
         return result;
     }
 
-  private:
+private:
     bool Send(const std::string& text) {
         return ::send(fd_, text.data(), text.size(), MSG_NOSIGNAL) ==
                static_cast<ssize_t>(text.size());
@@ -303,7 +303,7 @@ const char* const kPhaseNames[kPhaseCount] = {
 // Shows nothing; times the phases of every article, counts the saved pictures and keeps the
 // final status.
 class PhaseStatus : public qm::EngineStatus {
-  public:
+public:
     void SetStatusText(const std::string& text) override { lastStatus = text; }
     void SetSubjectText(const std::string& text) override {
         if (!text.empty()) Enter(kReadLines);
@@ -348,7 +348,7 @@ class PhaseStatus : public qm::EngineStatus {
     Clock::time_point retrievalStart{}, retrievalEnd{};
     double seconds[kPhaseCount] = {};
 
-  private:
+private:
     static double Seconds(Clock::time_point from, Clock::time_point to) {
         return std::chrono::duration<double>(to - from).count();
     }
@@ -365,7 +365,7 @@ class PhaseStatus : public qm::EngineStatus {
 };
 
 class YesPrompt : public qm::EnginePrompt {
-  public:
+public:
     void ShowMessage(const std::string&) override {}
     bool AskYesNo(const std::string&) override { return true; }
     bool AskPassword(std::string&) override { return false; }
@@ -489,7 +489,7 @@ struct Timing {
 // A new directory named prefix + six random characters (path "" when it cannot be made),
 // removed with everything in it when the object goes away.
 class WorkDir {
-  public:
+public:
     explicit WorkDir(const char* prefix) : path_(std::string(prefix) + "XXXXXX") {
         if (!::mkdtemp(path_.data())) path_.clear();
     }
@@ -501,7 +501,7 @@ class WorkDir {
     WorkDir& operator=(const WorkDir&) = delete;
     const std::string& path() const { return path_; }
 
-  private:
+private:
     std::string path_;
 };
 

@@ -24,7 +24,7 @@ using qm::HistoryIndex;
 
 // A window that shows nothing, so that only the selection is timed.
 class NullStatus : public qm::EngineStatus {
-  public:
+public:
     void SetStatusText(const std::string&) override {}
     void SetSubjectText(const std::string&) override {}
     void SetSavingToText(const std::string&) override {}
@@ -49,7 +49,7 @@ double SecondsSince(Clock::time_point start) {
 }
 
 class NameMaker {
-  public:
+public:
     explicit NameMaker(unsigned seed) : rng_(seed) {}
 
     std::string Name() {
@@ -97,7 +97,7 @@ class NameMaker {
         return s;
     }
 
-  private:
+private:
     std::mt19937_64 rng_;
 };
 

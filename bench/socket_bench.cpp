@@ -80,7 +80,7 @@ bool ReadCommand(int fd) {
 
 // A loopback server that serves `connections` clients one after another with `session`.
 class BenchServer {
-  public:
+public:
     BenchServer(int connections, std::function<void(int)> session) {
         listen_ = socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in a{};
@@ -106,7 +106,7 @@ class BenchServer {
     }
     int port() const { return port_; }
 
-  private:
+private:
     int listen_ = -1;
     int port_ = 0;
     std::thread thread_;

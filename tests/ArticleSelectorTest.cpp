@@ -39,7 +39,7 @@ TEST(ListMatchesTest, AnyEntryAnywhereAndEmptyEntriesMatchEverything) {
 }
 
 class ArticleSelectorTest : public ::testing::Test {
-  protected:
+protected:
     ArticleSelector& Make(const SelectionSettings& settings) {
         selector_.emplace(settings, status_, shared_, dir_.path());
         selector_->BeginGroup(false, {});

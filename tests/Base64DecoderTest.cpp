@@ -39,7 +39,7 @@ std::string Base64Encode(const std::string& data) {
 }
 
 class Base64DecoderTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         char pattern[] = "/tmp/qm_b64dec_XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);

@@ -2,8 +2,8 @@
 // the walk over the groups, passes, lost connections and the final status.
 
 #include <gtest/gtest.h>
-#include <sys/socket.h>
 #include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include "settings/TextFiles.h"

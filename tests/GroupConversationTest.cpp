@@ -50,7 +50,8 @@ TEST(Authentication, A480IsAnsweredWithUserAndPasswordThenGroupAgain) {
     h.SetServer("UserAuthentication", "1");
     h.SetServer("Username", "joe");
     h.SetServer("Password", "secret");
-    h.server.OnSequence("GROUP ", std::vector<std::string>{"480 auth\r\n", "211 0 0 0 alt.one\r\n"});
+    h.server.OnSequence("GROUP ",
+                        std::vector<std::string>{"480 auth\r\n", "211 0 0 0 alt.one\r\n"});
     h.server.On("AUTHINFO USER", "381 more\r\n");
     h.server.On("AUTHINFO PASS", "281 ok\r\n");
     h.Run();
@@ -64,7 +65,8 @@ TEST(Authentication, A281ToUserSendsNoPassword) {
     h.SetGroups({"alt.one"});
     h.SetServer("UserAuthentication", "1");
     h.SetServer("Username", "joe");
-    h.server.OnSequence("GROUP ", std::vector<std::string>{"480 auth\r\n", "211 0 0 0 alt.one\r\n"});
+    h.server.OnSequence("GROUP ",
+                        std::vector<std::string>{"480 auth\r\n", "211 0 0 0 alt.one\r\n"});
     h.server.On("AUTHINFO USER", "281 welcome\r\n");
     h.Run();
     EXPECT_EQ(h.CountCommands("AUTHINFO PASS"), 0);
@@ -92,7 +94,8 @@ TEST(Authentication, A502ToARepeatedExchangeMeansAlreadyAuthenticated) {
     h.SetGroups({"alt.one", "alt.two"});
     h.SetServer("ForceAuthInfo", "1");
     h.SetServer("Username", "joe");
-    h.server.OnSequence("AUTHINFO USER", std::vector<std::string>{"381 more\r\n", "502 already\r\n"});
+    h.server.OnSequence("AUTHINFO USER",
+                        std::vector<std::string>{"381 more\r\n", "502 already\r\n"});
     h.server.On("AUTHINFO PASS", "281 ok\r\n");
     h.Run();
     EXPECT_EQ(h.CountCommands("GROUP"), 2);
@@ -141,13 +144,15 @@ TEST(HeaderScan, NeverProcessedGroupStartsAtItsFirstArticle) {
     EngineHarness h;
     h.SetGroups({"alt.pics"});
     h.Set("SubjectIncl", "jpg");
-    for (long n = 100; n < 110; ++n) h.model.AddArticle("alt.pics", n, Picture("p" + std::to_string(n) + ".txt"));
+    for (long n = 100; n < 110; ++n)
+        h.model.AddArticle("alt.pics", n, Picture("p" + std::to_string(n) + ".txt"));
     h.Run();
     EXPECT_EQ(h.CountCommands("XOVER 100-109"), 1);
     EXPECT_EQ(h.ReadMark("alt.pics"), 109);
     auto statuses = h.status.Values("status");
-    EXPECT_NE(std::find(statuses.begin(), statuses.end(), "Retrieving up to 10 headers in alt.pics"),
-              statuses.end());
+    EXPECT_NE(
+        std::find(statuses.begin(), statuses.end(), "Retrieving up to 10 headers in alt.pics"),
+        statuses.end());
     EXPECT_NE(std::find(statuses.begin(), statuses.end(), "No articles found in alt.pics"),
               statuses.end());
     EXPECT_EQ(h.status.Last("scanned"), "10");
@@ -261,9 +266,11 @@ TEST(HeaderScan, NewnewsAndHeadNarrowTheRangeWithXrefNumbers) {
     h.Set("MaxDays", "2");
     h.Set("SubjectIncl", "nothing-matches");
     for (long n = 1; n <= 20; ++n) h.model.AddArticle("alt.pics", n, Picture("x"));
-    h.server.On("NEWNEWS ", MultiLineReply("230 list follows", {"<a@x>", "<b@x>", "<c@x>", "<d@x>"}));
+    h.server.On("NEWNEWS ",
+                MultiLineReply("230 list follows", {"<a@x>", "<b@x>", "<c@x>", "<d@x>"}));
     h.server.On("HEAD <a@x>", "430 no such article\r\n");
-    h.server.On("HEAD <b@x>", MultiLineReply("221 0 <b@x>", {"Subject: x", "Xref: host alt.other:3 alt.pics:17"}));
+    h.server.On("HEAD <b@x>", MultiLineReply("221 0 <b@x>",
+                                             {"Subject: x", "Xref: host alt.other:3 alt.pics:17"}));
     h.Run();
     auto commands = h.Commands();
     auto newnews = std::find_if(commands.begin(), commands.end(),
@@ -274,7 +281,8 @@ TEST(HeaderScan, NewnewsAndHeadNarrowTheRangeWithXrefNumbers) {
     EXPECT_EQ(h.CountCommands("HEAD"), 2);  // stops at the first number found
     EXPECT_EQ(h.CountCommands("XOVER 17-20"), 1);
 
-    EXPECT_EQ(HeaderScan::ArticleNumberFromXref("Xref: h alt.pics.x:5 alt.pics:9\r\n", "alt.pics"), 9);
+    EXPECT_EQ(HeaderScan::ArticleNumberFromXref("Xref: h alt.pics.x:5 alt.pics:9\r\n", "alt.pics"),
+              9);
     EXPECT_EQ(HeaderScan::ArticleNumberFromXref("Xref: h alt.other:5\r\n", "alt.pics"), 0);
 
     EngineHarness r;  // NEWNEWS refused: the range stays
@@ -292,9 +300,11 @@ TEST(HeaderScan, ConnectionLostInMidScanKeepsTheStartMark) {
     EngineHarness h;
     h.SetGroups({"alt.pics", "alt.next"});
     std::string reply = "224 overview\r\n";
-    for (long n = 1; n <= 30; ++n) reply += OverviewLine(n, "a" + std::to_string(n) + ".jpg", "f", "d", 10, 1000) + "\r\n";
+    for (long n = 1; n <= 30; ++n)
+        reply += OverviewLine(n, "a" + std::to_string(n) + ".jpg", "f", "d", 10, 1000) + "\r\n";
     h.server.On("GROUP alt.pics", "211 30 1 30 alt.pics\r\n");
-    h.server.On("XOVER ", Reply{.text = reply + ".\r\n", .dropAfterBytes = static_cast<long>(reply.size() / 2)});
+    h.server.On("XOVER ", Reply{.text = reply + ".\r\n",
+                                .dropAfterBytes = static_cast<long>(reply.size() / 2)});
     h.profile.WriteInt(EngineHarness::kHost, "alt.pics", 0);
     h.Run();
     EXPECT_EQ(h.FinalStatus(), "Error--connection to 127.0.0.1 lost");
@@ -308,7 +318,8 @@ TEST(HeaderScan, CountLimitKeepsTheNewestAcceptedArticles) {
     h.SetGroups({"alt.pics"});
     h.Set("UseMaxCount", "1");
     h.Set("MaxCount", "10");
-    for (long n = 1; n <= 25; ++n) h.model.AddArticle("alt.pics", n, Picture("p" + std::to_string(n) + ".jpg"));
+    for (long n = 1; n <= 25; ++n)
+        h.model.AddArticle("alt.pics", n, Picture("p" + std::to_string(n) + ".jpg"));
     h.server.On("ARTICLE ", "430 gone\r\n");
     h.Run();
     EXPECT_EQ(h.CountCommands("ARTICLE"), 10);

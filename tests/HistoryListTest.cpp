@@ -16,7 +16,7 @@ using test::TempDir;
 using Names = std::vector<std::string>;
 
 class HistoryListTest : public ::testing::Test {
-  protected:
+protected:
     std::string HistFile() const { return dir_ / "HistList"; }
     std::string Backup() const { return dir_ / "~HistList"; }
     void WriteHist(const std::string& content) { TempDir::WriteFile(HistFile(), content); }

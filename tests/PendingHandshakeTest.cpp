@@ -28,7 +28,8 @@ bool WaitFor(const std::function<bool()>& condition) {
 
 void Fill(SharedState& shared, int count) {
     for (int n = 1; n <= count; ++n) {
-        shared.AppendPending(OverviewLine(n, "Subject " + std::to_string(n), "f@x.org", "d", 10, 100));
+        shared.AppendPending(
+            OverviewLine(n, "Subject " + std::to_string(n), "f@x.org", "d", 10, 100));
     }
 }
 
@@ -55,7 +56,8 @@ TEST(PendingHandshake, EngineParksWhileOpenAndSeesTheRemovalsAfterOk) {
         opened.set_value();
         ASSERT_TRUE(WaitFor([&] { return shared.EngineParked(); }));
         EXPECT_EQ(session->Remove({"3", "5", "99", "7"}), 3);
-        EXPECT_EQ(dialog.RemovedSubjects(), (std::vector<std::string>{"subject 3", "subject 5", "subject 7"}));
+        EXPECT_EQ(dialog.RemovedSubjects(),
+                  (std::vector<std::string>{"subject 3", "subject 5", "subject 7"}));
         dialog.Ok(true);
     }
     engine.join();
@@ -113,12 +115,12 @@ TEST(PendingHandshake, DialogDuringAHarvestRemovesArticlesAndLowersTheTotal) {
     std::promise<void> atSecond, opened;
     std::atomic<bool> signalled{false};
     h.server.On("ARTICLE 2", ScriptServer::TextResponder([&](const std::string&) {
-        if (!signalled.exchange(true)) {
-            atSecond.set_value();
-            opened.get_future().wait();  // answer only once the dialog is open
-        }
-        return std::string("430 gone\r\n");
-    }));
+                    if (!signalled.exchange(true)) {
+                        atSecond.set_value();
+                        opened.get_future().wait();  // answer only once the dialog is open
+                    }
+                    return std::string("430 gone\r\n");
+                }));
     std::thread dialog([&] {
         atSecond.get_future().wait();
         PendingDialogSession session(h.shared);  // opened while article 2 is being fetched

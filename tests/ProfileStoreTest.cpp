@@ -56,8 +56,8 @@ TEST(ProfileStore, SectionsAndKeysIgnoreCaseAndServersKeepTheirOwnSections) {
 TEST(ProfileStore, RewriteKeepsCommentsUnknownLinesAndIsPrivate) {
     TempDir dir;
     std::string path = dir / "p.ini";
-    TempDir::WriteFile(path,
-                       "; my notes\n[Quarrymoth]\nNNTPHost=a\ngarbage line\nFuture=1\n\n[Other]\nx=y\n");
+    TempDir::WriteFile(
+        path, "; my notes\n[Quarrymoth]\nNNTPHost=a\ngarbage line\nFuture=1\n\n[Other]\nx=y\n");
     ProfileStore profile(path);
     ASSERT_TRUE(profile.WriteString("Quarrymoth", "nntphost", "b"));
     ASSERT_TRUE(profile.WriteString("Quarrymoth", "LogFile", "two\nlines\r\nhere"));

@@ -24,9 +24,10 @@ ModelArticle Uu(const std::string& subject, const std::string& data, const std::
 ModelArticle Mime(const std::string& subject, const std::string& data, const std::string& header) {
     ModelArticle a;
     a.subject = subject;
-    a.body = "MIME-Version: 1.0\nContent-Type: multipart/mixed; boundary=\"XX\"\n\n--XX\n"
-             "Content-Type: text/plain\n\nhello\n--XX\n" + header +
-             "\nContent-Transfer-Encoding: base64\n\n" + Base64Lines(data) + "----XX--\n";
+    a.body =
+        "MIME-Version: 1.0\nContent-Type: multipart/mixed; boundary=\"XX\"\n\n--XX\n"
+        "Content-Type: text/plain\n\nhello\n--XX\n" +
+        header + "\nContent-Transfer-Encoding: base64\n\n" + Base64Lines(data) + "----XX--\n";
     return a;
 }
 
@@ -45,13 +46,14 @@ protected:
 TEST_F(Harvest, UuencodedAndBase64PicturesAreSavedByteForByte) {
     std::string one = RandomBytes(20000, 1), two = FakeJpeg(30001, 2), three = FakeJpeg(4000, 3);
     h.model.AddArticle("alt.pics", 1, Uu("One.jpg (1/1)", one, "One.jpg"));
-    h.model.AddArticle("alt.pics", 2, Mime("two", two, "Content-Type: image/jpeg; name=\"my pic.jpg\""));
+    h.model.AddArticle("alt.pics", 2,
+                       Mime("two", two, "Content-Type: image/jpeg; name=\"my pic.jpg\""));
     ModelArticle bare = Mime("Beach.JPG yes", three, "Content-Type: application/octet-stream");
     h.model.AddArticle("alt.pics", 3, bare);
     h.Run();
     EXPECT_EQ(h.FinalStatus(), "Operation complete");
-    EXPECT_EQ(h.SavedFiles(), (std::vector<std::string>{"Descript.ion", "One.jpg", "beach.jpg",
-                                                        "mypic.jpg"}));
+    EXPECT_EQ(h.SavedFiles(),
+              (std::vector<std::string>{"Descript.ion", "One.jpg", "beach.jpg", "mypic.jpg"}));
     EXPECT_EQ(Saved("One.jpg"), one);
     EXPECT_EQ(Saved("mypic.jpg"), two);
     EXPECT_EQ(Saved("beach.jpg"), three);
@@ -87,7 +89,10 @@ TEST_F(Harvest, HostileNamesStayInTheSaveDirectoryAndTheRunGoesOn) {
     h.model.AddArticle("alt.pics", 2, Uu("b", data, "/etc/evil.jpg"));
     h.model.AddArticle("alt.pics", 3, Uu("c", data, "c:\\dir\\win.jpg"));
     h.model.AddArticle("alt.pics", 4, Uu("d", data, ".."));
-    h.model.AddArticle("alt.pics", 5, Mime("e", FakeJpeg(500, 5), "Content-Type: application/octet-stream\nContent-Disposition: attachment; filename=\"../up one.jpg\""));
+    h.model.AddArticle("alt.pics", 5,
+                       Mime("e", FakeJpeg(500, 5),
+                            "Content-Type: application/octet-stream\nContent-Disposition: "
+                            "attachment; filename=\"../up one.jpg\""));
     h.model.AddArticle("alt.pics", 6, Uu("f", data, std::string(400, 'L') + ".jpg"));
     h.model.AddArticle("alt.pics", 7, Uu("g", data, "ok.jpg"));
     h.Run();
@@ -121,7 +126,8 @@ TEST_F(Harvest, ExistingFilesAreKeptAndTheNewPictureGetsAFreeName) {
     EXPECT_EQ(Saved("pic.jpg"), "older picture");
     EXPECT_EQ(Saved("pic(1).jpg"), data);
     EXPECT_EQ(h.status.Last("thumbnail"), h.DownloadDir() + "pic(1).jpg");
-    EXPECT_EQ(TempDir::ReadFile("DownloadLog"), h.DownloadDir() + "pic(1).jpg -> poster@example.com\n");
+    EXPECT_EQ(TempDir::ReadFile("DownloadLog"),
+              h.DownloadDir() + "pic(1).jpg -> poster@example.com\n");
     EXPECT_EQ(TempDir::ReadFile("HistList"), "pic.jpg\n");
 }
 
@@ -130,7 +136,8 @@ TEST_F(Harvest, MissingArticlesMovePastAndPartsWithoutNamesDoNot) {
     part2.subject = "series.jpg (2/2)";
     part2.body = "M" + std::string(60, 'A') + "\n";  // data lines only, no begin line
     h.model.AddArticle("alt.pics", 1, part2);
-    ModelArticle gif = Mime("anim.gif", RandomBytes(300, 8), "Content-Type: application/octet-stream; name=\"anim.gif\"");
+    ModelArticle gif = Mime("anim.gif", RandomBytes(300, 8),
+                            "Content-Type: application/octet-stream; name=\"anim.gif\"");
     h.model.AddArticle("alt.pics", 2, gif);
     h.model.AddArticle("alt.pics", 3, Uu("later.jpg", "x", "later.jpg"));
     h.server.On("ARTICLE 3", "430 no such article\r\n");
@@ -150,7 +157,8 @@ TEST_F(Harvest, ConnectionLostInMidArticleKeepsThePartialFile) {
         if (c == '\n') text += '\r';
         text += c;
     }
-    h.server.On("ARTICLE 1", Reply{.text = text, .dropAfterBytes = static_cast<long>(text.size() / 2)});
+    h.server.On("ARTICLE 1",
+                Reply{.text = text, .dropAfterBytes = static_cast<long>(text.size() / 2)});
     h.Run();
     EXPECT_EQ(h.FinalStatus(), "Error--connection to 127.0.0.1 lost");
     std::string partial = Saved("big.jpg");
@@ -163,12 +171,13 @@ TEST_F(Harvest, ConnectionLostInMidArticleKeepsThePartialFile) {
 
 TEST_F(Harvest, StopDuringTheThirdArticleMarksTheThird) {
     for (long n = 1; n <= 10; ++n) {
-        h.model.AddArticle("alt.pics", n, Uu("p.jpg", RandomBytes(2000, n), "p" + std::to_string(n) + ".jpg"));
+        h.model.AddArticle("alt.pics", n,
+                           Uu("p.jpg", RandomBytes(2000, n), "p" + std::to_string(n) + ".jpg"));
     }
     h.server.On("ARTICLE 3", ScriptServer::TextResponder([this](const std::string&) {
-        h.RequestStop();
-        return "430 gone\r\n";
-    }));
+                    h.RequestStop();
+                    return "430 gone\r\n";
+                }));
     h.Run();
     EXPECT_EQ(h.CountCommands("ARTICLE"), 3);
     EXPECT_EQ(h.ReadMark("alt.pics"), 3);
@@ -178,9 +187,9 @@ TEST_F(Harvest, StopDuringTheThirdArticleMarksTheThird) {
 TEST_F(Harvest, CatchUpDuringTheScanMarksTheWholeGroup) {
     for (long n = 1; n <= 10; ++n) h.model.AddArticle("alt.pics", n, Uu("p.jpg", "x", "p.jpg"));
     h.server.On("LIST OVERVIEW.FMT", ScriptServer::TextResponder([this](const std::string&) {
-        h.CatchUp();
-        return std::string("503 no\r\n");
-    }));
+                    h.CatchUp();
+                    return std::string("503 no\r\n");
+                }));
     h.Run();
     EXPECT_EQ(h.CountCommands("ARTICLE"), 0);
     EXPECT_EQ(h.ReadMark("alt.pics"), 10);
@@ -189,15 +198,16 @@ TEST_F(Harvest, CatchUpDuringTheScanMarksTheWholeGroup) {
 TEST_F(Harvest, HistoryIsSavedBeforeEveryFifthArticle) {
     h.Set("HistSaveFrequency", "5");
     for (long n = 1; n <= 6; ++n) {
-        h.model.AddArticle("alt.pics", n, Uu("p.jpg", RandomBytes(100, n), "p" + std::to_string(n) + ".jpg"));
+        h.model.AddArticle("alt.pics", n,
+                           Uu("p.jpg", RandomBytes(100, n), "p" + std::to_string(n) + ".jpg"));
     }
     std::mutex mutex;
     std::string atFifth;
     h.server.On("ARTICLE 5", ScriptServer::TextResponder([&](const std::string&) {
-        std::lock_guard lock(mutex);
-        atFifth = TempDir::ReadFile(h.dir / "HistList");
-        return std::string("430 gone\r\n");
-    }));
+                    std::lock_guard lock(mutex);
+                    atFifth = TempDir::ReadFile(h.dir / "HistList");
+                    return std::string("430 gone\r\n");
+                }));
     h.Run();
     std::lock_guard lock(mutex);
     EXPECT_EQ(atFifth, "p1.jpg\np2.jpg\np3.jpg\np4.jpg\n");
@@ -224,7 +234,8 @@ TEST_F(Harvest, FullDiskEndsTheRunAndKeepsMarksRight) {
     }
     h.Set("DownloadDirectory", small + "/");
     for (long n = 1; n <= 4; ++n) {
-        h.model.AddArticle("alt.pics", n, Uu("p.jpg", RandomBytes(40000, n), "p" + std::to_string(n) + ".jpg"));
+        h.model.AddArticle("alt.pics", n,
+                           Uu("p.jpg", RandomBytes(40000, n), "p" + std::to_string(n) + ".jpg"));
     }
     h.Run();
     EXPECT_EQ(h.FinalStatus(), "Error--disk or directory full");

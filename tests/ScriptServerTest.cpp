@@ -20,7 +20,7 @@ std::string Ask(CLineSocket& socket, const std::string& command) {
 }
 
 class ScriptServerTest : public ::testing::Test {
-  protected:
+protected:
     void Connect() {
         socket_ = std::make_unique<CLineSocket>(true);
         socket_->SetTimeouts({.connect = 5000ms, .idle = 5000ms, .stopGrace = 300ms});

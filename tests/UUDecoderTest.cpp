@@ -49,7 +49,7 @@ std::vector<std::string> UuEncode(const std::string& data, bool graveForZero = t
 }
 
 class UUDecoderTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         char pattern[] = "/tmp/qm_uudec_XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);

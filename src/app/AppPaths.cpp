@@ -22,7 +22,9 @@ std::string DefaultProfilePath() {
     return BaseDir("XDG_CONFIG_HOME", ".config/") + "quarrymoth/quarrymoth.ini";
 }
 
-std::string DefaultDataDirectory() { return BaseDir("XDG_DATA_HOME", ".local/share/") + "quarrymoth/"; }
+std::string DefaultDataDirectory() {
+    return BaseDir("XDG_DATA_HOME", ".local/share/") + "quarrymoth/";
+}
 
 bool EnterDataDirectory(const std::string& dir) {
     return MakeDirectories(dir) && ::chdir(dir.c_str()) == 0;

@@ -116,9 +116,8 @@ bool TerminalStatus::Finished() const {
 }
 
 void TerminalStatus::PrintSummary() {
-    Print("Articles Scanned: " + std::to_string(scanned_) +
-          "  Articles Saved: " + std::to_string(saved_) +
-          "  History Files Skipped: " + std::to_string(historySkipped_) +
+    Print("Articles Scanned: " + std::to_string(scanned_) + "  Articles Saved: " +
+          std::to_string(saved_) + "  History Files Skipped: " + std::to_string(historySkipped_) +
           "  Other Files Skipped: " + std::to_string(otherSkipped_) +
           "  Bytes Transferred: " + GroupThousands(bytes_));
 }

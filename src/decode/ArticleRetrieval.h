@@ -13,7 +13,7 @@
 namespace qm {
 
 class ArticleRetriever {
-  public:
+public:
     explicit ArticleRetriever(EngineState& engine) : engine_(engine) {}
 
     // 1 when the article was dealt with (the read mark may move past it), 0 when it was not.
@@ -22,7 +22,7 @@ class ArticleRetriever {
     // Articles larger than this are abandoned rather than held in memory.
     static constexpr std::size_t kMaxArticleBytes = 256u * 1024 * 1024;
 
-  private:
+private:
     struct Names {
         std::string output;  // as posted (after making it safe)
         std::string mime;

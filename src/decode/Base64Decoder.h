@@ -14,7 +14,7 @@ namespace qm {
 int Base64Value(char c);
 
 class CBase64Decoder {
-  public:
+public:
     CBase64Decoder() = default;
     // Closes an open file keeping what was decoded; a failure is lost here, so call Close().
     ~CBase64Decoder() = default;
@@ -39,7 +39,7 @@ class CBase64Decoder {
     // errno of the failure (IsDiskFullError tells a full disk).
     int LastErrno() const { return file_.LastErrno(); }
 
-  private:
+private:
     struct Decoded {
         std::size_t bytes;
         bool padded;  // a "=" ended the call

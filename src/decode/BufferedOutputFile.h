@@ -9,7 +9,7 @@
 namespace qm {
 
 class BufferedOutputFile {
-  public:
+public:
     static constexpr std::size_t kBufferSize = 256 * 1024;
 
     BufferedOutputFile() = default;
@@ -36,7 +36,7 @@ class BufferedOutputFile {
     bool Failed() const { return failed_; }
     int LastErrno() const { return lastErrno_; }
 
-  private:
+private:
     bool Fail(int err);
 
     int fd_ = -1;

@@ -10,7 +10,7 @@
 namespace qm {
 
 class CUUDecoder {
-  public:
+public:
     enum State {
         kWaitingForBegin = 0,  // ignoring lines up to the first begin line
         kDecoding = 1,         // writing the bytes of data lines
@@ -50,7 +50,7 @@ class CUUDecoder {
     // a space, and a name of at least one character before the line end.
     static bool IsBeginLine(std::string_view line);
 
-  private:
+private:
     int StartFile(std::string_view line);
     int DecodeData(std::string_view line);
     int StopAtShortLine();

@@ -40,7 +40,7 @@ std::vector<std::string> LoadFromExcludes(const std::string& path = "FromExclude
 bool ListMatches(const std::vector<std::string>& list, std::string_view text);
 
 class ArticleSelector {
-  public:
+public:
     // "FromExcludes" and "HistLog.txt" are in directory ("" means the current directory).
     ArticleSelector(const SelectionSettings& settings, EngineStatus& status,
                     const SharedState& shared, std::string directory = "");
@@ -66,7 +66,7 @@ class ArticleSelector {
     long HistorySkipped() const { return historySkipped_; }
     long OtherSkipped() const { return otherSkipped_; }
 
-  private:
+private:
     bool PassesIncludes(const std::string& lowerSubject) const;
     bool Excluded(const std::string& lowerSubject, const std::string& sender) const;
     bool RejectAsOther();

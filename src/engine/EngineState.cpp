@@ -35,4 +35,3 @@ void EngineState::NoteConnectionLost() {
 }
 
 }  // namespace qm
-

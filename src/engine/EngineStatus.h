@@ -1,6 +1,7 @@
 #pragma once
 // The engine's whole reporting interface: the status operations the window, the command-line
-// runner and the tests implement. Called on the engine thread, in the order the engine reaches them.
+// runner and the tests implement. Called on the engine thread, in the order the engine reaches
+// them.
 
 #include <cstdint>
 #include <ctime>

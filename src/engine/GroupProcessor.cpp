@@ -41,8 +41,8 @@ GroupOutcome GroupProcessor::Process(const std::string& group) {
     e.saveDirectory = dir_.path;
 
     GroupReply reply;
-    switch (OpenGroup(*e.socket, e.profile, e.settings.host, group, e.prompt, e.authenticated,
-                      reply)) {
+    switch (
+        OpenGroup(*e.socket, e.profile, e.settings.host, group, e.prompt, e.authenticated, reply)) {
         case GroupOpen::AuthFailed:
             return GroupOutcome::AuthFailed;
         case GroupOpen::Skipped:
@@ -52,7 +52,8 @@ GroupOutcome GroupProcessor::Process(const std::string& group) {
     }
     HeaderScan scan(e);
     ScanRange range;
-    if (!scan.Run(readMark, reply.first, reply.last, reply.count, range)) return GroupOutcome::Ended;
+    if (!scan.Run(readMark, reply.first, reply.last, reply.count, range))
+        return GroupOutcome::Ended;
     long mark = range.mark;
     RetrievalLoop(scan, mark, range.last);
     e.profile.WriteInt(e.settings.host, group, e.stop ? mark : range.last);
@@ -79,8 +80,7 @@ void GroupProcessor::RetrievalLoop(HeaderScan& scan, long& mark, long last) {
     e.status.EnablePending(false);
 }
 
-void GroupProcessor::RetrieveOne(HeaderScan& scan, const std::string& line, long& mark,
-                                 long last) {
+void GroupProcessor::RetrieveOne(HeaderScan& scan, const std::string& line, long& mark, long last) {
     EngineState& e = engine_;
     e.pause.Pass();
     ++retrieved_;

@@ -11,7 +11,9 @@ bool AuthResult::Failed(bool alreadyAuthenticated) const {
     return code == 481 || code == 482 || code == 502;
 }
 
-long ReplyCode(const std::string& line) { return LeadingNumber(line); }
+long ReplyCode(const std::string& line) {
+    return LeadingNumber(line);
+}
 
 AuthResult SendAuthInfo(CLineSocket& socket, const ProfileStore& profile, const std::string& host,
                         EnginePrompt& prompt) {
@@ -74,7 +76,8 @@ GroupOpen OpenGroup(CLineSocket& socket, const ProfileStore& profile, const std:
                     const std::string& group, EnginePrompt& prompt, bool& authenticated,
                     GroupReply& reply) {
     if (profile.GetInt(host, kForceAuthInfo, 0) != 0) {
-        if (!Authenticate(socket, profile, host, prompt, authenticated)) return GroupOpen::AuthFailed;
+        if (!Authenticate(socket, profile, host, prompt, authenticated))
+            return GroupOpen::AuthFailed;
     }
     std::string line = SelectGroup(socket, group);
     if (ReplyCode(line) == 480) {

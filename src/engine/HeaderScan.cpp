@@ -156,7 +156,8 @@ bool HeaderScan::ScanOverview(ScanRange& range) {
     if (ReplyCode(socket.ReadLine()) != 224) return false;
     engine_.selector->RefreshHistory(*engine_.history);
     const std::string& group = engine_.currentGroup;
-    engine_.status.SetStatusText(FormatCountIn("Retrieving up to %d headers in %s", range.count, group));
+    engine_.status.SetStatusText(
+        FormatCountIn("Retrieving up to %d headers in %s", range.count, group));
     long scanned = 0;
     std::string line;
     for (;;) {

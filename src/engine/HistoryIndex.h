@@ -11,7 +11,7 @@
 namespace qm {
 
 class HistoryIndex {
-  public:
+public:
     static constexpr long kNoHit = -1;
 
     struct Hit {
@@ -39,7 +39,7 @@ class HistoryIndex {
     static long LinearFirstHit(const std::vector<std::string>& entries,
                                std::string_view lowerSubject);
 
-  private:
+private:
     // The tree is one array of 32-bit words holding node records, so that a node, the labels of
     // its children and the links to them usually share one cache line:
     //   inner node: [child count] [best] [run length] [run text] [child labels, 4 a word]

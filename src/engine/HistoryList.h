@@ -16,7 +16,7 @@ namespace qm {
 class EngineStatus;
 
 class HistoryList {
-  public:
+public:
     // The files live in directory ("" means the current directory).
     explicit HistoryList(std::string directory = "");
     HistoryList(const HistoryList&) = delete;
@@ -46,7 +46,7 @@ class HistoryList {
     std::string FilePath() const;
     std::string BackupPath() const;
 
-  private:
+private:
     // What the file holds after this list's last save: its identity, size and entry count.
     struct FileState {
         ino_t inode;
@@ -75,13 +75,13 @@ class HistoryList {
 
 // "HistLog.txt": one line per history hit, the entry, " -- " and the subject, all lowercased.
 class HistoryHitLog {
-  public:
+public:
     explicit HistoryHitLog(std::string directory = "");
     // Appends one line; when the file cannot be opened the hit simply goes unrecorded.
     void Log(std::string_view entry, std::string_view subject) const;
     std::string FilePath() const;
 
-  private:
+private:
     std::string directory_;
 };
 

@@ -4,7 +4,6 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-
 #include "decode/ArticleRetrieval.h"
 #include "engine/ArticleSelector.h"
 #include "engine/GroupProcessor.h"
@@ -43,10 +42,18 @@ void CProcessGroups::RequestStop() {
     engine_.pause.Release();
 }
 
-void CProcessGroups::SetCatchUp(int value) { engine_.catchUp = value != 0; }
-void CProcessGroups::Pause() { engine_.pause.Pause(); }
-void CProcessGroups::Resume() { engine_.pause.Resume(); }
-bool CProcessGroups::Paused() const { return engine_.pause.Paused(); }
+void CProcessGroups::SetCatchUp(int value) {
+    engine_.catchUp = value != 0;
+}
+void CProcessGroups::Pause() {
+    engine_.pause.Pause();
+}
+void CProcessGroups::Resume() {
+    engine_.pause.Resume();
+}
+bool CProcessGroups::Paused() const {
+    return engine_.pause.Paused();
+}
 
 int CProcessGroups::NiceForPriority(int level) {
     if (level < 1) level = 1;

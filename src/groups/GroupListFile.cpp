@@ -6,7 +6,9 @@
 
 namespace qm {
 
-std::string ActiveGroupFileName(const std::string& host) { return "Groups." + host; }
+std::string ActiveGroupFileName(const std::string& host) {
+    return "Groups." + host;
+}
 
 std::optional<std::vector<std::string>> ReadGroupListFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

@@ -14,7 +14,7 @@ struct sockaddr;
 namespace qm {
 
 class CLineSocket {
-  public:
+public:
     enum State { NoSocket = 0, Idle = 1, Connecting = 2, Connected = 5, Failed = 6 };
 
     struct Timeouts {
@@ -60,7 +60,7 @@ class CLineSocket {
     static constexpr size_t kReceiveChunk = 64 * 1024;
     static constexpr size_t kMaxLineLength = 1024 * 1024;
 
-  private:
+private:
     using Clock = std::chrono::steady_clock;
 
     bool CreateSocket(int family);

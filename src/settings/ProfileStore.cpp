@@ -164,7 +164,9 @@ bool ProfileStore::Flush() {
     return !dirty_ || SaveLocked();
 }
 
-ProfileStore::~ProfileStore() { Flush(); }
+ProfileStore::~ProfileStore() {
+    Flush();
+}
 
 bool ProfileStore::WriteInt(const std::string& section, const std::string& key, long value) {
     return WriteString(section, key, std::to_string(value));

@@ -1,6 +1,7 @@
 #pragma once
 // The profile store: named sections of key=value text in one INI file, shared by every thread.
-// Reads are served from memory; every write updates memory at once and replaces the file atomically.
+// Reads are served from memory; every write updates memory at once and replaces the file
+// atomically.
 
 #include <chrono>
 #include <mutex>
@@ -14,8 +15,8 @@ public:
     ProfileStore() = default;
     explicit ProfileStore(std::string path) { Load(std::move(path)); }
 
-    // Reads the file at path (a missing file is an empty profile). Returns false when the file exists
-    // but cannot be read; the store then never writes to it, so nothing of it is lost.
+    // Reads the file at path (a missing file is an empty profile). Returns false when the file
+    // exists but cannot be read; the store then never writes to it, so nothing of it is lost.
     bool Load(std::string path);
 
     std::string GetString(const std::string& section, const std::string& key,

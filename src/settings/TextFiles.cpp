@@ -66,7 +66,9 @@ bool AppendToFile(const std::string& path, std::string_view text) {
     return ::close(fd) == 0 && ok;
 }
 
-bool IsDiskFullError(int err) { return err == ENOSPC || err == EDQUOT || err == EFBIG; }
+bool IsDiskFullError(int err) {
+    return err == ENOSPC || err == EDQUOT || err == EFBIG;
+}
 
 bool DirectoryExists(const std::string& path) {
     struct stat st {};

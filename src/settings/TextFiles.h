@@ -8,7 +8,9 @@
 
 namespace qm {
 
-inline char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+inline char AsciiLower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+}
 
 std::string Lowercase(std::string_view text);
 
@@ -16,7 +18,8 @@ std::string Lowercase(std::string_view text);
 bool ReadTextLine(std::istream& in, std::string& line);
 
 // Writes content to a temporary file beside path and renames it over path. On any failure the
-// previous file is left untouched, the temporary file is removed and false is returned (errno kept).
+// previous file is left untouched, the temporary file is removed and false is returned (errno
+// kept).
 bool ReplaceFileAtomically(const std::string& path, std::string_view content, unsigned mode = 0644);
 
 // Appends text to a file, creating it when missing. False when it cannot be opened or written.
@@ -27,8 +30,8 @@ bool IsDiskFullError(int err);
 
 // Directory helpers for the platform layer.
 bool DirectoryExists(const std::string& path);
-bool MakeDirectory(const std::string& path);         // one level
-bool MakeDirectories(const std::string& path);       // every missing level
+bool MakeDirectory(const std::string& path);    // one level
+bool MakeDirectories(const std::string& path);  // every missing level
 std::string WithTrailingSlash(const std::string& dir);
 
 }  // namespace qm

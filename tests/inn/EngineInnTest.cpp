@@ -68,7 +68,7 @@ std::vector<std::string> TwoGroupPasses(int passes) {
 }
 
 class EngineInn : public InnServerSuite {
-  protected:
+protected:
     void SetUp() override {
         InnServerSuite::SetUp();
         if (IsSkipped() || HasFatalFailure()) return;

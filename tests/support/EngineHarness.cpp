@@ -51,7 +51,9 @@ void EngineHarness::Start() {
     engine_->Start();
 }
 
-void EngineHarness::Wait() { engine_->Join(); }
+void EngineHarness::Wait() {
+    engine_->Join();
+}
 
 void EngineHarness::RequestStop() {
     if (CProcessGroups* e = running_.load()) e->RequestStop();

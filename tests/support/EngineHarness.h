@@ -28,7 +28,7 @@ public:
     explicit EngineHarness(int port);
 
     void SetGroups(const std::vector<std::string>& groups);
-    void Set(const std::string& key, const std::string& value);  // main section
+    void Set(const std::string& key, const std::string& value);        // main section
     void SetServer(const std::string& key, const std::string& value);  // host section
     long ReadMark(const std::string& group) const;
     std::string DownloadDir() const { return dir / "dl/"; }

@@ -12,7 +12,7 @@ namespace qm::test {
 class RawNntpClient;
 
 class InnServer {
-  public:
+public:
     InnServer() = default;
     ~InnServer();
     InnServer(const InnServer&) = delete;
@@ -54,7 +54,7 @@ class InnServer {
     // The article as it goes over the wire: CR LF line ends, dot-stuffed, ended by ".\r\n".
     static std::string WireFormat(const std::string& article);
 
-  private:
+private:
     bool PostOn(RawNntpClient& client, const std::string& article);
     bool RunScript(const std::vector<std::string>& args);
     bool WaitForGreeting(int port, std::chrono::milliseconds timeout);

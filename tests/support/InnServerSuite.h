@@ -13,14 +13,14 @@
 namespace qm::test {
 
 class InnServerSuite : public ::testing::Test {
-  protected:
+protected:
     static void SetUpTestSuite();
     static void TearDownTestSuite();
     void SetUp() override;
 
     static InnServer& server() { return *server_; }
 
-  private:
+private:
     static std::unique_ptr<InnServer> server_;
     static std::string startError_;
 };

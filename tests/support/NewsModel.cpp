@@ -18,7 +18,8 @@ std::string CrLf(const std::string& text) {
     size_t start = 0;
     while (start < text.size()) {
         size_t nl = text.find('\n', start);
-        std::string line = text.substr(start, nl == std::string::npos ? std::string::npos : nl - start);
+        std::string line =
+            text.substr(start, nl == std::string::npos ? std::string::npos : nl - start);
         if (!line.empty() && line.back() == '\r') line.pop_back();
         if (!line.empty() && line[0] == '.') out += '.';
         out += line + "\r\n";
@@ -36,10 +37,12 @@ void NewsModel::AddArticle(const std::string& group, long number, ModelArticle a
 }
 
 void NewsModel::Serve(ScriptServer& server) {
-    server.On("GROUP ", ScriptServer::TextResponder([this](const std::string& c) { return Group(c); }));
+    server.On("GROUP ",
+              ScriptServer::TextResponder([this](const std::string& c) { return Group(c); }));
     server.On("LIST OVERVIEW.FMT",
               ScriptServer::TextResponder([this](const std::string&) { return overviewFormat; }));
-    server.On("XOVER ", ScriptServer::TextResponder([this](const std::string& c) { return Xover(c); }));
+    server.On("XOVER ",
+              ScriptServer::TextResponder([this](const std::string& c) { return Xover(c); }));
     server.On("ARTICLE ",
               ScriptServer::TextResponder([this](const std::string& c) { return Article(c); }));
 }
@@ -52,8 +55,9 @@ std::string NewsModel::Group(const std::string& command) {
     current_ = name;
     const auto& articles = it->second;
     if (articles.empty()) return "211 0 0 0 " + name + "\r\n";
-    return "211 " + std::to_string(articles.size()) + " " + std::to_string(articles.begin()->first) +
-           " " + std::to_string(articles.rbegin()->first) + " " + name + "\r\n";
+    return "211 " + std::to_string(articles.size()) + " " +
+           std::to_string(articles.begin()->first) + " " +
+           std::to_string(articles.rbegin()->first) + " " + name + "\r\n";
 }
 
 std::string NewsModel::Xover(const std::string& command) const {
@@ -79,7 +83,8 @@ std::string NewsModel::Xover(const std::string& command) const {
 std::string NewsModel::ArticleText(const std::string& group, long number) const {
     std::lock_guard lock(mutex_);
     const ModelArticle& a = groups_.at(group).at(number);
-    return "From: " + a.from + "\nSubject: " + a.subject + "\nNewsgroups: " + group + "\n\n" + a.body;
+    return "From: " + a.from + "\nSubject: " + a.subject + "\nNewsgroups: " + group + "\n\n" +
+           a.body;
 }
 
 std::string NewsModel::Article(const std::string& command) const {
@@ -101,7 +106,8 @@ std::string UuencodeBody(const std::string& data, const std::string& name) {
         out += enc(static_cast<unsigned>(n));
         for (size_t j = 0; j < n; j += 3) {
             unsigned char b[3] = {0, 0, 0};
-            for (size_t k = 0; k < 3 && j + k < n; ++k) b[k] = static_cast<unsigned char>(data[i + j + k]);
+            for (size_t k = 0; k < 3 && j + k < n; ++k)
+                b[k] = static_cast<unsigned char>(data[i + j + k]);
             out += enc(b[0] >> 2);
             out += enc(((b[0] << 4) | (b[1] >> 4)) & 63);
             out += enc(((b[1] << 2) | (b[2] >> 6)) & 63);

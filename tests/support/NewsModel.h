@@ -26,9 +26,10 @@ public:
     // Installs the rules on server. The model must outlive the server's use of them.
     void Serve(ScriptServer& server);
 
-    std::string overviewFormat = "215 Order of fields in overview database.\r\nSubject:\r\n"
-                                 "From:\r\nDate:\r\nMessage-ID:\r\nReferences:\r\nBytes:\r\n"
-                                 "Lines:\r\nXref:full\r\n.\r\n";
+    std::string overviewFormat =
+        "215 Order of fields in overview database.\r\nSubject:\r\n"
+        "From:\r\nDate:\r\nMessage-ID:\r\nReferences:\r\nBytes:\r\n"
+        "Lines:\r\nXref:full\r\n.\r\n";
     std::string ArticleText(const std::string& group, long number) const;
 
 private:

@@ -9,7 +9,7 @@
 namespace qm::test {
 
 class RawNntpClient {
-  public:
+public:
     explicit RawNntpClient(std::chrono::milliseconds timeout = std::chrono::seconds(10));
     ~RawNntpClient();
     RawNntpClient(const RawNntpClient&) = delete;
@@ -34,7 +34,7 @@ class RawNntpClient {
     // The three-digit code at the start of a status line, 0 when there is none.
     static int Code(const std::string& statusLine);
 
-  private:
+private:
     int fd_ = -1;
     std::chrono::milliseconds timeout_;
     std::string buffer_;

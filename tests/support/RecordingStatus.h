@@ -12,7 +12,7 @@
 namespace qm::test {
 
 class RecordingStatus : public EngineStatus {
-  public:
+public:
     void SetStatusText(const std::string& text) override { Add("status", text); }
     void SetSubjectText(const std::string& text) override { Add("subject", text); }
     void SetSavingToText(const std::string& text) override { Add("savingTo", text); }
@@ -41,14 +41,14 @@ class RecordingStatus : public EngineStatus {
     std::string Last(const std::string& op) const;  // "" when never called
     int Count(const std::string& op) const;
 
-  private:
+private:
     void Add(const std::string& op, const std::string& value);
     mutable std::mutex mutex_;
     std::vector<Call> calls_;
 };
 
 class ScriptedPrompt : public EnginePrompt {
-  public:
+public:
     void ShowMessage(const std::string& text) override;
     bool AskYesNo(const std::string& question) override;
     bool AskPassword(std::string& password) override;
@@ -61,7 +61,7 @@ class ScriptedPrompt : public EnginePrompt {
     std::vector<std::string> Questions() const;
     int PasswordPrompts() const;
 
-  private:
+private:
     mutable std::mutex mutex_;
     std::vector<std::string> messages_, questions_;
     int passwordPrompts_ = 0;

@@ -30,7 +30,7 @@ struct Reply {
 };
 
 class ScriptServer {
-  public:
+public:
     using Responder = std::function<Reply(const std::string& command)>;
     using TextResponder = std::function<std::string(const std::string& command)>;
 
@@ -72,7 +72,7 @@ class ScriptServer {
     std::vector<std::string> Received() const;
     int Connections() const;
 
-  private:
+private:
     struct Rule {
         std::string prefix{};
         std::vector<Reply> sequence{};  // used when respond is empty

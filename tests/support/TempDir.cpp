@@ -44,6 +44,8 @@ void TempDir::WriteFile(const std::string& path, const std::string& content) {
     out << content;
 }
 
-bool TempDir::Exists(const std::string& path) { return std::filesystem::exists(path); }
+bool TempDir::Exists(const std::string& path) {
+    return std::filesystem::exists(path);
+}
 
 }  // namespace qm::test
