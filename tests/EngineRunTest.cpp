@@ -24,13 +24,6 @@ int ClosedPort() {
     return ntohs(addr.sin_port);
 }
 
-ModelArticle Picture(const std::string& subject, long lines = 1000) {
-    ModelArticle a;
-    a.subject = subject;
-    a.lines = lines;
-    return a;
-}
-
 TEST(EngineRun, GroupFileMissingOrEmptyEndsBeforeConnecting) {
     EngineHarness h;
     h.Run();

@@ -11,13 +11,6 @@
 namespace qm::test {
 namespace {
 
-ModelArticle Picture(const std::string& subject, long lines = 1000) {
-    ModelArticle a;
-    a.subject = subject;
-    a.lines = lines;
-    return a;
-}
-
 TEST(GroupReplyParse, TakesFourNumbersAndZeroForGarbage) {
     GroupReply r = ParseGroupReply("211 25 100 124 alt.pics\r\n");
     EXPECT_EQ(r.code, 211);

@@ -14,19 +14,6 @@ std::string_view CutField(std::string_view& rest, bool& hadTab) {
 
 }  // namespace
 
-long LeadingNumber(std::string_view text) {
-    size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
-    long value = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        if (value > 100000000000000L) break;
-        value = value * 10 + (text[i] - '0');
-    }
-    return negative ? -value : value;
-}
-
 OverviewRecord ParseOverviewLine(std::string_view line) {
     OverviewRecord r;
     std::string_view rest = line;

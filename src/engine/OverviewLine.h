@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "settings/TextFiles.h"
+
 namespace qm {
 
 struct OverviewRecord {
@@ -26,8 +28,5 @@ long OverviewLineCount(std::string_view line);
 // Crossposts from the text after the lines field: colons minus 2 when the overview format says
 // the Xref field carries its header name ("full"), minus 1 otherwise.
 long CrosspostCount(std::string_view afterLines, bool xrefFull);
-
-// Leading decimal digits of text (stops at the first non-digit; 0 when none).
-long LeadingNumber(std::string_view text);
 
 }  // namespace qm

@@ -105,16 +105,7 @@ std::string ProfileStore::GetString(const std::string& section, const std::strin
 }
 
 long ProfileStore::ParseInt(const std::string& text) {
-    size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
-    long value = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        if (value > (__LONG_MAX__ - 9) / 10) break;  // saturate instead of overflowing
-        value = value * 10 + (text[i] - '0');
-    }
-    return negative ? -value : value;
+    return LeadingNumber(text);
 }
 
 long ProfileStore::GetInt(const std::string& section, const std::string& key, long def) const {

@@ -15,6 +15,19 @@ std::string Lowercase(std::string_view text) {
     return out;
 }
 
+long LeadingNumber(std::string_view text) {
+    size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
+    long value = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        if (value > (__LONG_MAX__ - 9) / 10) break;
+        value = value * 10 + (text[i] - '0');
+    }
+    return negative ? -value : value;
+}
+
 bool ReadTextLine(std::istream& in, std::string& line) {
     if (!std::getline(in, line)) return false;
     if (!line.empty() && line.back() == '\r') line.pop_back();

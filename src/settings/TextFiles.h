@@ -14,6 +14,10 @@ inline char AsciiLower(char c) {
 
 std::string Lowercase(std::string_view text);
 
+// The integer rule of settings and replies: leading decimal digits after optional blanks and
+// sign, 0 when there are none. Saturates instead of overflowing.
+long LeadingNumber(std::string_view text);
+
 // Reads one line without its line end ("\n" or "\r\n"). False at end of input.
 bool ReadTextLine(std::istream& in, std::string& line);
 

@@ -42,6 +42,14 @@ private:
     std::string current_;
 };
 
+// An article that only its overview line matters for.
+inline ModelArticle Picture(const std::string& subject, long lines = 1000) {
+    ModelArticle a;
+    a.subject = subject;
+    a.lines = lines;
+    return a;
+}
+
 // Encoders for making test articles.
 std::string UuencodeBody(const std::string& data, const std::string& name);
 std::string Base64Lines(const std::string& data, size_t lineChars = 76);
