@@ -35,4 +35,7 @@ files=$(git ls-files 'src/*.cpp' 'src/*.h' 'tests/*.cpp' 'tests/*.h' 'bench/*.cp
 if [ -n "$files" ]; then
   clang-format --dry-run --Werror $files
 fi
+echo "== clang-tidy"
+clang-tidy -p build-ci --quiet --warnings-as-errors='*' $(git ls-files 'src/*.cpp') 2>/dev/null
+
 echo "All tests passed."

@@ -98,7 +98,7 @@ public:
 private:
     void Watch() {
         int count = 0;
-        timespec slice{0, 200 * 1000 * 1000};
+        timespec slice{0, 200000000L};
         while (!done_) {
             if (sigtimedwait(&set_, nullptr, &slice) < 0) continue;
             if (++count == 1) {

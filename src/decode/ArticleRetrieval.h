@@ -20,7 +20,7 @@ public:
     int RetrieveArticle(const std::string& number);
 
     // Articles larger than this are abandoned rather than held in memory.
-    static constexpr std::size_t kMaxArticleBytes = 256u * 1024 * 1024;
+    static constexpr std::size_t kMaxArticleBytes = std::size_t{256} << 20;
 
 private:
     struct Names {

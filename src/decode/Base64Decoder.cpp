@@ -48,7 +48,7 @@ constexpr auto kB2 = ShiftedTable(6);
 constexpr auto kB3 = ShiftedTable(0);
 
 // Text is decoded in slices so that a slice's output always fits the free part of the buffer.
-constexpr std::size_t kSliceChars = 64 * 1024;
+constexpr std::size_t kSliceChars = std::size_t{64} << 10;
 
 }  // namespace
 

@@ -10,7 +10,7 @@ namespace qm {
 
 class BufferedOutputFile {
 public:
-    static constexpr std::size_t kBufferSize = 256 * 1024;
+    static constexpr std::size_t kBufferSize = std::size_t{256} << 10;
 
     BufferedOutputFile() = default;
     ~BufferedOutputFile();  // flushes and closes; errors are lost, so call Close() first

@@ -54,7 +54,9 @@ std::string CreateUniqueFile(const std::string& dir, const std::string& name) {
             return candidate;
         }
         if (errno != EEXIST) return "";
-        candidate = stem + "(" + std::to_string(i) + ")" + ext;
+        candidate = stem;
+        candidate += "(" + std::to_string(i) + ")";
+        candidate += ext;
     }
     errno = EEXIST;
     return "";

@@ -57,8 +57,8 @@ public:
     void SetStopCheck(std::function<bool()> check) { stopCheck_ = std::move(check); }
     void SetTimeouts(const Timeouts& t) { timeouts_ = t; }
 
-    static constexpr size_t kReceiveChunk = 64 * 1024;
-    static constexpr size_t kMaxLineLength = 1024 * 1024;
+    static constexpr size_t kReceiveChunk = size_t{64} << 10;
+    static constexpr size_t kMaxLineLength = size_t{1} << 20;
 
 private:
     using Clock = std::chrono::steady_clock;
