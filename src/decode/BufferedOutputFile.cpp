@@ -1,6 +1,7 @@
 #include "decode/BufferedOutputFile.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -14,8 +15,17 @@ BufferedOutputFile::~BufferedOutputFile() {
 bool BufferedOutputFile::Open(const std::string& path) {
     Close();
     used_ = 0;
-    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    // Truncate only a file that holds something: ext4 flushes a truncated file when it is
+    // closed, which would cost every freshly created (empty) picture a trip to the disk.
+    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
     if (fd_ < 0) return Fail(errno);
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0 || (st.st_size > 0 && ::ftruncate(fd_, 0) != 0)) {
+        int err = errno;
+        ::close(fd_);
+        fd_ = -1;
+        return Fail(err);
+    }
     if (!buffer_) buffer_ = std::make_unique_for_overwrite<unsigned char[]>(kBufferSize);
     return true;
 }
