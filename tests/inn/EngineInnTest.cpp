@@ -585,21 +585,5 @@ TEST_F(EngineInn, CommandLineRunnerHarvestsAndReportsAnUnreachableServer) {
     EXPECT_EQ(refused.output.find("Operation complete"), std::string::npos) << refused.output;
 }
 
-TEST(CommandLineRunner, HelpSucceedsAndBadUsageIsRefused) {
-    ProcessResult help = RunProcess({QM_CLI_PATH, "--help"});
-    EXPECT_EQ(help.exitCode, 0);
-    EXPECT_EQ(help.output.rfind("Usage: quarrymoth-cli run", 0), 0u) << help.output;
-
-    for (const std::vector<std::string>& args : {std::vector<std::string>{QM_CLI_PATH},
-                                                 {QM_CLI_PATH, "fetch"},
-                                                 {QM_CLI_PATH, "run", "--profile"},
-                                                 {QM_CLI_PATH, "run", "--bogus"}}) {
-        ProcessResult bad = RunProcess(args);
-        EXPECT_EQ(bad.exitCode, 2) << args.back();
-        EXPECT_NE(bad.errors.find("Usage:"), std::string::npos) << args.back();
-        EXPECT_TRUE(bad.output.empty()) << bad.output;
-    }
-}
-
 }  // namespace
 }  // namespace qm::test
