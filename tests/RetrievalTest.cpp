@@ -169,6 +169,14 @@ TEST_F(Harvest, ConnectionLostInMidArticleKeepsThePartialFile) {
     EXPECT_EQ(h.ReadMark("alt.pics"), 0);  // the scan start: the article is tried again
 }
 
+TEST_F(Harvest, ConnectionLostBeforeTheReplyLeavesTheArticleUnread) {
+    for (long n = 1; n <= 3; ++n) h.model.AddArticle("alt.pics", n, Uu("p.jpg", "x", "p.jpg"));
+    h.server.On("ARTICLE 2", Reply{.closeAfter = true});
+    h.Run();
+    EXPECT_EQ(h.FinalStatus(), "Error--connection to 127.0.0.1 lost");
+    EXPECT_EQ(h.ReadMark("alt.pics"), 1);
+}
+
 TEST_F(Harvest, StopDuringTheThirdArticleMarksTheThird) {
     for (long n = 1; n <= 10; ++n) {
         h.model.AddArticle("alt.pics", n,

@@ -90,8 +90,14 @@ int ArticleRetriever::RetrieveArticle(const std::string& number) {
     EngineState& e = engine_;
     e.profile.WriteIntSoon(e.settings.host, e.currentGroup, LeadingNumber(number));
     e.socket->SendLine("ARTICLE " + number + "\r\n");
-    if (ReplyCode(e.socket->ReadLine()) != 220) {
+    std::string reply = e.socket->ReadLine();
+    if (ReplyCode(reply) != 220) {
         e.status.SetProgress(2, 0, 0, true);
+        // No reply at all is a lost connection, not a missing article: it must be tried again.
+        if (reply.empty() && !e.Connected()) {
+            e.NoteConnectionLost();
+            return 0;
+        }
         return 1;
     }
     e.status.SetSubjectText(e.article.subject);
