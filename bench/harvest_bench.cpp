@@ -37,6 +37,7 @@
 #include "settings/ProfileStore.h"
 #include "settings/TextFiles.h"
 #include "support/InnServer.h"
+#include "support/NewsModel.h"
 #include "support/RawNntpClient.h"
 
 namespace {
@@ -85,28 +86,6 @@ std::string PictureName(long index) {
     return name;
 }
 
-// Classic uuencode: 45 bytes a line, "`" for zero, then the zero-count line and "end".
-std::string Uuencode(const std::string& data, const std::string& name) {
-    auto enc = [](unsigned v) { return static_cast<char>(v ? v + 32 : '`'); };
-    std::string out = "begin 644 " + name + "\n";
-    out.reserve(data.size() * 4 / 3 + data.size() / 45 * 2 + 64);
-    for (size_t at = 0; at < data.size(); at += 45) {
-        size_t n = std::min<size_t>(45, data.size() - at);
-        out += enc(static_cast<unsigned>(n));
-        for (size_t i = 0; i < n; i += 3) {
-            unsigned char b[3] = {0, 0, 0};
-            for (size_t k = 0; k < 3 && i + k < n; ++k)
-                b[k] = static_cast<unsigned char>(data[at + i + k]);
-            out += enc(b[0] >> 2);
-            out += enc(((b[0] & 3) << 4) | (b[1] >> 4));
-            out += enc(((b[1] & 15) << 2) | (b[2] >> 6));
-            out += enc(b[2] & 63);
-        }
-        out += '\n';
-    }
-    return out + "`\nend\n";
-}
-
 std::string RandomBytes(Random& random, size_t size) {
     std::string data(size, '\0');
     for (size_t i = 0; i < size; i += 8) {
@@ -122,7 +101,7 @@ std::string MakeArticle(Random& random, long index, size_t bytes) {
     return "From: Bench Poster <bench@quarrymoth.invalid>\nNewsgroups: " + std::string(kGroup) +
            "\nSubject: " + name + " (1/1)\nMessage-ID: <" + name + "." +
            std::to_string(random.Next() % 1000000007) + "@bench.quarrymoth.invalid>\n\n" +
-           Uuencode(RandomBytes(random, bytes), name);
+           qm::test::UuencodeBody(RandomBytes(random, bytes), name);
 }
 
 bool PostArticles(qm::test::InnServer& server, const Options& options) {
@@ -551,7 +530,7 @@ struct FileWorkTimings {
 // the stored lines decoded into it, and the log and description lines appended.
 FileWorkTimings TimeFileWork(const std::string& dir, long articles, size_t bytes) {
     Random random(42);
-    const std::string article = Uuencode(RandomBytes(random, bytes), "x.jpg");
+    const std::string article = qm::test::UuencodeBody(RandomBytes(random, bytes), "x.jpg");
     std::vector<std::string> lines;
     std::istringstream in(article);
     for (std::string line; std::getline(in, line);) lines.push_back(line + "\r\n");

@@ -10,18 +10,12 @@
 #include <string>
 
 #include "settings/TextFiles.h"
+#include "support/TempDir.h"
 
 namespace qm {
 namespace {
 
 const std::string kAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
 
 std::string Base64Encode(const std::string& data) {
     std::string text;
@@ -41,19 +35,17 @@ std::string Base64Encode(const std::string& data) {
 class Base64DecoderTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/qm_b64dec_XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
+        dir_ = temp_.path();
         path_ = dir_ + "/out.jpg";
         ASSERT_EQ(decoder_.OpenOutput(path_), 0);
     }
-    void TearDown() override { std::filesystem::remove_all(dir_); }
 
     std::string Output() {
         EXPECT_TRUE(decoder_.Close());
-        return ReadAll(path_);
+        return test::TempDir::ReadFile(path_);
     }
 
+    test::TempDir temp_;
     std::string dir_;
     std::string path_;
     CBase64Decoder decoder_;

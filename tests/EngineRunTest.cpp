@@ -8,21 +8,10 @@
 
 #include "settings/TextFiles.h"
 #include "support/EngineHarness.h"
+#include "support/LoopbackPort.h"
 
 namespace qm::test {
 namespace {
-
-int ClosedPort() {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    socklen_t len = sizeof addr;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    ::close(fd);  // nobody listens there now
-    return ntohs(addr.sin_port);
-}
 
 TEST(EngineRun, GroupFileMissingOrEmptyEndsBeforeConnecting) {
     EngineHarness h;
@@ -85,7 +74,7 @@ TEST(EngineRun, WalksEveryGroupOnTheConfiguredPortAndCompletes) {
 TEST(EngineRun, UnreachableServersEndWithCantConnect) {
     EngineHarness h;
     h.SetGroups({"alt.one"});
-    h.Set("NNTPPort", std::to_string(ClosedPort()));
+    h.Set("NNTPPort", std::to_string(UnusedLoopbackPort()));
     h.Run();
     EXPECT_EQ(h.FinalStatus(), "Can't connect to server");
     EXPECT_EQ(h.status.Count("finished"), 1);

@@ -12,16 +12,10 @@
 #include <vector>
 
 #include "settings/TextFiles.h"
+#include "support/TempDir.h"
 
 namespace qm {
 namespace {
-
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
 
 char UuChar(int value, bool graveForZero) {
     return (value == 0 && graveForZero) ? '`' : static_cast<char>(value + 32);
@@ -51,21 +45,19 @@ std::vector<std::string> UuEncode(const std::string& data, bool graveForZero = t
 class UUDecoderTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/qm_uudec_XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
+        dir_ = temp_.path();
         path_ = dir_ + "/out.jpg";
     }
-    void TearDown() override { std::filesystem::remove_all(dir_); }
 
     std::string Decode(const std::vector<std::string>& lines) {
         CUUDecoder decoder(path_);
         for (const auto& line : lines) decoder.DecodeLine(line);
         EXPECT_TRUE(decoder.Close());
         EXPECT_FALSE(decoder.ErrorFlag());
-        return ReadAll(path_);
+        return test::TempDir::ReadFile(path_);
     }
 
+    test::TempDir temp_;
     std::string dir_;
     std::string path_;
 };
@@ -81,7 +73,7 @@ TEST_F(UUDecoderTest, WalksItsStatesWithTheDocumentedResults) {
     EXPECT_EQ(decoder.DecodeLine("#0V%T\r\n"), 0);
     EXPECT_EQ(decoder.DecodeLine("`\r\n"), 0);
     EXPECT_EQ(decoder.CurrentState(), CUUDecoder::kExpectingEnd);
-    EXPECT_EQ(ReadAll(path_), "Cat");  // the zero-count line flushes and closes
+    EXPECT_EQ(test::TempDir::ReadFile(path_), "Cat");  // the zero-count line flushes and closes
     EXPECT_EQ(decoder.DecodeLine("end\r\n"), 1);
     EXPECT_EQ(decoder.CurrentState(), CUUDecoder::kFinished);
     EXPECT_EQ(decoder.DecodeLine("begin 644 other.jpg\r\n"), 2);
@@ -138,7 +130,7 @@ TEST_F(UUDecoderTest, ShortLineKeepsEarlierDataWithoutErrorFlag) {
     EXPECT_FALSE(decoder.ErrorFlag());
     EXPECT_EQ(decoder.DecodeLine("#0V%T\r\n"), 2);
     EXPECT_TRUE(decoder.Close());
-    EXPECT_EQ(ReadAll(path_), "Cat");
+    EXPECT_EQ(test::TempDir::ReadFile(path_), "Cat");
 
     // Text ends at a NUL, and a blank line promises 45 bytes.
     for (std::string bad : {std::string("#0V\0T\r\n", 7), std::string("\r\n"), std::string()}) {
@@ -166,7 +158,7 @@ TEST_F(UUDecoderTest, ArticleEndingWithoutZeroCountLineKeepsItsData) {
         CUUDecoder dropped(path_);  // destruction alone also flushes
         for (const auto& line : lines) dropped.DecodeLine(line);
     }
-    EXPECT_EQ(ReadAll(path_), "other data");
+    EXPECT_EQ(test::TempDir::ReadFile(path_), "other data");
 }
 
 TEST_F(UUDecoderTest, RandomRoundTrips) {

@@ -23,6 +23,7 @@
 #include "settings/SettingsKeys.h"
 #include "support/EngineHarness.h"
 #include "support/InnServerSuite.h"
+#include "support/LoopbackPort.h"
 #include "support/RawNntpClient.h"
 #include "support/RealEncoders.h"
 #include "support/Subprocess.h"
@@ -44,18 +45,6 @@ std::vector<std::string> From(const std::vector<std::string>& values, size_t fro
 
 long CountLines(const std::string& text) {
     return static_cast<long>(std::count(text.begin(), text.end(), '\n'));
-}
-
-int ClosedPort() {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    ::close(fd);  // nobody listens there now
-    return ntohs(addr.sin_port);
 }
 
 // The group progress a run reports for passes over two groups.
@@ -578,7 +567,7 @@ TEST_F(EngineInn, CommandLineRunnerHarvestsAndReportsAnUnreachableServer) {
     EXPECT_EQ(ProfileStore(profilePath).GetString(EngineHarness::kHost, group, ""), "1");
     EXPECT_EQ(TempDir::ReadFile(h.dir / "HistList"), "cli.jpg\n");
 
-    h.Set("NNTPPort", std::to_string(ClosedPort()));
+    h.Set("NNTPPort", std::to_string(UnusedLoopbackPort()));
     ProcessResult refused = RunProcess(run);
     EXPECT_EQ(refused.exitCode, 1) << refused.output << refused.errors;
     EXPECT_NE(refused.output.find("Can't connect to server"), std::string::npos) << refused.output;

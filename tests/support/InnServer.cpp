@@ -1,6 +1,8 @@
 #include "support/InnServer.h"
 
+#include "support/LoopbackPort.h"
 #include "support/RawNntpClient.h"
+#include "support/Subprocess.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -25,62 +27,6 @@ namespace {
 constexpr const char* kInnd = "/usr/lib/news/bin/innd";
 constexpr const char* kScript = QM_SOURCE_DIR "/scripts/inn-server.sh";
 constexpr int kStartAttempts = 3;  // a free port can be taken between probing and binding
-
-// A port nobody listens on right now: bind to port 0 and ask which one the system chose.
-int FindFreePort() {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return 0;
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof addr;
-    int port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length) == 0) {
-        port = ntohs(addr.sin_port);
-    }
-    ::close(fd);
-    return port;
-}
-
-// Runs a program with stdin from /dev/null and stdout+stderr collected into output. The child
-// gets none of our other descriptors, so daemons it starts cannot keep test sockets open.
-int RunProgram(const std::vector<std::string>& args, std::string& output) {
-    // Built before forking: the child of a threaded process must not allocate.
-    std::vector<char*> argv;
-    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    int pipeFds[2];
-    if (::pipe2(pipeFds, O_CLOEXEC) != 0) return -1;
-    pid_t pid = ::fork();
-    if (pid < 0) {
-        ::close(pipeFds[0]);
-        ::close(pipeFds[1]);
-        return -1;
-    }
-    if (pid == 0) {
-        int devNull = ::open("/dev/null", O_RDONLY);
-        ::dup2(devNull, 0);
-        ::dup2(pipeFds[1], 1);
-        ::dup2(pipeFds[1], 2);
-        ::close_range(3, ~0U, 0);
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
-    }
-    ::close(pipeFds[1]);
-    char chunk[4096];
-    ssize_t n;
-    while ((n = ::read(pipeFds[0], chunk, sizeof chunk)) != 0) {
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) break;
-        output.append(chunk, static_cast<size_t>(n));
-    }
-    ::close(pipeFds[0]);
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 std::string MakeStateDir() {
     char pattern[] = "/tmp/qm-inn-XXXXXX";
@@ -115,7 +61,7 @@ bool InnServer::Start() {
 }
 
 bool InnServer::StartOnce() {
-    int port = FindFreePort();
+    int port = UnusedLoopbackPort();
     stateDir_ = MakeStateDir();
     if (port == 0 || stateDir_.empty()) {
         error_ = "cannot find a free port or make a state directory";
@@ -145,11 +91,10 @@ void InnServer::Stop() {
 bool InnServer::RunScript(const std::vector<std::string>& args) {
     std::vector<std::string> command{"/bin/bash", kScript};
     command.insert(command.end(), args.begin(), args.end());
-    std::string output;
-    int status = RunProgram(command, output);
-    if (status == 0) return true;
-    error_ =
-        "inn-server.sh " + args.front() + " failed (" + std::to_string(status) + "): " + output;
+    ProcessResult result = RunProcess(command);
+    if (result.exitCode == 0) return true;
+    error_ = "inn-server.sh " + args.front() + " failed (" + std::to_string(result.exitCode) +
+             "): " + result.output + result.errors;
     return false;
 }
 
@@ -239,7 +184,7 @@ bool InnServer::WaitForArticles(const std::string& group, long count,
 int InnServer::StartAuthReader(const std::string& user, const std::string& password) {
     if (!running()) return 0;
     for (int attempt = 0; attempt < kStartAttempts; ++attempt) {
-        int port = FindFreePort();
+        int port = UnusedLoopbackPort();
         if (port != 0 &&
             RunScript({"start-reader", stateDir_, std::to_string(port), user, password}) &&
             WaitForGreeting(port, std::chrono::seconds(10))) {
