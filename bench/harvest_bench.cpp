@@ -38,6 +38,7 @@
 #include "settings/TextFiles.h"
 #include "support/InnServer.h"
 #include "support/NewsModel.h"
+#include "support/NullStatus.h"
 #include "support/RawNntpClient.h"
 
 namespace {
@@ -281,7 +282,7 @@ const char* const kPhaseNames[kPhaseCount] = {
 
 // Shows nothing; times the phases of every article, counts the saved pictures and keeps the
 // final status.
-class PhaseStatus : public qm::EngineStatus {
+class PhaseStatus : public qm::test::NullStatus {
 public:
     void SetStatusText(const std::string& text) override { lastStatus = text; }
     void SetSubjectText(const std::string& text) override {
@@ -291,20 +292,11 @@ public:
         if (text.empty() && phase_ == kAfterSave) Enter(kBetween);
     }
     void SetFromText(const std::string&) override { Enter(kMarkAndRequest); }
-    void SetBytesTransferred(std::int64_t) override {}
-    void SetArticlesScanned(long) override {}
-    void SetArticlesSaved(long) override {}
-    void SetHistorySkipped(long) override {}
-    void SetOtherSkipped(long) override {}
-    void ShowRate(int, std::int64_t, std::int64_t) override {}
-    void ShowRateSince(int, std::time_t, std::time_t, std::int64_t) override {}
     void SetProgress(int bar, long, long, bool reset) override {
         if (reset) return;
         if (bar == 1) Enter(kHistoryAndParse);
         if (bar == 2) lastLineProgress_ = Clock::now();
     }
-    void SetScanProgress(long, long) override {}
-    void UpdateGroupTimeLeft() override {}
     void LoadThumbnail(const std::string&) override {
         ++saved;
         if (phase_ != kReadLines) return;
@@ -320,7 +312,6 @@ public:
         Enter(kPhaseCount);
         retrievalEnd = Clock::now();
     }
-    void EngineFinished() override {}
 
     std::string lastStatus;
     long saved = 0;

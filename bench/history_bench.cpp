@@ -16,6 +16,7 @@
 #include "engine/HistoryList.h"
 #include "engine/SharedState.h"
 #include "settings/TextFiles.h"
+#include "support/NullStatus.h"
 
 namespace {
 
@@ -23,26 +24,7 @@ using Clock = std::chrono::steady_clock;
 using qm::HistoryIndex;
 
 // A window that shows nothing, so that only the selection is timed.
-class NullStatus : public qm::EngineStatus {
-public:
-    void SetStatusText(const std::string&) override {}
-    void SetSubjectText(const std::string&) override {}
-    void SetSavingToText(const std::string&) override {}
-    void SetFromText(const std::string&) override {}
-    void SetBytesTransferred(std::int64_t) override {}
-    void SetArticlesScanned(long) override {}
-    void SetArticlesSaved(long) override {}
-    void SetHistorySkipped(long) override {}
-    void SetOtherSkipped(long) override {}
-    void ShowRate(int, std::int64_t, std::int64_t) override {}
-    void ShowRateSince(int, std::time_t, std::time_t, std::int64_t) override {}
-    void SetProgress(int, long, long, bool) override {}
-    void SetScanProgress(long, long) override {}
-    void UpdateGroupTimeLeft() override {}
-    void LoadThumbnail(const std::string&) override {}
-    void EnablePending(bool) override {}
-    void EngineFinished() override {}
-};
+using qm::test::NullStatus;
 
 double SecondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
