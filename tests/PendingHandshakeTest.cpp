@@ -46,7 +46,7 @@ TEST(PendingHandshake, EngineParksWhileOpenAndSeesTheRemovalsAfterOk) {
         opened.get_future().wait();
         while (shared.TakeNextPending(line, removed)) {
             removedSeen += removed;
-            taken.push_back(ParseOverviewLine(line).number);
+            taken.emplace_back(ParseOverviewLine(line).number);
         }
         removedSeen += removed;
     });

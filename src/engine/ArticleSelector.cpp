@@ -97,14 +97,14 @@ void ArticleSelector::ResetPassCounters() {
     otherSkipped_ = 0;
 }
 
-bool ArticleSelector::Select(const std::string& /*number*/, const std::string& subject,
-                             const std::string& sender, long lines, const std::string& /*date*/) {
+bool ArticleSelector::Select(std::string_view /*number*/, std::string_view subject,
+                             std::string_view sender, long lines, std::string_view /*date*/) {
     if (lines < minLines_ || lines > maxLines_) return false;
-    const std::string lowerSubject = Lowercase(subject);
-    if (!PassesIncludes(lowerSubject)) return false;
-    if (Excluded(lowerSubject, sender)) return RejectAsOther();
-    const HistoryIndex::Hit hit = lookup_.Find(lowerSubject);
-    if (hit.position != HistoryIndex::kNoHit) return RejectAsHistory(hit, lowerSubject);
+    LowercaseInto(subject, lowerSubject_);
+    if (!PassesIncludes(lowerSubject_)) return false;
+    if (Excluded(lowerSubject_, sender)) return RejectAsOther();
+    const HistoryIndex::Hit hit = lookup_.Find(lowerSubject_);
+    if (hit.position != HistoryIndex::kNoHit) return RejectAsHistory(hit, lowerSubject_);
     return true;
 }
 
@@ -115,9 +115,12 @@ bool ArticleSelector::PassesIncludes(const std::string& lowerSubject) const {
     return ListMatches(include2_, lowerSubject);
 }
 
-bool ArticleSelector::Excluded(const std::string& lowerSubject, const std::string& sender) const {
+bool ArticleSelector::Excluded(const std::string& lowerSubject, std::string_view sender) {
     if (!exclude_.empty() && ListMatches(exclude_, lowerSubject)) return true;
-    if (!senderExcludes_.empty() && ListMatches(senderExcludes_, Lowercase(sender))) return true;
+    if (!senderExcludes_.empty()) {
+        LowercaseInto(sender, lowerSender_);
+        if (ListMatches(senderExcludes_, lowerSender_)) return true;
+    }
     return cacheSubjects_ && shared_.SubjectCacheContains(lowerSubject);
 }
 

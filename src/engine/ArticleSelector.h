@@ -58,8 +58,8 @@ public:
     void RefreshHistory(const HistoryList& history);
 
     // True when the article goes on the pending list. The number and date do not take part.
-    bool Select(const std::string& number, const std::string& subject, const std::string& sender,
-                long lines, const std::string& date);
+    bool Select(std::string_view number, std::string_view subject, std::string_view sender,
+                long lines, std::string_view date);
 
     // At the start of every pass over the group list.
     void ResetPassCounters();
@@ -68,7 +68,7 @@ public:
 
 private:
     bool PassesIncludes(const std::string& lowerSubject) const;
-    bool Excluded(const std::string& lowerSubject, const std::string& sender) const;
+    bool Excluded(const std::string& lowerSubject, std::string_view sender);
     bool RejectAsOther();
     bool RejectAsHistory(const HistoryIndex::Hit& hit, const std::string& lowerSubject);
 
@@ -86,7 +86,8 @@ private:
     std::string directory_;
     HistoryHitLog hitLog_;
     HistoryIndex lookup_;
-    std::uint64_t lookupGeneration_ = 0;  // of the list the lookup was built from; 0: none
+    std::string lowerSubject_, lowerSender_;  // reused for every line: no allocation per header
+    std::uint64_t lookupGeneration_ = 0;      // of the list the lookup was built from; 0: none
     long historySkipped_ = 0;
     long otherSkipped_ = 0;
 };

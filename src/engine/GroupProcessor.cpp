@@ -89,16 +89,18 @@ void GroupProcessor::RetrieveOne(HeaderScan& scan, const std::string& line, long
     if (frequency > 0 && retrieved_ % frequency == 0) e.history->Save(e.status);
     long crossposts = 0;
     OverviewRecord record = scan.Parse(line, crossposts);
-    e.article = CurrentArticle{record.subject, record.sender, record.date, record.lines};
-    e.status.SetFromText(record.sender);
+    e.article = CurrentArticle{std::string(record.subject), std::string(record.sender),
+                               std::string(record.date), record.lines};
+    e.status.SetFromText(e.article.sender);
     if (dir_.separate && !dir_.exists) {
         // Tried once per group; a failure shows as the failure to create the picture.
         MakeDirectories(dir_.path);
         dir_.exists = true;
     }
-    int result = retriever_.RetrieveArticle(record.number);
+    std::string number(record.number);
+    int result = retriever_.RetrieveArticle(number);
     e.status.SetArticlesSaved(++e.pass.articlesSaved);
-    if (result == 1) mark = LeadingNumber(record.number);
+    if (result == 1) mark = LeadingNumber(number);
     if (e.catchUp) mark = last;
 }
 

@@ -194,7 +194,11 @@ OverviewRecord HeaderScan::Parse(const std::string& line, long& crossposts) cons
     crossposts = 0;
     if (s.limitCrossposts && xrefPresent_) {
         crossposts = CrosspostCount(record.afterLines, xrefFull_);
-        if (s.showXP) record.subject = "[" + std::to_string(crossposts) + "] " + record.subject;
+        if (s.showXP) {
+            prefixedSubject_.assign("[").append(std::to_string(crossposts)).append("] ");
+            prefixedSubject_.append(record.subject);
+            record.subject = prefixedSubject_;
+        }
     }
     return record;
 }

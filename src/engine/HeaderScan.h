@@ -27,7 +27,7 @@ public:
     // The number in the current group of the article in a HEAD reply: the reply's number, or the
     // one in its Xref line when the server answers by message-id with 0. Public for tests.
     // Parses an overview line as this group's scan saw it: with the crosspost count and, when
-    // asked for, the subject prefixed with it.
+    // asked for, the subject prefixed with it. The record is valid until the next Parse.
     OverviewRecord Parse(const std::string& line, long& crossposts) const;
 
     static long ArticleNumberFromXref(const std::string& xrefLine, const std::string& group);
@@ -43,6 +43,7 @@ private:
     EngineState& engine_;
     bool xrefPresent_ = false;
     bool xrefFull_ = false;
+    mutable std::string prefixedSubject_;  // the subject with its crosspost count in front
 };
 
 // Reads the lines of a multi-line reply up to its final ".\r\n" (or until the connection is gone),

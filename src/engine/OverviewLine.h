@@ -9,13 +9,14 @@
 
 namespace qm {
 
+// The fields are views into the parsed line: the record lives no longer than the line.
 struct OverviewRecord {
-    std::string number;
-    std::string subject;
-    std::string sender;
-    std::string date;
+    std::string_view number;
+    std::string_view subject;
+    std::string_view sender;
+    std::string_view date;
     long lines = 0;
-    std::string_view afterLines;  // the Xref field and anything after it (a view into the line)
+    std::string_view afterLines;  // the Xref field and anything after it
     bool hasAfterLines = false;
 };
 

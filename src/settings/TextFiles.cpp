@@ -10,9 +10,14 @@
 namespace qm {
 
 std::string Lowercase(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) c = AsciiLower(c);
+    std::string out;
+    LowercaseInto(text, out);
     return out;
+}
+
+void LowercaseInto(std::string_view text, std::string& out) {
+    out.assign(text);
+    for (char& c : out) c = AsciiLower(c);
 }
 
 long LeadingNumber(std::string_view text) {

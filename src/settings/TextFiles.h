@@ -13,6 +13,8 @@ inline char AsciiLower(char c) {
 }
 
 std::string Lowercase(std::string_view text);
+// The same into out, reusing its capacity.
+void LowercaseInto(std::string_view text, std::string& out);
 
 // The integer rule of settings and replies: leading decimal digits after optional blanks and
 // sign, 0 when there are none. Saturates instead of overflowing.
