@@ -2,7 +2,12 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <chrono>
+#include <csignal>
+
+#include "support/ScriptServer.h"
 #include "support/Subprocess.h"
 #include "support/TempDir.h"
 
@@ -49,6 +54,48 @@ TEST(CommandLineRunner, UnusableProfilesAreReportedAndLeftAlone) {
     r = RunProcess({QM_CLI_PATH, "run", "--profile", dir / "p.ini", "--datadir", blocked + "/sub"});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.output.find("cannot use the working directory"), std::string::npos) << r.output;
+}
+
+// A runner harvesting from a server that goes silent after the greeting's first GROUP.
+class InterruptedRunner : public ::testing::Test {
+protected:
+    void SetUp() override {
+        server_.On("GROUP ", Reply{.silent = true});
+        TempDir::WriteFile(dir_ / "p.ini", "[Quarrymoth]\nNNTPHost=127.0.0.1\nNNTPPort=" +
+                                               std::to_string(server_.port()) +
+                                               "\nDownloadDirectory=" + dir_.path() + "/\n");
+        ::mkdir((dir_ / "data").c_str(), 0700);
+        TempDir::WriteFile(dir_ / "data/Groups.127.0.0.1", "alt.pics\n");
+    }
+    ProcessResult RunInterrupted(int interrupts) {
+        return RunProcess(
+            {QM_CLI_PATH, "run", "--profile", dir_ / "p.ini", "--datadir", dir_ / "data"},
+            [&](pid_t pid) {
+                for (int i = 0; i < 500 && server_.Received().empty(); ++i) ::usleep(10000);
+                for (int i = 0; i < interrupts; ++i) {
+                    ::kill(pid, SIGINT);
+                    ::usleep(100000);
+                }
+            });
+    }
+    TempDir dir_;
+    ScriptServer server_;
+};
+
+TEST_F(InterruptedRunner, FirstCtrlCStopsTheRunAsTheStopButtonDoes) {
+    auto start = std::chrono::steady_clock::now();
+    ProcessResult r = RunInterrupted(1);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8));
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_NE(r.output.find("  Operation complete"), std::string::npos) << r.output;
+}
+
+TEST_F(InterruptedRunner, SecondCtrlCEndsAtOnce) {
+    auto start = std::chrono::steady_clock::now();
+    ProcessResult r = RunInterrupted(2);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
+    EXPECT_EQ(r.exitCode, 1) << r.output;
+    EXPECT_EQ(r.output.find("Operation complete"), std::string::npos) << r.output;
 }
 
 }  // namespace

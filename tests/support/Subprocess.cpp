@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <thread>
 
 namespace qm::test {
 namespace {
@@ -37,7 +38,8 @@ void Drain(int outFd, int errFd, std::string& out, std::string& err) {
 
 }  // namespace
 
-ProcessResult RunProcess(const std::vector<std::string>& args) {
+ProcessResult RunProcess(const std::vector<std::string>& args,
+                         const std::function<void(pid_t)>& whileRunning) {
     ProcessResult result;
     if (args.empty()) return result;
     // Built before forking: the child of a threaded process must not allocate.
@@ -63,7 +65,10 @@ ProcessResult RunProcess(const std::vector<std::string>& args) {
     }
     ::close(outPipe[1]);
     ::close(errPipe[1]);
+    std::thread watcher;
+    if (pid > 0 && whileRunning) watcher = std::thread([&] { whileRunning(pid); });
     if (pid > 0) Drain(outPipe[0], errPipe[0], result.output, result.errors);
+    if (watcher.joinable()) watcher.join();
     ::close(outPipe[0]);
     ::close(errPipe[0]);
     if (pid < 0) return result;

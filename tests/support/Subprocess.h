@@ -2,6 +2,9 @@
 // Runs an outside program (an encoder, the command-line runner) to completion and collects what
 // it printed, for tests that check real tools' output or the product's own executables.
 
+#include <sys/types.h>
+
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -15,6 +18,9 @@ struct ProcessResult {
 
 // Runs args[0] (a path) with the given arguments, stdin from /dev/null, and waits for it. The
 // child inherits none of the caller's other descriptors.
-ProcessResult RunProcess(const std::vector<std::string>& args);
+// whileRunning, when given, runs on its own thread with the child's pid while the child runs
+// (to signal it, say).
+ProcessResult RunProcess(const std::vector<std::string>& args,
+                         const std::function<void(pid_t)>& whileRunning = {});
 
 }  // namespace qm::test
