@@ -16,19 +16,6 @@
 namespace qm {
 namespace {
 
-bool StartsWith(std::string_view text, std::string_view prefix) {
-    return text.substr(0, prefix.size()) == prefix;
-}
-
-// prefix is lower case.
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size()) return false;
-    for (size_t i = 0; i < prefix.size(); ++i) {
-        if (AsciiLower(text[i]) != prefix[i]) return false;
-    }
-    return true;
-}
-
 // Whether the line mentions "base64" in any case. Looks for the digits first: they are rare
 // next to each other in encoded data, so most lines are passed over with one memmem.
 bool MentionsBase64(std::string_view line) {
@@ -43,11 +30,6 @@ bool MentionsBase64(std::string_view line) {
         p = digits + 1;
     }
     return false;
-}
-
-std::string_view WithoutLineEnd(std::string_view line) {
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
-    return line;
 }
 
 std::string WithJpgWhenNoDot(std::string name) {
@@ -131,7 +113,7 @@ bool ArticleRetriever::ReadArticle(Names& names, long& linesCounted) {
             names = Names{};
             return false;
         }
-        if (StartsWith(line, "Subject:")) subjectText_ = line.size() > 9 ? line.substr(9) : "";
+        if (line.starts_with("Subject:")) subjectText_ = line.size() > 9 ? line.substr(9) : "";
         // A leading dot was doubled on the wire; the article's own line has one less.
         body_.append(line, !line.empty() && line[0] == '.' ? 1 : 0);
         lineEnds_.push_back(body_.size());
@@ -168,7 +150,7 @@ void ArticleRetriever::WatchLine(std::string_view line, Names& names, long& line
             if (!names.mime.empty()) e.status.SetSavingToText(e.saveDirectory + names.mime);
         }
     }
-    if (StartsWith(line, "/9j/") && names.mime.empty()) {
+    if (line.starts_with("/9j/") && names.mime.empty()) {
         names.mime = SafeFileName(NameFromSubject(subjectText_));
         if (!names.mime.empty()) e.status.SetSavingToText(e.saveDirectory + names.mime);
     }
@@ -230,8 +212,8 @@ bool ArticleRetriever::DecodeBase64(const std::string& path) {
             textCopy.append(line);
             textCopy += '\n';
         }
-        if (StartsWith(line, "/9j/")) decoding = true;
-        if (StartsWith(line, "----")) decoding = false;
+        if (line.starts_with("/9j/")) decoding = true;
+        if (line.starts_with("----")) decoding = false;
         if (decoding && !full && decoder.DecodeAndWrite(line) < 0) {
             full = IsDiskFullError(decoder.LastErrno());
         }

@@ -53,11 +53,6 @@ std::string FormatTime(std::time_t t, const char* format, bool utc) {
     return std::string(buf, n);
 }
 
-std::string WithoutLineEnd(std::string text) {
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-    return text;
-}
-
 }  // namespace
 
 bool HeaderScan::ApplyAgeLimit(ScanRange& range) {
@@ -91,14 +86,14 @@ bool HeaderScan::ApplyAgeLimit(ScanRange& range) {
 
 long HeaderScan::HeadArticleNumber(const std::string& messageId, bool& answered) {
     CLineSocket& socket = *engine_.socket;
-    socket.SendLine("HEAD " + WithoutLineEnd(messageId) + "\r\n");
+    socket.SendLine("HEAD " + std::string(WithoutLineEnd(messageId)) + "\r\n");
     std::string reply = socket.ReadLine();
     answered = ReplyCode(reply) == 221;
     if (!answered) return 0;
     long number = reply.size() > 4 ? LeadingNumber(reply.substr(4)) : 0;
     long fromXref = 0;
     ReadMultiLine(socket, [&](const std::string& line) {
-        if (fromXref == 0 && Lowercase(line.substr(0, 5)) == "xref:") {
+        if (fromXref == 0 && StartsWithNoCase(line, "xref:")) {
             fromXref = ArticleNumberFromXref(line, engine_.currentGroup);
         }
     });
@@ -106,7 +101,7 @@ long HeaderScan::HeadArticleNumber(const std::string& messageId, bool& answered)
 }
 
 long HeaderScan::ArticleNumberFromXref(const std::string& xrefLine, const std::string& group) {
-    std::string text = WithoutLineEnd(xrefLine);
+    std::string_view text = WithoutLineEnd(xrefLine);
     std::string needle = group + ":";
     size_t pos = 0;
     while ((pos = text.find(needle, pos)) != std::string::npos) {

@@ -33,6 +33,19 @@ long LeadingNumber(std::string_view text) {
     return negative ? -value : value;
 }
 
+std::string_view WithoutLineEnd(std::string_view text) {
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.remove_suffix(1);
+    return text;
+}
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+    if (text.size() < prefix.size()) return false;
+    for (size_t i = 0; i < prefix.size(); ++i) {
+        if (AsciiLower(text[i]) != prefix[i]) return false;
+    }
+    return true;
+}
+
 bool ReadTextLine(std::istream& in, std::string& line) {
     if (!std::getline(in, line)) return false;
     if (!line.empty() && line.back() == '\r') line.pop_back();

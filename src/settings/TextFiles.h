@@ -20,6 +20,12 @@ void LowercaseInto(std::string_view text, std::string& out);
 // sign, 0 when there are none. Saturates instead of overflowing.
 long LeadingNumber(std::string_view text);
 
+// text without the CR and LF characters at its end.
+std::string_view WithoutLineEnd(std::string_view text);
+
+// Whether text begins with prefix in any case; prefix is given in lower case.
+bool StartsWithNoCase(std::string_view text, std::string_view prefix);
+
 // Reads one line without its line end ("\n" or "\r\n"). False at end of input.
 bool ReadTextLine(std::istream& in, std::string& line);
 
