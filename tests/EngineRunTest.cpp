@@ -58,7 +58,7 @@ TEST(EngineRun, MissingDownloadDirectoryIsCreatedOnlyWhenTheUserSaysYes) {
 
 TEST(EngineRun, WalksEveryGroupOnTheConfiguredPortAndCompletes) {
     EngineHarness h;
-    h.SetGroups({"alt.one", "alt.two"});
+    h.SetGroups({"alt.one ", "\talt.two"});  // blanks around a name are not part of it
     h.Run();
     EXPECT_EQ(h.Commands(), (std::vector<std::string>{"GROUP alt.one", "GROUP alt.two"}));
     auto statuses = h.status.Values("status");

@@ -15,7 +15,12 @@ std::optional<std::vector<std::string>> ReadGroupListFile(const std::string& pat
     if (!in) return std::nullopt;
     std::vector<std::string> lines;
     std::string line;
-    while (ReadTextLine(in, line)) lines.push_back(line);
+    while (ReadTextLine(in, line)) {
+        // A group name holds no blank: one left at either end would be a different read mark key.
+        size_t first = line.find_first_not_of(" \t");
+        size_t last = line.find_last_not_of(" \t");
+        lines.push_back(first == std::string::npos ? "" : line.substr(first, last - first + 1));
+    }
     return lines;
 }
 
