@@ -38,6 +38,9 @@ TEST(SafeFileName, NamesFromArticlesStayInsideTheSaveDirectory) {
     EXPECT_EQ(SafeFileName(".."), "");
     EXPECT_EQ(SafeFileName("pics/.."), "");
     EXPECT_EQ(SafeFileName("dir/"), "");
+    // Shortening drops the cut character's continuation bytes: nothing usable may be left.
+    EXPECT_EQ(SafeFileName(std::string(241, '\x80') + "."), "");
+    EXPECT_EQ(SafeFileName(".." + std::string(239, '\x80')), "");
     EXPECT_EQ(SafeFileName("two words.jpg"), "two words.jpg");
     std::string longName = SafeFileName(std::string(600, 'x') + ".jpeg");
     EXPECT_LE(longName.size(), 240u);

@@ -37,8 +37,11 @@ std::string SafeFileName(std::string_view raw) {
         if (u < 0x20 || u == 0x7f) continue;
         name += c;
     }
+    // Checked on the final name: cutting a long name back to whole characters can leave a dot
+    // or two and nothing else.
+    name = Shorten(std::move(name));
     if (name == "." || name == "..") return "";
-    return Shorten(std::move(name));
+    return name;
 }
 
 std::string CreateUniqueFile(const std::string& dir, const std::string& name) {
