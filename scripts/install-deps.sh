@@ -7,7 +7,7 @@ set -euo pipefail
 PACKAGES=(
     build-essential cmake g++
     libgtest-dev libgmock-dev googletest libbenchmark-dev
-    clang-format clang-tidy
+    clang-format clang-tidy clang libclang-rt-14-dev
     sharutils coreutils procps openssl libjpeg-turbo-progs
     inn2
 )
