@@ -78,13 +78,15 @@ int ParseOptions(int argc, char** argv, Options& options) {
     return 0;
 }
 
-// Watches for Ctrl-C (and termination requests) while the run goes on.
+// Watches for Ctrl-C (and termination requests) while the run goes on. SIGUSR1 is its own wake-up
+// call, so it ends the moment the run is over.
 class InterruptWatcher {
 public:
     explicit InterruptWatcher(qm::CProcessGroups& engine) : engine_(engine) {
         sigemptyset(&set_);
         sigaddset(&set_, SIGINT);
         sigaddset(&set_, SIGTERM);
+        sigaddset(&set_, SIGUSR1);
         pthread_sigmask(SIG_BLOCK, &set_, nullptr);
     }
     void Start() {
@@ -92,15 +94,18 @@ public:
     }
     ~InterruptWatcher() {
         done_ = true;
-        if (thread_.joinable()) thread_.join();
+        if (thread_.joinable()) {
+            pthread_kill(thread_.native_handle(), SIGUSR1);
+            thread_.join();
+        }
     }
 
 private:
     void Watch() {
         int count = 0;
-        timespec slice{0, 200000000L};
         while (!done_) {
-            if (sigtimedwait(&set_, nullptr, &slice) < 0) continue;
+            int signal = 0;
+            if (sigwait(&set_, &signal) != 0 || signal == SIGUSR1) continue;
             if (++count == 1) {
                 engine_.RequestStop();
             } else {

@@ -25,8 +25,10 @@ std::string ProgressText(long done, long total, int& percent) {
            "%)";
 }
 
-std::string RateText(std::int64_t bytes, std::int64_t seconds) {
-    return seconds > 0 ? std::to_string(bytes / seconds) : "0";
+std::string RateText(std::int64_t bytes, double seconds) {
+    return seconds > 0
+               ? std::to_string(static_cast<std::int64_t>(static_cast<double>(bytes) / seconds))
+               : "0";
 }
 
 std::string TimeLeftText(std::int64_t seconds) {

@@ -8,10 +8,10 @@
 
 namespace qm {
 
-std::string GroupThousands(std::int64_t value);                  // 1234567 -> "1,234,567"
-std::string ProgressText(long done, long total, int& percent);   // "3 of 12 (25%)"
-std::string RateText(std::int64_t bytes, std::int64_t seconds);  // "0" until seconds > 0
-std::string TimeLeftText(std::int64_t seconds);                  // "01:02:05", "1 01:01:01"
+std::string GroupThousands(std::int64_t value);                 // 1234567 -> "1,234,567"
+std::string ProgressText(long done, long total, int& percent);  // "3 of 12 (25%)"
+std::string RateText(std::int64_t bytes, double seconds);       // "0" until seconds > 0
+std::string TimeLeftText(std::int64_t seconds);                 // "01:02:05", "1 01:01:01"
 std::string DoubleAmpersands(const std::string& text);
 // Seconds left in the group from the pending line total and the binary rate.
 std::int64_t GroupSecondsLeft(std::int64_t pendingLines, std::int64_t binaryRate);

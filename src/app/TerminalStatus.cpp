@@ -9,10 +9,25 @@
 
 namespace qm {
 
+namespace {
+
+// Subjects and senders come from the server: a control character could set the terminal's
+// title, move the cursor or clear the screen, so each shows as "?".
+std::string Printable(const std::string& text) {
+    std::string out = text;
+    for (char& c : out) {
+        auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7f) c = '?';
+    }
+    return out;
+}
+
+}  // namespace
+
 void TerminalStatus::Print(const std::string& line, bool always) {
     if (!always && !verbose_) return;
     std::lock_guard lock(mutex_);
-    std::fputs(line.c_str(), out_);
+    std::fputs(Printable(line).c_str(), out_);
     std::fputc('\n', out_);
     std::fflush(out_);
 }
@@ -66,14 +81,14 @@ void TerminalStatus::SetOtherSkipped(long count) {
     Print("Other Files Skipped: " + std::to_string(count), false);
 }
 
-void TerminalStatus::ShowRate(int which, std::int64_t seconds, std::int64_t bytes) {
+void TerminalStatus::ShowRate(int which, double seconds, std::int64_t bytes) {
     rate_[which ? 1 : 0] = RateText(bytes, seconds);
     Print(std::string(which ? "Binary Bytes/Sec: " : "Bytes/Sec: ") + rate_[which ? 1 : 0], false);
 }
 
 void TerminalStatus::ShowRateSince(int which, std::time_t start, std::time_t now,
                                    std::int64_t bytes) {
-    ShowRate(which, static_cast<std::int64_t>(now - start), bytes);
+    ShowRate(which, static_cast<double>(now - start), bytes);
 }
 
 void TerminalStatus::SetProgress(int bar, long position, long total, bool reset) {

@@ -26,7 +26,7 @@ public:
     void SetArticlesSaved(long count) override;
     void SetHistorySkipped(long count) override;
     void SetOtherSkipped(long count) override;
-    void ShowRate(int which, std::int64_t seconds, std::int64_t bytes) override;
+    void ShowRate(int which, double seconds, std::int64_t bytes) override;
     void ShowRateSince(int which, std::time_t start, std::time_t now, std::int64_t bytes) override;
     void SetProgress(int bar, long position, long total, bool reset) override;
     void SetScanProgress(long count, long total) override;

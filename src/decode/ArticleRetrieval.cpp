@@ -1,16 +1,20 @@
 #include "decode/ArticleRetrieval.h"
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
 #include <ctime>
 
 #include "decode/Base64Decoder.h"
+#include "decode/PartialPicture.h"
 #include "decode/SafeFileName.h"
 #include "decode/UUDecoder.h"
 #include "engine/DownloadLog.h"
 #include "engine/GroupSelection.h"
 #include "engine/HistoryList.h"
 #include "engine/OverviewLine.h"
+#include "engine/RecoveryJournal.h"
 #include "settings/TextFiles.h"
 
 namespace qm {
@@ -63,15 +67,20 @@ std::string NameFromSubject(std::string_view subject) {
     return lower.substr(0, 3);
 }
 
+std::string HistoryEntryFor(const std::string& name) {
+    std::string lower = Lowercase(name);
+    if (lower.find('.') == std::string::npos || lower.find("index") != std::string::npos) return "";
+    return lower;
+}
+
 std::string_view ArticleRetriever::Line(std::size_t i) const {
     std::size_t start = i == 0 ? 0 : lineEnds_[i - 1];
     return std::string_view(body_).substr(start, lineEnds_[i] - start);
 }
 
-int ArticleRetriever::RetrieveArticle(const std::string& number) {
+int ArticleRetriever::RetrieveArticle(long number) {
     EngineState& e = engine_;
-    e.profile.WriteIntSoon(e.settings.host, e.currentGroup, LeadingNumber(number));
-    e.socket->SendLine("ARTICLE " + number + "\r\n");
+    e.socket->SendLine("ARTICLE " + std::to_string(number) + "\r\n");
     std::string reply = e.socket->ReadLine();
     if (ReplyCode(reply) != 220) {
         e.status.SetProgress(2, 0, 0, true);
@@ -84,45 +93,80 @@ int ArticleRetriever::RetrieveArticle(const std::string& number) {
     }
     e.status.SetSubjectText(e.article.subject);
     e.status.SetSavingToText("(Looking for binary attachment)");
-    std::time_t articleStart = std::time(nullptr);
+    const Clock::time_point articleStart = Clock::now();
     Names names;
     long linesCounted = 0;
-    int result = ReadArticle(names, linesCounted) ? 1 : 0;
-    if (!e.stop) e.status.SetProgress(2, e.article.lines, e.article.lines, false);
-    return Save(names, result, articleStart);
+    int result = 0;
+    switch (ReadArticle(names, linesCounted)) {
+        case Outcome::Complete:
+            e.status.SetProgress(2, e.article.lines, e.article.lines, false);
+            result = Save(names, number);
+            ReportRates(articleStart);
+            break;
+        case Outcome::TooLarge:
+            e.status.SetStatusText("Article " + std::to_string(number) + " is too large to hold");
+            result = 1;  // fetching it again would fail again
+            break;
+        case Outcome::BrokenOff:
+            break;  // nothing of it is kept: it is fetched again next time
+    }
+    ForgetBody();
+    e.status.SetSavingToText("");
+    e.status.SetProgress(2, 0, 0, true);
+    return result;
 }
 
-// Reads the article up to its final "." line. False when it was broken off (stop, lost
-// connection, or an article too large to hold).
-bool ArticleRetriever::ReadArticle(Names& names, long& linesCounted) {
+// Reads the article up to its final "." line, keeping its lines (a leading dot unstuffed).
+ArticleRetriever::Outcome ArticleRetriever::ReadArticle(Names& names, long& linesCounted) {
     EngineState& e = engine_;
     body_.clear();
     lineEnds_.clear();
     subjectText_.clear();
+    Clock::time_point stopSeen{};
     std::string line;
-    e.socket->ReadLine(line);
-    while (line != ".\r\n") {
-        if (!e.Connected()) e.NoteConnectionLost();
-        if (e.stop) return false;
-        if (body_.size() + line.size() > kMaxArticleBytes) {
-            // Drain the rest so the connection stays in step, but keep nothing of it.
-            while (e.socket->ReadLine(line) && line != ".\r\n") {
-            }
-            body_.clear();
-            lineEnds_.clear();
+    for (;;) {
+        if (!ReadArticleLine(line, stopSeen)) return Outcome::BrokenOff;
+        if (line == ".\r\n") return Outcome::Complete;
+        // The index of the lines counts too: a flood of empty lines must not slip past the cap.
+        const std::size_t held = body_.size() + (lineEnds_.size() + 1) * sizeof(std::uint32_t);
+        if (held + line.size() > kMaxArticleBytes) {
             names = Names{};
-            return false;
+            return Drain(line, stopSeen) ? Outcome::TooLarge : Outcome::BrokenOff;
         }
         if (line.starts_with("Subject:")) subjectText_ = line.size() > 9 ? line.substr(9) : "";
         // A leading dot was doubled on the wire; the article's own line has one less.
         body_.append(line, !line.empty() && line[0] == '.' ? 1 : 0);
-        lineEnds_.push_back(body_.size());
+        lineEnds_.push_back(static_cast<std::uint32_t>(body_.size()));
         WatchLine(Line(lineEnds_.size() - 1), names, linesCounted);
         e.pass.bytes += static_cast<std::int64_t>(line.size());
         if (++linesCounted % 10 == 0) e.status.SetProgress(2, linesCounted, e.article.lines, false);
-        e.socket->ReadLine(line);
     }
-    return true;
+}
+
+// The next line of the article. A stop lets the article finish if it arrives within the stop
+// grace, so a picture almost complete is still saved; a lost connection ends it at once.
+bool ArticleRetriever::ReadArticleLine(std::string& line, Clock::time_point& stopSeen) {
+    EngineState& e = engine_;
+    if (e.stop) {
+        const Clock::time_point now = Clock::now();
+        if (stopSeen == Clock::time_point{}) stopSeen = now;
+        if (now - stopSeen > e.socket->StopGrace()) {
+            e.socket->AbandonForStop();
+            return false;
+        }
+    }
+    if (e.socket->ReadLine(line)) return true;
+    e.NoteConnectionLost();
+    return false;
+}
+
+// Reads an over-large article to its end, keeping nothing, so the connection stays in step.
+bool ArticleRetriever::Drain(std::string& line, Clock::time_point& stopSeen) {
+    ForgetBody();
+    while (ReadArticleLine(line, stopSeen)) {
+        if (line == ".\r\n") return true;
+    }
+    return false;
 }
 
 void ArticleRetriever::WatchLine(std::string_view line, Names& names, long& linesCounted) {
@@ -158,104 +202,142 @@ void ArticleRetriever::WatchLine(std::string_view line, Names& names, long& line
     if (!names.uuencoded || !names.mime.empty()) names.output = names.mime;
 }
 
-int ArticleRetriever::Save(const Names& names, int result, std::time_t articleStart) {
+int ArticleRetriever::Save(const Names& names, long number) {
     EngineState& e = engine_;
     if (names.output.empty()) return 0;  // no name found: nothing can be created
-    std::string saved = CreateUniqueFile(e.saveDirectory, names.output);
-    if (saved.empty()) {
-        if (IsDiskFullError(errno)) ReportDiskFull();
+    const std::string partial = PartialPicturePath(e.saveDirectory);
+    if (!e.journal.NotePartial(partial)) {
+        e.NoteJournalFailure(errno);
         return 0;
     }
-    if (saved != names.output) e.status.SetSavingToText(e.saveDirectory + saved);
-    if (!Decode(names, e.saveDirectory + saved, result)) {
-        ReportDiskFull();
-        result = 0;
+    if (int err = CreatePartialPicture(partial); err != 0) {
+        e.NoteWriteFailure(err, e.saveDirectory);
+        return 0;
     }
-    body_.clear();
-    lineEnds_.clear();
+    int result = 1;
+    int err = Decode(names, partial, result);
+    if (err != 0 || result != 1) {
+        ::unlink(partial.c_str());
+        if (err != 0) e.NoteWriteFailure(err, e.saveDirectory);
+        return 0;
+    }
+    return Commit(names, number, partial);
+}
+
+// Decodes the stored lines into path. 0, or the errno of a failed write.
+int ArticleRetriever::Decode(const Names& names, const std::string& path, int& result) {
+    if (names.uuencoded) return DecodeUuencoded(path, result);
+    if (names.mimeMode) return DecodeBase64(path);
+    return 0;
+}
+
+int ArticleRetriever::DecodeUuencoded(const std::string& path, int& result) {
+    CUUDecoder decoder(path);
+    for (std::size_t i = 0; i < lineEnds_.size() && !decoder.ErrorFlag(); ++i) {
+        decoder.DecodeLine(Line(i));
+    }
+    if (!decoder.Close()) result = 0;
+    if (!decoder.ErrorFlag()) return 0;
+    return decoder.LastErrno() != 0 ? decoder.LastErrno() : EIO;
+}
+
+int ArticleRetriever::DecodeBase64(const std::string& path) {
+    CBase64Decoder decoder;
+    if (decoder.OpenOutput(path) != 0) return decoder.LastErrno() != 0 ? decoder.LastErrno() : EIO;
+    bool decoding = false;
+    bool ended = false;
+    for (std::size_t i = 0; i < lineEnds_.size() && !ended; ++i) {
+        std::string_view line = Line(i);
+        if (line.starts_with("/9j/")) decoding = true;
+        // "-" is no base64 character: any line beginning "--" (a MIME delimiter, whatever its
+        // boundary) ends the picture, and a later picture of the article is not appended to it.
+        if (decoding && line.starts_with("--")) ended = true;
+        if (decoding && !ended && decoder.DecodeAndWrite(line) < 0) break;
+    }
+    if (decoder.Close()) return 0;
+    return decoder.LastErrno() != 0 ? decoder.LastErrno() : EIO;
+}
+
+// The text copy beside a base64 picture: every stored line followed by one more line end.
+bool ArticleRetriever::WriteTextCopy(const std::string& path) {
+    std::string text;
+    text.reserve(body_.size() + lineEnds_.size());
+    for (std::size_t i = 0; i < lineEnds_.size(); ++i) {
+        text.append(Line(i));
+        text += '\n';
+    }
+    return ReplaceFileAtomically(path, text);
+}
+
+// Gives the decoded picture its name. The journal learns of it first and the history entry is
+// written before the name is given, so a kill at any instant leaves either a partial file the
+// next run finishes or removes, or a named picture whose history entry and read mark are safe.
+int ArticleRetriever::Commit(const Names& names, long number, const std::string& partial) {
+    EngineState& e = engine_;
+    const std::string entry = HistoryEntryFor(names.output);
+    if (!e.journal.NoteSaved(SavedArticle{e.settings.host, e.currentGroup, number, partial,
+                                          e.saveDirectory, names.output, entry})) {
+        ::unlink(partial.c_str());
+        e.NoteJournalFailure(errno);
+        return 0;
+    }
+    if (!entry.empty()) {
+        e.history->Add(entry);
+        e.history->Save(e.status);
+    }
+    const std::string saved = CommitPartialPicture(partial, e.saveDirectory, names.output);
+    if (saved.empty()) {
+        const int err = errno;
+        ::unlink(partial.c_str());
+        if (!entry.empty()) {
+            e.history->RemoveLast();
+            e.history->Save(e.status);
+        }
+        if (!IsNameRefusedError(err)) {
+            e.NoteWriteFailure(err, e.saveDirectory);
+            return 0;
+        }
+        // Only this name is refused: the article is passed over and the run goes on.
+        e.status.SetStatusText("Unable to save " + names.output + ": " + std::strerror(err));
+        return 1;
+    }
+    if (saved != names.output) e.status.SetSavingToText(e.saveDirectory + saved);
+    if (e.settings.saveAscii && !names.uuencoded && !WriteTextCopy(e.saveDirectory + saved + "a"))
+        e.NoteWriteFailure(errno, e.saveDirectory);
     if (e.settings.enableLogging) {
         AppendDownloadLog(e.settings.logFile, e.saveDirectory, saved, e.article.sender);
     }
-    ReportSaved(saved, articleStart);
-    Remember(names.output, saved, result);
-    e.status.SetProgress(2, 0, 0, true);
-    return result;
-}
-
-// Decodes the stored lines into path. False only when the disk or directory is full.
-bool ArticleRetriever::Decode(const Names& names, const std::string& path, int& result) {
-    if (names.uuencoded) return DecodeUuencoded(path, result);
-    if (names.mimeMode) return DecodeBase64(path);
-    return true;
-}
-
-bool ArticleRetriever::DecodeUuencoded(const std::string& path, int& result) {
-    CUUDecoder decoder(path);
-    for (std::size_t i = 0; i < lineEnds_.size(); ++i) {
-        decoder.DecodeLine(Line(i));
-        if (decoder.ErrorFlag()) result = 0;
+    ReportSaved(saved);
+    if (e.settings.acdSeeDescription) {
+        AppendDescription(e.saveDirectory, Lowercase(saved), e.article.subject, e.article.sender);
     }
-    if (!decoder.Close()) result = 0;
-    if (decoder.ErrorFlag() && IsDiskFullError(decoder.LastErrno())) return false;
-    return true;
+    return 1;
 }
 
-bool ArticleRetriever::DecodeBase64(const std::string& path) {
-    CBase64Decoder decoder;
-    if (decoder.OpenOutput(path) != 0) return !IsDiskFullError(decoder.LastErrno());
-    std::string textCopy;
-    bool decoding = false;
-    bool full = false;
-    for (std::size_t i = 0; i < lineEnds_.size(); ++i) {
-        std::string_view line = Line(i);
-        if (engine_.settings.saveAscii) {
-            textCopy.append(line);
-            textCopy += '\n';
-        }
-        if (line.starts_with("/9j/")) decoding = true;
-        if (line.starts_with("----")) decoding = false;
-        if (decoding && !full && decoder.DecodeAndWrite(line) < 0) {
-            full = IsDiskFullError(decoder.LastErrno());
-        }
-    }
-    if (!decoder.Close() && IsDiskFullError(decoder.LastErrno())) full = true;
-    if (engine_.settings.saveAscii && !AppendToFile(path + "a", textCopy)) {
-        full = full || IsDiskFullError(errno);
-    }
-    return !full;
+void ArticleRetriever::ReportSaved(const std::string& savedName) {
+    engine_.status.LoadThumbnail(engine_.saveDirectory + savedName);
 }
 
-void ArticleRetriever::ReportDiskFull() {
-    engine_.finalStatus = "Error--disk or directory full";
-    engine_.stop = true;
-}
-
-void ArticleRetriever::ReportSaved(const std::string& savedName, std::time_t articleStart) {
+void ArticleRetriever::ReportRates(Clock::time_point articleStart) {
     EngineState& e = engine_;
-    std::time_t now = std::time(nullptr);
-    e.status.LoadThumbnail(e.saveDirectory + savedName);
+    e.pass.seconds += std::chrono::duration<double>(Clock::now() - articleStart).count();
     e.status.SetBytesTransferred(e.pass.bytes);
-    e.status.ShowRateSince(0, e.runStart, now, e.pass.bytes);
-    e.pass.seconds += static_cast<std::int64_t>(now - articleStart);
+    e.status.ShowRateSince(0, e.runStart, std::time(nullptr), e.pass.bytes);
     e.status.ShowRate(1, e.pass.seconds, e.pass.bytes);
-    e.shared.SetBinaryRate(e.pass.seconds > 0 ? e.pass.bytes / e.pass.seconds : 0);
+    const double rate = e.pass.seconds > 0 ? static_cast<double>(e.pass.bytes) / e.pass.seconds : 0;
+    e.shared.SetBinaryRate(static_cast<std::int64_t>(rate));
     e.status.UpdateGroupTimeLeft();
 }
 
-void ArticleRetriever::Remember(const std::string& postedName, const std::string& savedName,
-                                int result) {
-    EngineState& e = engine_;
-    if (result == 1) {
-        std::string lower = Lowercase(postedName);
-        if (lower.find('.') != std::string::npos && lower.find("index") == std::string::npos) {
-            e.history->Add(lower);
-        }
-        if (e.settings.acdSeeDescription) {
-            AppendDescription(e.saveDirectory, Lowercase(savedName), e.article.subject,
-                              e.article.sender);
-        }
+// Keeps the buffers for the next article, unless a large one blew them up.
+void ArticleRetriever::ForgetBody() {
+    constexpr std::size_t kKeep = std::size_t{8} << 20;
+    if (body_.capacity() > kKeep) std::string().swap(body_);
+    if (lineEnds_.capacity() * sizeof(std::uint32_t) > kKeep) {
+        std::vector<std::uint32_t>().swap(lineEnds_);
     }
-    e.status.SetSavingToText("");
+    body_.clear();
+    lineEnds_.clear();
 }
 
 }  // namespace qm

@@ -1,8 +1,10 @@
 #pragma once
 // Turns one chosen article into a saved picture: fetches it with ARTICLE, watches its lines for a
-// uuencode "begin" line or the signs of a base64 JPEG, names the file, decodes it into the group's
-// save directory, and reports the result to the log, the history, the counters and the thumbnail.
+// uuencode "begin" line or the signs of a base64 JPEG, names the file, decodes it under a
+// temporary name in the group's save directory and gives it its name only once it is whole, then
+// reports the result to the history, the log, the counters and the thumbnail.
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -17,12 +19,16 @@ public:
     explicit ArticleRetriever(EngineState& engine) : engine_(engine) {}
 
     // 1 when the article was dealt with (the read mark may move past it), 0 when it was not.
-    int RetrieveArticle(const std::string& number);
+    int RetrieveArticle(long number);
 
-    // Articles larger than this are abandoned rather than held in memory.
+    // Articles larger than this (their lines and the index of them) are not held in memory: they
+    // are read to their end and skipped.
     static constexpr std::size_t kMaxArticleBytes = std::size_t{256} << 20;
 
 private:
+    using Clock = std::chrono::steady_clock;
+    enum class Outcome { Complete, TooLarge, BrokenOff };
+
     struct Names {
         std::string output;  // as posted (after making it safe)
         std::string mime;
@@ -30,21 +36,25 @@ private:
         bool mimeMode = false;
     };
 
-    bool ReadArticle(Names& names, long& linesCounted);
+    Outcome ReadArticle(Names& names, long& linesCounted);
+    bool ReadArticleLine(std::string& line, Clock::time_point& stopSeen);
+    bool Drain(std::string& line, Clock::time_point& stopSeen);
     void WatchLine(std::string_view line, Names& names, long& linesCounted);
-    int Save(const Names& names, int result, std::time_t articleStart);
-    bool Decode(const Names& names, const std::string& path, int& result);
-    bool DecodeUuencoded(const std::string& path, int& result);
-    bool DecodeBase64(const std::string& path);
-    void ReportDiskFull();
-    void ReportSaved(const std::string& savedName, std::time_t articleStart);
-    void Remember(const std::string& postedName, const std::string& savedName, int result);
+    int Save(const Names& names, long number);
+    int Decode(const Names& names, const std::string& path, int& result);
+    int DecodeUuencoded(const std::string& path, int& result);
+    int DecodeBase64(const std::string& path);
+    bool WriteTextCopy(const std::string& path);
+    int Commit(const Names& names, long number, const std::string& partial);
+    void ReportRates(Clock::time_point articleStart);
+    void ReportSaved(const std::string& savedName);
+    void ForgetBody();
 
     std::string_view Line(std::size_t i) const;
 
     EngineState& engine_;
-    std::string body_;                   // every article line after the reply, back to back
-    std::vector<std::size_t> lineEnds_;  // end offset of each line in body_
+    std::string body_;                     // every article line after the reply, back to back
+    std::vector<std::uint32_t> lineEnds_;  // end offset of each line in body_
     std::string subjectText_;
 };
 
@@ -55,5 +65,7 @@ std::string MimeHeaderName(std::string_view line);
 // The name derived from a subject: up to and including its first ".jpg", else its first three
 // characters, lowercased.
 std::string NameFromSubject(std::string_view subject);
+// The history entry a saved name gives: lowercased, "" when it has no "." or contains "index".
+std::string HistoryEntryFor(const std::string& name);
 
 }  // namespace qm

@@ -44,25 +44,29 @@ std::string SafeFileName(std::string_view raw) {
     return name;
 }
 
-std::string CreateUniqueFile(const std::string& dir, const std::string& name) {
+std::string TryFreeNames(const std::string& name,
+                         const std::function<bool(const std::string&)>& tryName) {
     size_t dot = name.rfind('.');
     if (dot == std::string::npos) dot = name.size();
-    std::string stem = name.substr(0, dot);
-    std::string ext = name.substr(dot);
+    const std::string stem = name.substr(0, dot);
+    const std::string ext = name.substr(dot);
     std::string candidate = name;
     for (int i = 1; i < 100000; ++i) {
-        int fd = ::open((dir + candidate).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-        if (fd >= 0) {
-            ::close(fd);
-            return candidate;
-        }
+        if (tryName(candidate)) return candidate;
         if (errno != EEXIST) return "";
-        candidate = stem;
-        candidate += "(" + std::to_string(i) + ")";
-        candidate += ext;
+        candidate = stem + "(" + std::to_string(i) + ")" + ext;
     }
     errno = EEXIST;
     return "";
+}
+
+std::string CreateUniqueFile(const std::string& dir, const std::string& name) {
+    return TryFreeNames(name, [&dir](const std::string& candidate) {
+        int fd = ::open((dir + candidate).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (fd < 0) return false;
+        ::close(fd);
+        return true;
+    });
 }
 
 }  // namespace qm

@@ -1,6 +1,10 @@
 #include "engine/EngineState.h"
 
+#include <cerrno>
+#include <cstring>
+
 #include "settings/SettingsKeys.h"
+#include "settings/TextFiles.h"
 
 namespace qm {
 
@@ -26,6 +30,38 @@ EngineSettings EngineSettings::Snapshot(const ProfileStore& profile) {
     s.maxHist = ReadInt(profile, "MaxHist");
     s.loopOnList = ReadInt(profile, "LoopOnList") != 0;
     return s;
+}
+
+void EngineState::SetReadMark(const std::string& group, long number) {
+    if (!journal.NoteMark(settings.host, group, number)) NoteJournalFailure(errno);
+    const std::uint64_t saves = profile.SaveCount();
+    if (!profile.WriteIntSoon(settings.host, group, number)) {
+        NoteMarksUnsaved(errno);
+        return;
+    }
+    // Everything journaled so far is in the file now.
+    if (profile.SaveCount() != saves && !journal.Reset(profile.DiskIdentity())) {
+        NoteJournalFailure(errno);
+    }
+}
+
+void EngineState::NoteWriteFailure(int err, const std::string& where) {
+    stop = true;
+    if (IsDiskFullError(err)) {
+        finalStatus = "Error--disk or directory full";
+    } else {
+        finalStatus = "Error--unable to write to " + where + ": " + std::strerror(err);
+    }
+}
+
+void EngineState::NoteJournalFailure(int err) {
+    NoteWriteFailure(err, CurrentDirectory());
+}
+
+void EngineState::NoteMarksUnsaved(int err) {
+    stop = true;
+    finalStatus = "Error--unable to save the read marks in " + profile.Path() + ": " +
+                  std::strerror(err != 0 ? err : EIO);
 }
 
 void EngineState::NoteConnectionLost() {

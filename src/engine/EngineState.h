@@ -12,6 +12,7 @@
 
 #include "engine/EngineStatus.h"
 #include "engine/PauseGate.h"
+#include "engine/RecoveryJournal.h"
 #include "engine/SharedState.h"
 #include "net/Socket.h"
 #include "settings/ProfileStore.h"
@@ -45,7 +46,7 @@ struct EngineSettings {
 
 struct PassCounters {
     std::int64_t bytes = 0;
-    std::int64_t seconds = 0;
+    double seconds = 0;  // spent receiving articles, measured to the microsecond
     long headersScanned = 0;
     long articlesSaved = 0;
 };
@@ -84,11 +85,22 @@ struct EngineState {
 
     HistoryList* history = nullptr;
     ArticleSelector* selector = nullptr;
+    RecoveryJournal journal;
 
     bool Connected() const { return socket && socket->IsConnected(); }
     // Marks the run as stopping because the connection is gone (a stop the user asked for while
     // the server was silent is not a lost connection).
     void NoteConnectionLost();
+
+    // Moves a group's read mark: journaled at once, in the profile's memory at once, and in its
+    // file at most a second later (a crash in between is made good from the journal).
+    void SetReadMark(const std::string& group, long number);
+    // Ends the run because a file could not be written: a full disk, or a directory (where) that
+    // refuses the file, with the system's reason.
+    void NoteWriteFailure(int err, const std::string& where);
+    void NoteJournalFailure(int err);
+    // Ends the run because the profile file, which holds the read marks, could not be written.
+    void NoteMarksUnsaved(int err);
 };
 
 }  // namespace qm

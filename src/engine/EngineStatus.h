@@ -22,8 +22,8 @@ public:
     virtual void SetArticlesSaved(long count) = 0;
     virtual void SetHistorySkipped(long count) = 0;
     virtual void SetOtherSkipped(long count) = 0;
-    // which: 0 Bytes/Sec, 1 Binary Bytes/Sec.
-    virtual void ShowRate(int which, std::int64_t seconds, std::int64_t bytes) = 0;
+    // which: 0 Bytes/Sec, 1 Binary Bytes/Sec; seconds to the microsecond.
+    virtual void ShowRate(int which, double seconds, std::int64_t bytes) = 0;
     virtual void ShowRateSince(int which, std::time_t start, std::time_t now,
                                std::int64_t bytes) = 0;
     // bar: 0 group progress, 1 article progress, 2 lines decoded.

@@ -1,6 +1,7 @@
 #include "engine/GroupProcessor.h"
 
 #include "decode/ArticleRetrieval.h"
+#include "decode/PartialPicture.h"
 #include "engine/ArticleSelector.h"
 #include "engine/GroupSelection.h"
 #include "engine/HeaderScan.h"
@@ -9,6 +10,31 @@
 #include "settings/TextFiles.h"
 
 namespace qm {
+namespace {
+
+// A sub-path below the download directory that stays below it: relative, no ".." component.
+bool StaysInside(const std::string& sub) {
+    if (sub.empty() || sub[0] == '/') return false;
+    size_t start = 0;
+    while (start <= sub.size()) {
+        size_t slash = sub.find('/', start);
+        if (slash == std::string::npos) slash = sub.size();
+        if (sub.compare(start, slash - start, "..") == 0 && slash - start == 2) return false;
+        start = slash + 1;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool ValidGroupName(const std::string& group) {
+    if (group.empty()) return false;
+    for (char c : group) {
+        auto u = static_cast<unsigned char>(c);
+        if (u <= 0x20 || u == 0x7f) return false;  // it goes into commands as one word
+    }
+    return true;
+}
 
 GroupProcessor::SaveDirectory GroupProcessor::DeriveSaveDirectory(const ProfileStore& profile,
                                                                   const std::string& base,
@@ -21,10 +47,15 @@ GroupProcessor::SaveDirectory GroupProcessor::DeriveSaveDirectory(const ProfileS
     }
     std::string path = base;
     if (profile.GetInt(kDownloadDirsSection, "UseGroupName", 0) != 0) {
+        // The name comes from the server's group list: it must be one plain path component.
+        dir.usable = group != "." && group != ".." && group.find('/') == std::string::npos;
         path = base + group;
     } else {
         std::string sub = profile.GetString(kDownloadDirsSection, group, "");
-        if (!sub.empty()) path = base + sub;
+        if (!sub.empty()) {
+            dir.usable = StaysInside(sub);
+            path = base + sub;
+        }
     }
     dir.exists = DirectoryExists(path);
     dir.path = path + "/";
@@ -33,12 +64,22 @@ GroupProcessor::SaveDirectory GroupProcessor::DeriveSaveDirectory(const ProfileS
 
 GroupOutcome GroupProcessor::Process(const std::string& group) {
     EngineState& e = engine_;
-    e.selector->BeginGroup(ReadInt(e.profile, "CacheSubjects") != 0);
     e.currentGroup = group;
+    if (!ValidGroupName(group) || !ProfileStore::StorableKey(group)) {
+        e.status.SetStatusText("Skipped group " + group + ": its name cannot be used");
+        return GroupOutcome::Ended;
+    }
+    e.selector->BeginGroup(ReadInt(e.profile, "CacheSubjects") != 0);
     // A group never processed has no mark: it starts with its first article.
     long readMark = e.profile.GetInt(e.settings.host, group, 0);
     dir_ = DeriveSaveDirectory(e.profile, e.settings.downloadDirectory, group);
     e.saveDirectory = dir_.path;
+    if (!dir_.usable) {
+        e.status.SetStatusText("Skipped group " + group + ": its directory would lie outside " +
+                               e.settings.downloadDirectory);
+        return GroupOutcome::Ended;
+    }
+    if (dir_.exists && !SaveDirectoryWritable()) return GroupOutcome::Ended;
 
     GroupReply reply;
     switch (
@@ -47,17 +88,32 @@ GroupOutcome GroupProcessor::Process(const std::string& group) {
             return GroupOutcome::AuthFailed;
         case GroupOpen::Skipped:
             return GroupOutcome::Ended;
+        case GroupOpen::Invalid:
+            e.status.SetStatusText("Skipped group " + group +
+                                   ": the server's article numbers are out of range");
+            return GroupOutcome::Ended;
         case GroupOpen::Selected:
             break;
     }
     HeaderScan scan(e);
     ScanRange range;
-    if (!scan.Run(readMark, reply.first, reply.last, reply.count, range))
+    if (!scan.Run(readMark, reply.first, reply.last, reply.count, range)) {
+        // A mark beyond the group's end (renumbered, or another server of the same name) would
+        // hide every new article until the numbers pass it again.
+        if (readMark > reply.last && !e.stop) e.SetReadMark(group, reply.last);
         return GroupOutcome::Ended;
+    }
     long mark = range.mark;
     RetrievalLoop(scan, mark, range.last);
-    e.profile.WriteInt(e.settings.host, group, e.stop ? mark : range.last);
+    e.SetReadMark(group, e.stop ? mark : range.last);
     return GroupOutcome::Done;
+}
+
+bool GroupProcessor::SaveDirectoryWritable() {
+    int err = ProbeWritable(dir_.path);
+    if (err == 0) return true;
+    engine_.NoteWriteFailure(err, dir_.path);
+    return false;
 }
 
 void GroupProcessor::RetrievalLoop(HeaderScan& scan, long& mark, long last) {
@@ -93,14 +149,19 @@ void GroupProcessor::RetrieveOne(HeaderScan& scan, const std::string& line, long
                                std::string(record.date), record.lines};
     e.status.SetFromText(e.article.sender);
     if (dir_.separate && !dir_.exists) {
-        // Tried once per group; a failure shows as the failure to create the picture.
+        // Tried once per group; a failure shows in the write test that follows.
         MakeDirectories(dir_.path);
         dir_.exists = true;
+        if (!SaveDirectoryWritable()) return;
     }
-    std::string number(record.number);
+    // The scan kept only lines whose number is valid; the command is built from the number.
+    const long number = StrictLeadingNumber(record.number);
     int result = retriever_.RetrieveArticle(number);
     e.status.SetArticlesSaved(++e.pass.articlesSaved);
-    if (result == 1) mark = LeadingNumber(number);
+    if (result == 1) {
+        mark = number;
+        e.SetReadMark(e.currentGroup, number);
+    }
     if (e.catchUp) mark = last;
 }
 

@@ -12,6 +12,9 @@ class ArticleRetriever;
 
 enum class GroupOutcome { Done, Ended, AuthFailed };
 
+// A group name the engine can send and store: one word of printable characters.
+bool ValidGroupName(const std::string& group);
+
 class GroupProcessor {
 public:
     GroupProcessor(EngineState& engine, ArticleRetriever& retriever)
@@ -24,11 +27,13 @@ public:
         std::string path;  // with its trailing "/"
         bool separate = false;
         bool exists = true;
+        bool usable = true;  // false: the group's name or sub-path would leave the base
     };
     static SaveDirectory DeriveSaveDirectory(const ProfileStore& profile, const std::string& base,
                                              const std::string& group);
 
 private:
+    bool SaveDirectoryWritable();
     void RetrievalLoop(class HeaderScan& scan, long& mark, long last);
     void RetrieveOne(class HeaderScan& scan, const std::string& line, long& mark, long last);
 

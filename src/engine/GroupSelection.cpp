@@ -2,6 +2,7 @@
 
 #include "engine/OverviewLine.h"
 #include "settings/SettingsKeys.h"
+#include "settings/TextFiles.h"
 
 namespace qm {
 
@@ -51,13 +52,25 @@ std::string CutAtSpace(std::string& text) {
 
 }  // namespace
 
+namespace {
+
+// A number of the reply: 0 when it has no digits, and the reply invalid when it does not fit.
+long ReplyNumber(const std::string& token, bool& valid) {
+    if (LeadingNumber(token) == 0) return 0;
+    long n = StrictLeadingNumber(token);
+    if (n < 0) valid = false;
+    return n < 0 ? 0 : n;
+}
+
+}  // namespace
+
 GroupReply ParseGroupReply(const std::string& line) {
     GroupReply r;
     std::string rest = line;
     r.code = LeadingNumber(CutAtSpace(rest));
-    r.count = LeadingNumber(CutAtSpace(rest));
-    r.first = LeadingNumber(CutAtSpace(rest));
-    r.last = LeadingNumber(rest);
+    r.count = ReplyNumber(CutAtSpace(rest), r.valid);
+    r.first = ReplyNumber(CutAtSpace(rest), r.valid);
+    r.last = ReplyNumber(rest, r.valid);
     return r;
 }
 
@@ -97,6 +110,7 @@ GroupOpen OpenGroup(CLineSocket& socket, const ProfileStore& profile, const std:
     }
     if (ReplyCode(line) != 211) return GroupOpen::Skipped;
     reply = ParseGroupReply(line);
+    if (!reply.valid) return GroupOpen::Invalid;
     return reply.count == 0 ? GroupOpen::Skipped : GroupOpen::Selected;
 }
 

@@ -32,6 +32,7 @@ struct GroupReply {
     long count = 0;
     long first = 0;
     long last = 0;
+    bool valid = true;  // false when a number does not fit: it would name other articles
 };
 
 // Reads code, count, first and last from a 211 reply; missing or non-numeric tokens give 0.
@@ -40,7 +41,7 @@ GroupReply ParseGroupReply(const std::string& line);
 // The leading decimal number of a reply line (0 for an empty line).
 long ReplyCode(const std::string& line);
 
-enum class GroupOpen { Selected, Skipped, AuthFailed };
+enum class GroupOpen { Selected, Skipped, Invalid, AuthFailed };
 
 // Authentication (forced or on 480) and GROUP for one group, as the engine runs it.
 // authenticated tells, and learns, whether this connection has authenticated.

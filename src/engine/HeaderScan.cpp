@@ -1,5 +1,6 @@
 #include "engine/HeaderScan.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <vector>
@@ -24,9 +25,11 @@ std::string FormatCountIn(const char* format, long count, const std::string& nam
 
 bool HeaderScan::Run(long readMark, long first, long last, long count, ScanRange& range) {
     range = ScanRange{readMark, last, count};
+    groupCount_ = count;
     // A group never processed (no mark) or marked below its first article starts with that
     // article itself. A mark of 1 is what handling article 1 leaves, so it is taken as such.
-    if (range.mark < first) range.mark = first - 1;
+    // (Articles are numbered from 1, so a mark of 0 is the lowest there is.)
+    if (range.mark < first) range.mark = first > 0 ? first - 1 : 0;
     if (range.last - range.mark < range.count) range.count = range.last - range.mark;
     const std::string& group = engine_.currentGroup;
     if (range.count <= 0) {
@@ -55,22 +58,42 @@ std::string FormatTime(std::time_t t, const char* format, bool utc) {
 
 }  // namespace
 
+bool ValidMessageId(std::string_view id) {
+    if (id.size() < 3 || id.size() > 250 || id.front() != '<' || id.back() != '>') return false;
+    for (char c : id) {
+        if (c <= ' ' || c > '~') return false;
+    }
+    return true;
+}
+
+// The message-ids of a NEWNEWS reply, at most limit of them: a server cannot have more new
+// articles than the group holds, so a longer list is not kept.
+std::vector<std::string> HeaderScan::NewArticleIds(long limit) {
+    std::vector<std::string> ids;
+    ReadMultiLine(*engine_.socket, engine_.stop, [&](const std::string& line) {
+        std::string_view id = WithoutLineEnd(line);
+        if (static_cast<long>(ids.size()) < limit && ValidMessageId(id)) ids.emplace_back(id);
+    });
+    return ids;
+}
+
 bool HeaderScan::ApplyAgeLimit(ScanRange& range) {
     CLineSocket& socket = *engine_.socket;
-    long days = LeadingNumber(ReadText(engine_.profile, "MaxDays"));
-    std::time_t limit = std::time(nullptr) - static_cast<std::time_t>(days) * 86400;
+    // A limit before the epoch is no limit: MaxDays may be any number the user typed.
+    const std::time_t now = std::time(nullptr);
+    const long days = LeadingNumber(ReadText(engine_.profile, "MaxDays"));
+    const std::time_t limit =
+        days >= now / 86400 ? 0 : now - static_cast<std::time_t>(days) * 86400;
     engine_.status.SetStatusText("Requesting new headers since: " +
                                  FormatTime(limit, "%d %b %Y %H:%M", false));
     socket.SendLine("NEWNEWS " + engine_.currentGroup + " " +
                     FormatTime(limit, "%y%m%d %H%M%S", true) + " GMT\r\n");
     std::vector<std::string> ids;
-    if (ReplyCode(socket.ReadLine()) == 230) {
-        ReadMultiLine(socket, [&](const std::string& line) { ids.push_back(line); });
-    }
+    if (ReplyCode(socket.ReadLine()) == 230) ids = NewArticleIds(groupCount_);
     size_t next = 0;
     bool any221 = false;
     long number = 0;
-    while (next < ids.size() && socket.IsConnected()) {
+    while (next < ids.size() && socket.IsConnected() && !engine_.stop) {
         bool answered = false;
         long n = HeadArticleNumber(ids[next++], answered);
         if (!answered) continue;
@@ -84,20 +107,20 @@ bool HeaderScan::ApplyAgeLimit(ScanRange& range) {
     return true;
 }
 
-long HeaderScan::HeadArticleNumber(const std::string& messageId, bool& answered) {
+long HeaderScan::HeadArticleNumber(std::string_view messageId, bool& answered) {
     CLineSocket& socket = *engine_.socket;
-    socket.SendLine("HEAD " + std::string(WithoutLineEnd(messageId)) + "\r\n");
+    socket.SendLine("HEAD " + std::string(messageId) + "\r\n");
     std::string reply = socket.ReadLine();
     answered = ReplyCode(reply) == 221;
     if (!answered) return 0;
-    long number = reply.size() > 4 ? LeadingNumber(reply.substr(4)) : 0;
+    long number = reply.size() > 4 ? StrictLeadingNumber(reply.substr(4)) : 0;
     long fromXref = 0;
-    ReadMultiLine(socket, [&](const std::string& line) {
+    ReadMultiLine(socket, engine_.stop, [&](const std::string& line) {
         if (fromXref == 0 && StartsWithNoCase(line, "xref:")) {
             fromXref = ArticleNumberFromXref(line, engine_.currentGroup);
         }
     });
-    return number != 0 ? number : fromXref;
+    return number > 0 ? number : std::max(fromXref, 0L);
 }
 
 long HeaderScan::ArticleNumberFromXref(const std::string& xrefLine, const std::string& group) {
@@ -106,7 +129,7 @@ long HeaderScan::ArticleNumberFromXref(const std::string& xrefLine, const std::s
     size_t pos = 0;
     while ((pos = text.find(needle, pos)) != std::string::npos) {
         bool startsWord = pos > 0 && (text[pos - 1] == ' ' || text[pos - 1] == '\t');
-        if (startsWord) return LeadingNumber(text.substr(pos + needle.size()));
+        if (startsWord) return StrictLeadingNumber(text.substr(pos + needle.size()));
         pos += needle.size();
     }
     return 0;
@@ -135,7 +158,7 @@ void HeaderScan::ReadOverviewFormat() {
     CLineSocket& socket = *engine_.socket;
     socket.SendLine("LIST OVERVIEW.FMT\r\n");
     if (ReplyCode(socket.ReadLine()) != 215) return;
-    ReadMultiLine(socket, [&](const std::string& line) {
+    ReadMultiLine(socket, engine_.stop, [&](const std::string& line) {
         std::string lower = Lowercase(line);
         if (lower.compare(0, 5, "xref:") == 0) {
             xrefPresent_ = true;
@@ -154,13 +177,25 @@ bool HeaderScan::ScanOverview(ScanRange& range) {
     engine_.status.SetStatusText(
         FormatCountIn("Retrieving up to %d headers in %s", range.count, group));
     long scanned = 0;
+    long previous = range.mark;
     std::string line;
     for (;;) {
-        socket.ReadLine(line);
+        if (!socket.ReadLine(line)) {
+            engine_.NoteConnectionLost();
+            break;
+        }
         if (line == ".\r\n") break;
-        if (!engine_.Connected()) engine_.NoteConnectionLost();
         if (engine_.catchUp) range.mark = range.last;
-        if (engine_.stop) break;
+        if (engine_.stop) {
+            socket.AbandonForStop();  // the rest of the reply would answer the next command
+            break;
+        }
+        // Only lines of the range asked for, each article once and in order: anything else a
+        // server sends is not an article of this scan, and keeping it would let the server
+        // grow the pending list without end.
+        const long number = StrictLeadingNumber(line);
+        if (number <= previous || number > range.last) continue;
+        previous = number;
         JudgeLine(line);
         if (++scanned % 10 == 0) engine_.status.SetScanProgress(scanned, range.count);
     }

@@ -2,7 +2,10 @@
 // The header scan of one selected group: the scan range (read mark, age limit, header count
 // limits), the overview format, and the XOVER pass whose accepted lines fill the pending list.
 
+#include <atomic>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "engine/EngineState.h"
 #include "engine/OverviewLine.h"
@@ -38,24 +41,36 @@ private:
     void ReadOverviewFormat();
     bool ScanOverview(ScanRange& range);
     void JudgeLine(const std::string& line);
-    long HeadArticleNumber(const std::string& messageId, bool& answered);
+    long HeadArticleNumber(std::string_view messageId, bool& answered);
+    std::vector<std::string> NewArticleIds(long limit);
 
     EngineState& engine_;
     bool xrefPresent_ = false;
     bool xrefFull_ = false;
+    long groupCount_ = 0;                  // the GROUP reply's article count
     mutable std::string prefixedSubject_;  // the subject with its crosspost count in front
 };
 
-// Reads the lines of a multi-line reply up to its final ".\r\n" (or until the connection is gone),
-// handing each to fn.
+// Reads the lines of a multi-line reply up to its final ".\r\n", handing each to fn. False when
+// the connection is gone, or when a stop was requested: a server that keeps sending must not
+// hold the run, so the rest of the reply is abandoned with the connection.
 template <typename Fn>
-void ReadMultiLine(CLineSocket& socket, Fn&& fn) {
+bool ReadMultiLine(CLineSocket& socket, const std::atomic<bool>& stop, Fn&& fn) {
     std::string line;
     while (socket.ReadLine(line)) {
-        if (line == ".\r\n") return;
+        if (line == ".\r\n") return true;
+        if (stop) {
+            socket.AbandonForStop();
+            return false;
+        }
         fn(line);
     }
+    return false;
 }
+
+// A message-id as NNTP defines it: "<" to ">", printable US-ASCII without blanks, at most 250
+// octets. Anything else must not go into a command.
+bool ValidMessageId(std::string_view id);
 
 // printf-style formatting of the status texts, which carry one number and one name.
 std::string FormatCountIn(const char* format, long count, const std::string& name);

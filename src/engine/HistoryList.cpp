@@ -119,6 +119,13 @@ bool HistoryList::RewriteFile() const {
     return true;
 }
 
+void HistoryList::RemoveLast() {
+    if (entries_.empty()) return;
+    entries_.pop_back();
+    fileState_.reset();
+    Touch();
+}
+
 void HistoryList::Clear() {
     entries_.clear();
     fileState_.reset();

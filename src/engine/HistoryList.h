@@ -37,6 +37,9 @@ public:
     bool Save(EngineStatus& status) const;
 
     void Clear();
+    // Takes back the newest entry (its picture could not be saved after all); the next save
+    // rewrites the file.
+    void RemoveLast();
 
     const std::vector<std::string>& Entries() const { return entries_; }
     size_t Size() const { return entries_.size(); }

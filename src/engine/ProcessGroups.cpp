@@ -4,10 +4,14 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <cerrno>
+
 #include "decode/ArticleRetrieval.h"
+#include "decode/PartialPicture.h"
 #include "engine/ArticleSelector.h"
 #include "engine/GroupProcessor.h"
 #include "engine/HistoryList.h"
+#include "engine/RecoveryJournal.h"
 #include "groups/GroupListFile.h"
 #include "settings/TextFiles.h"
 
@@ -56,8 +60,7 @@ bool CProcessGroups::Paused() const {
 }
 
 int CProcessGroups::NiceForPriority(int level) {
-    if (level < 1) level = 1;
-    if (level > 5) level = 5;
+    if (level < 1 || level > 5) level = 3;  // a stored value out of range runs at normal priority
     return (3 - level) * 5;
 }
 
@@ -90,6 +93,7 @@ void CProcessGroups::ExitInstance() {
     engine_.history = nullptr;
     engine_.selector = nullptr;
     engine_.profile.Flush();
+    lock_.Release();
     engine_.status.EngineFinished();
 }
 
@@ -120,6 +124,8 @@ void CProcessGroups::ResetWindow() {
 
 void CProcessGroups::MainSequence() {
     long groupCount = 0;
+    if (!LockFiles()) return;
+    Recover();
     if (!CheckGroupFile(groupCount) || !CheckDownloadDirectory() || !Connect()) return;
     if (!ReadGroupList()) {
         engine_.socket.reset();
@@ -128,7 +134,33 @@ void CProcessGroups::MainSequence() {
     }
     engine_.runStart = std::time(nullptr);
     history_->Load(engine_.settings.maxHist);
+    if (!engine_.journal.Reset(engine_.profile.DiskIdentity())) {
+        engine_.NoteJournalFailure(errno);
+        engine_.socket.reset();
+        engine_.status.SetStatusText(engine_.finalStatus);
+        return;
+    }
     PassLoop();
+}
+
+// One run at a time may use a data directory and a profile: two would overwrite each other's
+// history and read marks.
+bool CProcessGroups::LockFiles() {
+    std::vector<std::string> paths{CurrentDirectory()};
+    if (!engine_.profile.Path().empty()) paths.push_back(engine_.profile.Path());
+    std::string error;
+    if (lock_.Acquire(paths, error)) return true;
+    engine_.status.SetStatusText(error);
+    return false;
+}
+
+// Makes good what a run killed in the middle left.
+void CProcessGroups::Recover() {
+    int named = RecoverInterruptedRun(RecoveryJournal::kFileName, engine_.profile, "HistList");
+    if (named > 0) {
+        engine_.status.SetStatusText("Finished " + std::to_string(named) +
+                                     " pictures of an interrupted run");
+    }
 }
 
 bool CProcessGroups::CheckGroupFile(long& groupCount) {
@@ -150,13 +182,26 @@ bool CProcessGroups::CheckGroupFile(long& groupCount) {
 
 bool CProcessGroups::CheckDownloadDirectory() {
     const std::string& dir = engine_.settings.downloadDirectory;
-    if (!dir.empty() && DirectoryExists(dir) && ::access(dir.c_str(), X_OK) == 0) return true;
+    if (!dir.empty() && DirectoryExists(dir) && ::access(dir.c_str(), X_OK) == 0) {
+        return DirectoryWritable();
+    }
     if (!engine_.prompt.AskYesNo("Directory " + dir +
                                  " does not exist.\n\nWould you like to create it?")) {
         return false;
     }
     if (dir.empty() || !MakeDirectory(dir)) {
         engine_.prompt.ShowMessage("Unable to create directory " + dir);
+        return false;
+    }
+    return DirectoryWritable();
+}
+
+// A real write test: modes, read-only mounts and quotas all show only when a file is made.
+bool CProcessGroups::DirectoryWritable() {
+    const std::string dir = WithTrailingSlash(engine_.settings.downloadDirectory);
+    if (int err = ProbeWritable(dir); err != 0) {
+        engine_.NoteWriteFailure(err, dir);
+        engine_.status.SetStatusText(engine_.finalStatus);
         return false;
     }
     return true;
@@ -208,6 +253,8 @@ bool CProcessGroups::RunPass(long groupCount) {
             EndRun(false);
             return false;
         }
+        // Also in the last group: a connection lost there must not end as a success.
+        if (!engine_.Connected()) engine_.NoteConnectionLost();
         engine_.status.SetProgress(0, 0, 0, true);
         engine_.status.SetProgress(1, 0, 0, true);
         engine_.status.SetSubjectText("");
@@ -215,10 +262,17 @@ bool CProcessGroups::RunPass(long groupCount) {
     return true;
 }
 
+// The history and the read marks reach their files before the run reports its end.
 void CProcessGroups::EndRun(bool showFinalStatus) {
-    if (showFinalStatus) engine_.status.SetStatusText(engine_.finalStatus);
     engine_.socket.reset();
-    history_->Save(engine_.status);
+    const bool historySaved = history_->Save(engine_.status);
+    const bool marksSaved = engine_.profile.Flush();
+    if (!marksSaved) {
+        engine_.NoteMarksUnsaved(errno);
+        showFinalStatus = true;
+    }
+    if (historySaved && marksSaved) engine_.journal.Remove();
+    if (showFinalStatus) engine_.status.SetStatusText(engine_.finalStatus);
 }
 
 }  // namespace qm

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "engine/EngineState.h"
+#include "engine/RunLock.h"
 
 namespace qm {
 
@@ -44,8 +45,11 @@ private:
     void TakeSnapshot();
     void ResetWindow();
     void MainSequence();
+    bool LockFiles();
+    void Recover();
     bool CheckGroupFile(long& groupCount);
     bool CheckDownloadDirectory();
+    bool DirectoryWritable();
     bool Connect();
     bool ReadGroupList();
     void PassLoop();
@@ -58,6 +62,7 @@ private:
     std::unique_ptr<class HistoryList> history_;
     std::unique_ptr<class ArticleSelector> selector_;
     std::vector<std::string> groups_;
+    RunLock lock_;
     std::thread thread_;
     std::atomic<int> priority_{3};
     std::atomic<int> tid_{0};

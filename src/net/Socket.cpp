@@ -1,5 +1,6 @@
 #include "net/Socket.h"
 
+#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -85,6 +86,30 @@ int CLineSocket::ConnectToServer(const std::string& host, int port) {
     // (closed, silent, stopped) counts as not connected.
     std::string greeting;
     return ReadLine(greeting) ? 1 : 0;
+}
+
+bool CLineSocket::Adopt(int fd) {
+    CloseSocket();
+    ResetBuffer();
+    abortedByStop_ = false;
+    stopSeenAt_.reset();
+    errorText_.clear();
+    int flags = fcntl(fd, F_GETFL);
+    if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) {
+        close(fd);
+        state_ = Failed;
+        return false;
+    }
+    fd_ = fd;
+    state_ = Connected;
+    return true;
+}
+
+void CLineSocket::AbandonForStop() {
+    if (state_ != Connected) return;
+    abortedByStop_ = true;
+    ResetBuffer();
+    Fail();
 }
 
 void CLineSocket::SendLine(const std::string& text) {

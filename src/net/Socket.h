@@ -35,6 +35,16 @@ public:
     // leaves the state unchanged; any other failure leaves it Failed or Idle).
     int ConnectToServer(const std::string& host, int port);
 
+    // Takes over a descriptor that is already connected (one end of a socketpair, say), without
+    // any greeting: the object is Connected and owns fd from now on. False (fd closed) when it
+    // cannot be made non-blocking.
+    bool Adopt(int fd);
+
+    // Gives the connection up because a stop was requested in the middle of a reply: what is
+    // still on the way would answer the next command, so the connection is closed (Failed, with
+    // AbortedByStop() true) and nothing more is sent on it.
+    void AbandonForStop();
+
     // Sends the whole text before returning (the caller supplies "\r\n"); errors and timeouts
     // show only in the state. An empty text, or a socket not Connected, does nothing.
     void SendLine(const std::string& text);
@@ -56,6 +66,7 @@ public:
     // stop grace, then the connection is closed as Failed and AbortedByStop() turns true.
     void SetStopCheck(std::function<bool()> check) { stopCheck_ = std::move(check); }
     void SetTimeouts(const Timeouts& t) { timeouts_ = t; }
+    std::chrono::milliseconds StopGrace() const { return timeouts_.stopGrace; }
 
     static constexpr size_t kReceiveChunk = size_t{64} << 10;
     static constexpr size_t kMaxLineLength = size_t{1} << 20;

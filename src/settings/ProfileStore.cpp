@@ -43,15 +43,28 @@ bool ProfileStore::Load(std::string path) {
     path_ = std::move(path);
     sections_.clear();
     sections_.push_back(Section{});
+    unsaved_.clear();
+    dirty_ = false;
     readOnly_ = false;
+    identity_ = FileIdentity{};
     std::ifstream in(path_, std::ios::binary);
     if (!in) {
         if (errno == ENOENT || access(path_.c_str(), F_OK) != 0) return true;
         readOnly_ = true;
         return false;
     }
+    identity_ = CurrentIdentity();
+    Parse(in);
+    if (in.bad()) readOnly_ = true;
+    return !readOnly_;
+}
+
+void ProfileStore::Parse(std::istream& in) {
     std::string line;
     while (ReadTextLine(in, line)) {
+        // Every CR at a line's end is line end, read and written alike, so no rewrite changes
+        // what a line means.
+        while (!line.empty() && line.back() == '\r') line.pop_back();
         std::string t = Trim(line);
         if (t.size() >= 2 && t.front() == '[' && t.back() == ']') {
             sections_.push_back(Section{Trim(t.substr(1, t.size() - 2)), line, {}});
@@ -69,8 +82,63 @@ bool ProfileStore::Load(std::string path) {
         }
         sections_.back().lines.push_back(Line{line, key, line.substr(eq + 1)});
     }
-    if (in.bad()) readOnly_ = true;
-    return !readOnly_;
+}
+
+ProfileStore::FileIdentity ProfileStore::CurrentIdentity() const {
+    struct stat st {};
+    if (::stat(path_.c_str(), &st) != 0) return FileIdentity{};
+    return FileIdentity{st.st_dev, st.st_ino, st.st_size, st.st_mtim.tv_sec, st.st_mtim.tv_nsec};
+}
+
+// Another writer (a second program, or the user's editor) replaced the file since this store
+// read it: take its values, then put this store's unsaved writes on top again.
+bool ProfileStore::ReloadIfChangedLocked() {
+    FileIdentity now = CurrentIdentity();
+    if (now == identity_ || now.size < 0) return true;  // unchanged, or gone: memory is all
+    std::ifstream in(path_, std::ios::binary);
+    if (!in) return false;  // there, but unreadable: write nothing over it
+    sections_.clear();
+    sections_.push_back(Section{});
+    Parse(in);
+    for (const Write& w : unsaved_) SetLocked(w.section, w.key, w.value);
+    identity_ = now;
+    return true;
+}
+
+// Repeated writes of one key (a read mark before every article) keep one entry.
+void ProfileStore::RememberUnsaved(const std::string& section, const std::string& key,
+                                   const std::string& value) {
+    if (!unsaved_.empty() && EqualNoCase(unsaved_.back().section, section) &&
+        EqualNoCase(unsaved_.back().key, key)) {
+        unsaved_.back().value = value;
+        return;
+    }
+    unsaved_.push_back(Write{section, key, value});
+}
+
+std::string ProfileStore::DiskIdentity() const {
+    std::lock_guard lock(mutex_);
+    FileIdentity id = CurrentIdentity();
+    if (id.size < 0) return "none";
+    return std::to_string(id.device) + ":" + std::to_string(id.inode) + ":" +
+           std::to_string(id.size) + ":" + std::to_string(id.mtimeSec) + "." +
+           std::to_string(id.mtimeNsec);
+}
+
+std::uint64_t ProfileStore::SaveCount() const {
+    std::lock_guard lock(mutex_);
+    return saveCount_;
+}
+
+bool ProfileStore::StorableKey(const std::string& key) {
+    if (key.empty() || key != Trim(key)) return false;
+    if (key[0] == ';' || key[0] == '#' || key[0] == '[') return false;
+    return key.find_first_of("=\r\n") == std::string::npos;
+}
+
+bool ProfileStore::StorableSection(const std::string& section) {
+    return !section.empty() && section == Trim(section) &&
+           section.find_first_of("\r\n") == std::string::npos;
 }
 
 bool ProfileStore::Writable() const {
@@ -132,19 +200,23 @@ void ProfileStore::SetLocked(const std::string& section, const std::string& key,
     // New keys go after the section's last key, so trailing blank lines stay between sections.
     size_t pos = s.lines.size();
     while (pos > 0 && s.lines[pos - 1].key.empty() && Trim(s.lines[pos - 1].raw).empty()) --pos;
-    s.lines.insert(s.lines.begin() + static_cast<long>(pos), Line{"", OneLine(key), v});
+    s.lines.insert(s.lines.begin() + static_cast<long>(pos), Line{"", key, v});
 }
 
 bool ProfileStore::WriteString(const std::string& section, const std::string& key,
                                const std::string& value) {
+    if (!StorableKey(key) || !StorableSection(section)) return false;
     std::lock_guard lock(mutex_);
     SetLocked(section, key, value);
+    RememberUnsaved(section, key, value);
     return SaveLocked();
 }
 
 bool ProfileStore::WriteIntSoon(const std::string& section, const std::string& key, long value) {
+    if (!StorableKey(key) || !StorableSection(section)) return false;
     std::lock_guard lock(mutex_);
     SetLocked(section, key, std::to_string(value));
+    RememberUnsaved(section, key, std::to_string(value));
     if (std::chrono::steady_clock::now() - lastSave_ >= kSoonInterval) return SaveLocked();
     dirty_ = true;
     return true;
@@ -183,10 +255,13 @@ std::string ProfileStore::Serialize() const {
 bool ProfileStore::SaveLocked() {
     if (readOnly_ || path_.empty()) return false;
     lastSave_ = std::chrono::steady_clock::now();
-    if (!ReplaceFileAtomically(path_, Serialize(), 0600)) {
+    if (!ReloadIfChangedLocked() || !ReplaceFileAtomically(path_, Serialize(), 0600)) {
         dirty_ = true;
         return false;
     }
+    identity_ = CurrentIdentity();
+    ++saveCount_;
+    unsaved_.clear();
     dirty_ = false;
     return true;
 }

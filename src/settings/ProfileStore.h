@@ -1,9 +1,12 @@
 #pragma once
 // The profile store: named sections of key=value text in one INI file, shared by every thread.
 // Reads are served from memory; every write updates memory at once and replaces the file
-// atomically.
+// atomically. A store may live for days beside other writers: before it rewrites the file it
+// rereads it when it changed on disk, so it never writes back a stale copy of their values.
 
 #include <chrono>
+#include <cstdint>
+#include <istream>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -24,7 +27,9 @@ public:
     long GetInt(const std::string& section, const std::string& key, long def) const;
 
     // Store a value; returns false when the file could not be rewritten (the value is still
-    // visible to readers in memory).
+    // visible to readers in memory), or when the key or section could not be read back from the
+    // file (a key with "=", a line end or blanks at either end, or one beginning with ";", "#" or
+    // "["): such a value is refused and not stored at all.
     bool WriteString(const std::string& section, const std::string& key, const std::string& value);
     bool WriteInt(const std::string& section, const std::string& key, long value);
 
@@ -40,7 +45,15 @@ public:
     ProfileStore& operator=(const ProfileStore&) = delete;
 
     const std::string& Path() const { return path_; }
+    // The file on disk as it is now (device, inode, size, time of change), for telling whether
+    // anybody has rewritten it since; "none" when it does not exist.
+    std::string DiskIdentity() const;
+    // Counts the successful rewrites of the file by this store.
+    std::uint64_t SaveCount() const;
     bool Writable() const;
+    // Whether a key (or a section name) would read back as itself from the file.
+    static bool StorableKey(const std::string& key);
+    static bool StorableSection(const std::string& section);
 
     // The integer rule: leading decimal digits (after an optional sign), 0 when there are none.
     static long ParseInt(const std::string& text);
@@ -57,6 +70,20 @@ private:
         std::vector<Line> lines;
     };
 
+    struct Write {
+        std::string section, key, value;
+    };
+    struct FileIdentity {
+        unsigned long long device = 0, inode = 0;
+        long long size = -1, mtimeSec = 0, mtimeNsec = 0;
+        bool operator==(const FileIdentity&) const = default;
+    };
+
+    void Parse(std::istream& in);
+    bool ReloadIfChangedLocked();
+    void RememberUnsaved(const std::string& section, const std::string& key,
+                         const std::string& value);
+    FileIdentity CurrentIdentity() const;
     const Section* FindSection(const std::string& name) const;
     void SetLocked(const std::string& section, const std::string& key, const std::string& value);
     Section& SectionFor(const std::string& name);
@@ -67,7 +94,10 @@ private:
     std::string path_;
     std::vector<Section> sections_;
     bool readOnly_ = false;
-    bool dirty_ = false;  // memory holds values the file does not have yet
+    bool dirty_ = false;          // memory holds values the file does not have yet
+    std::vector<Write> unsaved_;  // those values, in the order written
+    FileIdentity identity_;       // the file as this store last read or wrote it
+    std::uint64_t saveCount_ = 0;
     std::chrono::steady_clock::time_point lastSave_{};
 };
 

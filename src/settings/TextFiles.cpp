@@ -5,7 +5,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 
 namespace qm {
 
@@ -20,17 +22,34 @@ void LowercaseInto(std::string_view text, std::string& out) {
     for (char& c : out) c = AsciiLower(c);
 }
 
-long LeadingNumber(std::string_view text) {
-    size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
-    long value = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        if (value > (__LONG_MAX__ - 9) / 10) break;
-        value = value * 10 + (text[i] - '0');
+namespace {
+
+// Reads the leading digits into value; false when they do not fit.
+bool ReadDigits(std::string_view text, long& value, bool& any) {
+    value = 0;
+    any = false;
+    for (char c : text) {
+        if (c < '0' || c > '9') break;
+        any = true;
+        const int digit = c - '0';
+        if (value > (LONG_MAX - digit) / 10) return false;
+        value = value * 10 + digit;
     }
-    return negative ? -value : value;
+    return true;
+}
+
+}  // namespace
+
+long LeadingNumber(std::string_view text) {
+    long value = 0;
+    bool any = false;
+    return ReadDigits(text, value, any) ? value : LONG_MAX;
+}
+
+long StrictLeadingNumber(std::string_view text) {
+    long value = 0;
+    bool any = false;
+    return ReadDigits(text, value, any) && any ? value : -1;
 }
 
 std::string_view WithoutLineEnd(std::string_view text) {
@@ -68,7 +87,26 @@ bool WriteAll(int fd, std::string_view data) {
 
 }  // namespace
 
-bool ReplaceFileAtomically(const std::string& path, std::string_view content, unsigned mode) {
+std::string ResolvedFilePath(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+    if (char* real = ::realpath(path.c_str(), nullptr)) {
+        std::string target(real);
+        std::free(real);
+        return target;
+    }
+    // A dangling link: the file it names does not exist yet, so create that one.
+    std::string target(static_cast<size_t>(st.st_size) + 1, '\0');
+    ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
+    if (n <= 0) return path;
+    target.resize(static_cast<size_t>(n));
+    size_t slash = path.rfind('/');
+    if (target[0] != '/' && slash != std::string::npos) target = path.substr(0, slash + 1) + target;
+    return target;
+}
+
+bool ReplaceFileAtomically(const std::string& linkOrPath, std::string_view content, unsigned mode) {
+    const std::string path = ResolvedFilePath(linkOrPath);
     std::string tmp = path + ".tmp" + std::to_string(::getpid());
     int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
     if (fd < 0) return false;
@@ -101,6 +139,10 @@ bool IsDiskFullError(int err) {
     return err == ENOSPC || err == EDQUOT || err == EFBIG;
 }
 
+bool IsNameRefusedError(int err) {
+    return err == ENAMETOOLONG || err == EILSEQ || err == EINVAL;
+}
+
 bool DirectoryExists(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
@@ -118,6 +160,12 @@ bool MakeDirectories(const std::string& path) {
         }
     }
     return DirectoryExists(path);
+}
+
+std::string CurrentDirectory() {
+    char buf[4096];
+    if (!::getcwd(buf, sizeof buf)) return "./";
+    return WithTrailingSlash(buf);
 }
 
 std::string WithTrailingSlash(const std::string& dir) {

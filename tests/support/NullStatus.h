@@ -17,7 +17,7 @@ public:
     void SetArticlesSaved(long) override {}
     void SetHistorySkipped(long) override {}
     void SetOtherSkipped(long) override {}
-    void ShowRate(int, std::int64_t, std::int64_t) override {}
+    void ShowRate(int, double, std::int64_t) override {}
     void ShowRateSince(int, std::time_t, std::time_t, std::int64_t) override {}
     void SetProgress(int, long, long, bool) override {}
     void SetScanProgress(long, long) override {}

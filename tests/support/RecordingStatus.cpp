@@ -2,7 +2,7 @@
 
 namespace qm::test {
 
-void RecordingStatus::ShowRate(int which, std::int64_t seconds, std::int64_t bytes) {
+void RecordingStatus::ShowRate(int which, double seconds, std::int64_t bytes) {
     Add("rate" + std::to_string(which), std::to_string(seconds) + "," + std::to_string(bytes));
 }
 

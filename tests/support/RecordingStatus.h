@@ -22,7 +22,7 @@ public:
     void SetArticlesSaved(long n) override { Add("saved", std::to_string(n)); }
     void SetHistorySkipped(long n) override { Add("historySkipped", std::to_string(n)); }
     void SetOtherSkipped(long n) override { Add("otherSkipped", std::to_string(n)); }
-    void ShowRate(int which, std::int64_t seconds, std::int64_t bytes) override;
+    void ShowRate(int which, double seconds, std::int64_t bytes) override;
     void ShowRateSince(int which, std::time_t, std::time_t, std::int64_t bytes) override;
     void SetProgress(int bar, long position, long total, bool reset) override;
     void SetScanProgress(long count, long total) override;

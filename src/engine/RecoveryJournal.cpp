@@ -1,0 +1,148 @@
+#include "engine/RecoveryJournal.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <set>
+#include <vector>
+
+#include "decode/PartialPicture.h"
+#include "settings/ProfileStore.h"
+#include "settings/TextFiles.h"
+
+namespace qm {
+namespace {
+
+std::vector<std::string> SplitTabs(const std::string& line) {
+    std::vector<std::string> fields;
+    size_t start = 0;
+    for (size_t tab = line.find('\t'); tab != std::string::npos; tab = line.find('\t', start)) {
+        fields.push_back(line.substr(start, tab - start));
+        start = tab + 1;
+    }
+    fields.push_back(line.substr(start));
+    return fields;
+}
+
+std::set<std::string> HistoryEntries(const std::string& historyPath) {
+    std::set<std::string> entries;
+    std::ifstream in(historyPath, std::ios::binary);
+    std::string line;
+    while (ReadTextLine(in, line)) entries.insert(line);
+    return entries;
+}
+
+bool Exists(const std::string& path) {
+    return ::access(path.c_str(), F_OK) == 0;
+}
+
+// The replay of one journal, record by record.
+class Replay {
+public:
+    Replay(ProfileStore& profile, const std::string& historyPath)
+        : profile_(profile), historyPath_(historyPath), history_(HistoryEntries(historyPath)) {}
+
+    void Record(const std::vector<std::string>& f) {
+        if (f[0] == "P" && f.size() == 2) marksApply_ = f[1] == profile_.DiskIdentity();
+        if (f[0] == "T" && f.size() == 2) partials_.push_back(f[1]);
+        if (f[0] == "M" && f.size() == 4) Mark(f[1], f[2], f[3]);
+        if (f[0] == "S" && f.size() == 8) Saved(f);
+    }
+
+    int Finish() {
+        if (!missingHistory_.empty()) AppendToFile(historyPath_, missingHistory_);
+        profile_.Flush();
+        for (const std::string& path : partials_) ::unlink(path.c_str());
+        return named_;
+    }
+
+private:
+    void Mark(const std::string& host, const std::string& group, const std::string& number) {
+        long n = StrictLeadingNumber(number);
+        if (marksApply_ && n >= 0) profile_.WriteIntSoon(host, group, n);
+    }
+
+    // The history entry is written before the picture is named, so a picture that has its name
+    // already has its entry too: only a picture still unnamed needs either.
+    void Saved(const std::vector<std::string>& f) {
+        const std::string& partial = f[4];
+        if (Exists(partial)) {
+            if (!CommitPartialPicture(partial, f[5], f[6]).empty()) ++named_;
+            if (!f[7].empty() && history_.insert(f[7]).second) missingHistory_ += f[7] + "\n";
+        }
+        Mark(f[1], f[2], f[3]);
+    }
+
+    ProfileStore& profile_;
+    std::string historyPath_;
+    std::set<std::string> history_;
+    std::string missingHistory_;
+    std::vector<std::string> partials_;
+    bool marksApply_ = false;
+    int named_ = 0;
+};
+
+}  // namespace
+
+RecoveryJournal::~RecoveryJournal() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+bool RecoveryJournal::Reset(const std::string& profileIdentity) {
+    if (fd_ < 0) fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    if (fd_ < 0 || ::ftruncate(fd_, 0) != 0) return false;
+    return Append({"P", profileIdentity});
+}
+
+bool RecoveryJournal::NotePartial(const std::string& path) {
+    return Append({"T", path});
+}
+
+bool RecoveryJournal::NoteSaved(const SavedArticle& a) {
+    return Append({"S", a.host, a.group, std::to_string(a.number), a.partialPath, a.directory,
+                   a.name, a.historyEntry});
+}
+
+bool RecoveryJournal::NoteMark(const std::string& host, const std::string& group, long number) {
+    return Append({"M", host, group, std::to_string(number)});
+}
+
+void RecoveryJournal::Remove() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+    ::unlink(path_.c_str());
+}
+
+// One record, one write(2) to a file opened for appending: a killed process leaves whole records
+// (and at worst a last line without its line end, which the replay ignores).
+bool RecoveryJournal::Append(std::initializer_list<std::string> fields) {
+    if (fd_ < 0) return false;
+    std::string line;
+    for (const std::string& field : fields) {
+        // A name with a tab or a line end cannot be journaled; that one article goes without.
+        if (field.find_first_of("\t\n") != std::string::npos) return true;
+        if (!line.empty()) line += '\t';
+        line += field;
+    }
+    line += '\n';
+    return ::write(fd_, line.data(), line.size()) == static_cast<ssize_t>(line.size());
+}
+
+int RecoverInterruptedRun(const std::string& path, ProfileStore& profile,
+                          const std::string& historyPath) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return 0;
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    Replay replay(profile, historyPath);
+    size_t start = 0;
+    for (size_t lf = text.find('\n'); lf != std::string::npos; lf = text.find('\n', start)) {
+        replay.Record(SplitTabs(text.substr(start, lf - start)));
+        start = lf + 1;
+    }
+    int named = replay.Finish();
+    ::unlink(path.c_str());
+    return named;
+}
+
+}  // namespace qm
