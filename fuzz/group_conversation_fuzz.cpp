@@ -1,0 +1,50 @@
+// A whole group's conversation: GROUP, NEWNEWS and HEAD, LIST OVERVIEW.FMT, XOVER and ARTICLE.
+// The first input byte switches settings on (bits below); the rest is everything the server sends.
+
+#include "FuzzSupport.h"
+#include "decode/ArticleRetrieval.h"
+#include "engine/GroupProcessor.h"
+
+using namespace qm;
+using namespace qm::fuzz;
+
+namespace {
+
+std::string Settings(uint8_t bits) {
+    std::string s;
+    if (bits & 1) s += "UseMaxDays=1\nMaxDays=30\n";  // NEWNEWS and HEAD narrow the range
+    if (bits & 2) s += "LimitCrossposts=1\nCrosspostLimit=2\nShowXP=1\n";
+    if (bits & 4) s += "UseMaxCount=1\nMaxCount=2\n";
+    if (bits & 8) s += "UseMaxHeaderCount=1\nMaxHeaderCount=3\n";
+    if (bits & 16) s += "HistSaveFrequency=1\n";
+    if (bits & 32) s += "[DownloadDirs]\nEnable=1\nUseGroupName=1\n";
+    return s;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static ScratchDir scratch;
+    if (size == 0) return 0;
+    const std::string& root = scratch.Fresh();
+    EngineRig rig(root, Settings(data[0]));
+    ScriptedPeer server(AsText(data + 1, size - 1));
+    rig.Connect(server);
+    ArticleRetriever retriever(rig.engine);
+    rig.InDataDirectory([&] { GroupProcessor(rig.engine, retriever).Process(EngineRig::kGroup); });
+    rig.engine.socket.reset();
+
+    std::string sent = server.Received();
+    size_t articles = 0;
+    for (std::string_view line : Lines(sent)) {
+        FUZZ_CHECK(IsCommandLine(line));
+        articles += line.starts_with("ARTICLE ");
+    }
+    rig.CheckFiles(articles);
+    // The read mark reaches the file as the engine left it.
+    FUZZ_CHECK(rig.profile.Flush());
+    ProfileStore reloaded(rig.data + "quarrymoth.ini");
+    FUZZ_CHECK(reloaded.GetInt(EngineRig::kHost, EngineRig::kGroup, -1) ==
+               rig.profile.GetInt(EngineRig::kHost, EngineRig::kGroup, -1));
+    return 0;
+}
