@@ -17,8 +17,9 @@ std::optional<std::vector<std::string>> ReadGroupListFile(const std::string& pat
     std::string line;
     while (ReadTextLine(in, line)) {
         // A group name holds no blank: one left at either end would be a different read mark key.
-        size_t first = line.find_first_not_of(" \t");
-        size_t last = line.find_last_not_of(" \t");
+        // A CR left by a line end of several would end up inside the GROUP command.
+        size_t first = line.find_first_not_of(" \t\r");
+        size_t last = line.find_last_not_of(" \t\r");
         lines.push_back(first == std::string::npos ? "" : line.substr(first, last - first + 1));
     }
     return lines;

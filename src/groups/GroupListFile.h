@@ -10,8 +10,8 @@ namespace qm {
 
 std::string ActiveGroupFileName(const std::string& host);
 
-// Every line of the file without its line end and without blanks at either end, or nullopt when
-// it cannot be opened.
+// Every line of the file without its line end and without blanks or CRs at either end, or nullopt
+// when it cannot be opened.
 std::optional<std::vector<std::string>> ReadGroupListFile(const std::string& path);
 
 }  // namespace qm
