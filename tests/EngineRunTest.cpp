@@ -3,9 +3,11 @@
 
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "engine/RunLock.h"
 #include "settings/TextFiles.h"
 #include "support/EngineHarness.h"
 #include "support/LoopbackPort.h"
@@ -110,6 +112,11 @@ TEST(EngineRun, ConnectionLostEndsTheRunAfterTheGroup) {
     EXPECT_EQ(h.FinalStatus(), "Error--connection to 127.0.0.1 lost");
     EXPECT_EQ(h.CountCommands("GROUP alt.two"), 0);
     EXPECT_EQ(h.status.Count("finished"), 1);
+
+    h.SetGroups({"alt.one"});  // the last group too: no success after a lost connection
+    h.server.On("GROUP alt.one", Reply{.closeAfter = true});
+    h.Run();
+    EXPECT_EQ(h.FinalStatus(), "Error--connection to 127.0.0.1 lost");
 }
 
 TEST(EngineRun, ServerThatClosesOrTalksNonsenseEndsCleanly) {
@@ -127,29 +134,53 @@ TEST(EngineRun, ServerThatClosesOrTalksNonsenseEndsCleanly) {
     EXPECT_EQ(h.ReadMark("alt.one"), 1);
 }
 
-TEST(EngineRun, StopWhileTheServerIsSilentEndsWithinSeconds) {
-    EngineHarness h;
-    h.SetGroups({"alt.one"});
-    h.server.On("GROUP ", Reply{.silent = true});
-    h.Start();
-    ::usleep(300 * 1000);
-    auto before = std::chrono::steady_clock::now();
-    h.engine().RequestStop();
-    h.Wait();
-    auto waited = std::chrono::steady_clock::now() - before;
-    EXPECT_LT(waited, std::chrono::seconds(5));
-    EXPECT_EQ(h.FinalStatus(), "Operation complete");
-    EXPECT_EQ(h.status.Count("finished"), 1);
+TEST(EngineRun, StopEndsWithinSecondsWhileTheServerIsSilentOrTalksWithoutEnd) {
+    std::string endless = "215 format\r\n", ids = "230 ids\r\n";
+    while (endless.size() < (8u << 20)) endless += "Subject:\r\n";
+    for (int i = 0; ids.size() < (8u << 20); ++i) ids += "<" + std::to_string(i) + "@x>\r\n";
+    const std::vector<std::pair<std::string, Reply>> servers{
+        {"GROUP ", Reply{.silent = true}},
+        // 8 MiB at 64 KiB every 10 ms: more than a second of data arriving without pause.
+        {"LIST OVERVIEW.FMT", Reply{.text = endless, .chunkSize = 64 << 10, .chunkDelayMs = 10}},
+        {"NEWNEWS ", Reply{.text = ids, .chunkSize = 64 << 10, .chunkDelayMs = 10}}};
+    for (const auto& [command, reply] : servers) {
+        EngineHarness h;
+        h.SetGroups({"alt.one"});
+        h.Set("UseMaxDays", "1");
+        h.model.AddArticle("alt.one", 1, Picture("a.jpg"));
+        h.server.On(command, reply);
+        h.Start();
+        ::usleep(300 * 1000);
+        auto before = std::chrono::steady_clock::now();
+        h.engine().RequestStop();
+        h.Wait();
+        EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(4)) << command;
+        EXPECT_EQ(h.FinalStatus(), "Operation complete");
+        EXPECT_EQ(h.CountCommands("ARTICLE"), 0);
+    }
 }
 
 TEST(EngineRun, PausedRunHoldsUntilResumedAndStopStillWorks) {
     EngineHarness h;
     h.SetGroups({"alt.one", "alt.two"});
     h.model.AddArticle("alt.one", 1, Picture("a.jpg"));
+    h.server.On("LIST OVERVIEW.FMT", ScriptServer::TextResponder([&h](const std::string&) {
+                    h.Pause();
+                    return h.model.overviewFormat;
+                }));
+    h.server.On("ARTICLE ", "430 gone\r\n");
     h.Start();
-    h.engine().Pause();
+    while (h.CountCommands("LIST OVERVIEW.FMT") == 0) ::usleep(10 * 1000);
+    ::usleep(300 * 1000);
+    const auto heldAt = h.Commands();
+    ::usleep(300 * 1000);
+    EXPECT_EQ(h.Commands(), heldAt);  // nothing goes out while paused
+    EXPECT_EQ(h.CountCommands("ARTICLE"), 0);
+    EXPECT_EQ(h.status.Count("finished"), 0);
     h.engine().Resume();
     h.Wait();
+    EXPECT_EQ(h.CountCommands("ARTICLE 1"), 1);
+    EXPECT_EQ(h.CountCommands("GROUP alt.two"), 1);
     EXPECT_EQ(h.FinalStatus(), "Operation complete");
 
     h.Start();
@@ -160,12 +191,36 @@ TEST(EngineRun, PausedRunHoldsUntilResumedAndStopStillWorks) {
     EXPECT_EQ(h.status.Count("finished"), 2);
 }
 
+TEST(EngineRun, ASecondRunOrAnUnwritableDirectoryIsRefusedAtOnce) {
+    EngineHarness h;
+    h.SetGroups({"alt.one"});
+    {
+        RunLock other;
+        std::string error;
+        ASSERT_TRUE(other.Acquire({h.profile.Path()}, error));
+        h.Run();
+        EXPECT_EQ(h.FinalStatus(), "Error--another run (process " + std::to_string(::getpid()) +
+                                       ") is using " + h.profile.Path());
+        EXPECT_EQ(h.server.Connections(), 0);
+    }
+    if (::mount("tmpfs", h.DownloadDir().c_str(), "tmpfs", MS_RDONLY, "size=64k") != 0) {
+        GTEST_SKIP() << "cannot mount a file system here";
+    }
+    h.Run();
+    ::umount2(h.DownloadDir().c_str(), MNT_DETACH);
+    EXPECT_EQ(h.FinalStatus(),
+              "Error--unable to write to " + h.DownloadDir() + ": Read-only file system");
+    EXPECT_EQ(h.server.Connections(), 0);
+}
+
 TEST(EngineRun, PriorityLevelsMapToNiceValues) {
     EXPECT_EQ(CProcessGroups::NiceForPriority(1), 10);
     EXPECT_EQ(CProcessGroups::NiceForPriority(2), 5);
     EXPECT_EQ(CProcessGroups::NiceForPriority(3), 0);
     EXPECT_EQ(CProcessGroups::NiceForPriority(4), -5);
     EXPECT_EQ(CProcessGroups::NiceForPriority(5), -10);
+    EXPECT_EQ(CProcessGroups::NiceForPriority(0), 0);  // out of range: normal, not the nearest end
+    EXPECT_EQ(CProcessGroups::NiceForPriority(9), 0);
 }
 
 }  // namespace

@@ -322,3 +322,83 @@ TEST(HeaderScan, CountLimitKeepsTheNewestAcceptedArticles) {
 
 }  // namespace
 }  // namespace qm::test
+
+namespace qm::test {
+namespace {
+
+// Every command the engine sent is one line of printable bytes (the server saw it without CR LF).
+void ExpectCleanCommands(const EngineHarness& h) {
+    for (const std::string& c : h.Commands()) {
+        EXPECT_FALSE(c.empty());
+        EXPECT_TRUE(std::all_of(c.begin(), c.end(), [](char ch) { return ch >= ' ' && ch <= '~'; }))
+            << c;
+    }
+}
+
+TEST(HostileServer, OverviewLinesOutsideTheRangeOrWithoutTabsAreNeverFetched) {
+    EngineHarness h;
+    h.SetGroups({"alt.pics", "alt.next"});
+    h.server.On("GROUP alt.pics", "211 3 1 3 alt.pics\r\n");
+    std::vector<std::string> lines{OverviewLine(1, "a.jpg", "f", "d", 10, 1000),
+                                   "2",  // no tab: its number must not drag CR LF into a command
+                                   OverviewLine(1, "again.jpg", "f", "d", 10, 1000),
+                                   OverviewLine(3, "c.jpg", "f", "d", 10, 1000)};
+    for (long n = 4; n < 2000; ++n) lines.push_back(OverviewLine(n, "x.jpg", "f", "d", 10, 1000));
+    lines.push_back("99999999999999999999" +
+                    OverviewLine(1, "huge.jpg", "f", "d", 10, 1000).substr(1));
+    h.server.On("XOVER ", MultiLineReply("224 overview", lines));
+    h.server.On("ARTICLE ", "430 gone\r\n");
+    h.Run();
+    std::vector<std::string> articles;
+    for (const std::string& c : h.Commands()) {
+        if (c.rfind("ARTICLE", 0) == 0) articles.push_back(c);
+    }
+    EXPECT_EQ(articles, (std::vector<std::string>{"ARTICLE 1", "ARTICLE 2", "ARTICLE 3"}));
+    EXPECT_EQ(h.CountCommands("GROUP alt.next"), 1);  // still in step with the server
+    EXPECT_EQ(h.ReadMark("alt.pics"), 3);
+    ExpectCleanCommands(h);
+}
+
+TEST(HostileServer, NumbersPastSixtyFourBitsSkipTheGroupAndMarksPastTheEndComeBack) {
+    EngineHarness h;
+    h.SetGroups({"alt.huge", "alt.renumbered"});
+    h.server.On("GROUP alt.huge", "211 5 1 99999999999999999999 alt.huge\r\n");
+    h.server.On("GROUP alt.renumbered", "211 5 1 5 alt.renumbered\r\n");
+    h.profile.WriteInt(EngineHarness::kHost, "alt.renumbered", 9000000000000000000);
+    h.Set("UseMaxDays", "1");
+    h.Set("MaxDays", "999999999999999999");
+    h.Run();
+    auto statuses = h.status.Values("status");
+    EXPECT_NE(std::find(statuses.begin(), statuses.end(),
+                        "Skipped group alt.huge: the server's article numbers are out of range"),
+              statuses.end());
+    EXPECT_EQ(h.profile.GetString(EngineHarness::kHost, "alt.huge", "none"), "none");
+    // A mark beyond the last article: nothing found now, but the next pass starts at the end.
+    EXPECT_EQ(h.ReadMark("alt.renumbered"), 5);
+    EXPECT_EQ(h.CountCommands("XOVER"), 0);
+    EXPECT_EQ(h.FinalStatus(), "Operation complete");
+
+    h.profile.WriteInt(EngineHarness::kHost, "alt.renumbered", 0);
+    h.Run();  // an age limit before the epoch asks for everything since then
+    EXPECT_EQ(h.CountCommands("NEWNEWS alt.renumbered 700101 000000 GMT"), 1);
+}
+
+TEST(HostileServer, NewnewsKeepsOnlyValidIdsAndNoMoreThanTheGroupHolds) {
+    EngineHarness h;
+    h.SetGroups({"alt.pics"});
+    h.Set("UseMaxDays", "1");
+    h.Set("MaxDays", "2");
+    h.server.On("GROUP alt.pics", "211 3 1 3 alt.pics\r\n");
+    std::vector<std::string> ids{"<a@b>\rQUIT", "no-brackets", "<sp ace@b>",
+                                 "<" + std::string(300, 'x') + "@b>"};
+    for (int i = 0; i < 5000; ++i) ids.push_back("<" + std::to_string(i) + "@x>");
+    h.server.On("NEWNEWS ", MultiLineReply("230 list follows", ids));
+    h.server.On("HEAD ", "430 no\r\n");
+    h.Run();
+    EXPECT_EQ(h.CountCommands("HEAD"), 3);  // the group holds 3 articles
+    EXPECT_EQ(h.CountCommands("HEAD <0@x>"), 1);
+    ExpectCleanCommands(h);
+}
+
+}  // namespace
+}  // namespace qm::test

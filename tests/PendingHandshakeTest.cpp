@@ -89,17 +89,23 @@ TEST(PendingHandshake, EngineNeverStaysParkedWhenTheDialogClosesAtOnce) {
     for (int round = 0; round < 200; ++round) {
         SharedState shared;
         Fill(shared, 3);
-        std::atomic<bool> done{false};
+        std::vector<std::string> taken;
+        long removedSeen = 0;
         std::thread engine([&] {
             std::string line;
             long removed = 0;
             while (shared.TakeNextPending(line, removed)) {
+                taken.emplace_back(ParseOverviewLine(line).number);
+                removedSeen += removed;
             }
-            done = true;
         });
         { PendingDialogSession dialog(shared); }
         engine.join();
-        EXPECT_TRUE(done);
+        // A dialog that closed without a change leaves the list whole and the engine free.
+        EXPECT_EQ(taken, (std::vector<std::string>{"1", "2", "3"}));
+        EXPECT_EQ(removedSeen, 0);
+        EXPECT_FALSE(shared.EngineParked());
+        EXPECT_FALSE(shared.PendingDialogOpen());
     }
 }
 

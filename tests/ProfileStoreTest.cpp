@@ -2,10 +2,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <climits>
 #include <thread>
 
 #include "settings/ProfileStore.h"
 #include "settings/SettingsKeys.h"
+#include "settings/TextFiles.h"
 #include "support/TempDir.h"
 
 namespace qm {
@@ -38,6 +40,14 @@ TEST(ProfileStore, IntegerRuleTakesLeadingDigits) {
     EXPECT_EQ(ReadInt(profile, "MinLines"), 1500);
     EXPECT_EQ(ReadInt(profile, "MaxHist"), 0);
     EXPECT_EQ(profile.GetString("Quarrymoth", "MaxLines", "x"), "abc");
+    // Digits only: a sign or a blank in front is no digit.
+    EXPECT_EQ(LeadingNumber("-1"), 0);
+    EXPECT_EQ(LeadingNumber(" 5"), 0);
+    EXPECT_EQ(LeadingNumber("9223372036854775807"), 9223372036854775807L);
+    EXPECT_EQ(LeadingNumber("99999999999999999999"), LONG_MAX);
+    EXPECT_EQ(StrictLeadingNumber("9223372036854775807x"), 9223372036854775807L);
+    EXPECT_EQ(StrictLeadingNumber("9223372036854775808"), -1);
+    EXPECT_EQ(StrictLeadingNumber("x"), -1);
 }
 
 TEST(ProfileStore, SectionsAndKeysIgnoreCaseAndServersKeepTheirOwnSections) {
@@ -138,6 +148,43 @@ TEST(ProfileStore, FrequentWritesReachTheFileAtLeastOncePerIntervalAndOnFlush) {
         profile.WriteIntSoon("news", "alt.pics", 52);
     }
     EXPECT_NE(TempDir::ReadFile(path).find("alt.pics=52"), std::string::npos);  // destructor
+}
+
+TEST(ProfileStore, AStoreNeverWritesBackAStaleCopyAndKeepsALinkALink) {
+    TempDir dir;
+    std::string target = dir / "real.ini";
+    std::string link = dir / "link.ini";
+    ASSERT_EQ(::symlink(target.c_str(), link.c_str()), 0);
+    ProfileStore window(link);  // a long-lived store
+    ASSERT_TRUE(window.WriteString("Quarrymoth", "NNTPHost", "h"));
+    ProfileStore run(link);
+    ::usleep(10 * 1000);  // a later time of change for the file the run writes
+    ASSERT_TRUE(run.WriteInt("h", "alt.pics", 42));
+    ASSERT_TRUE(window.WriteString("Quarrymoth", "MinLines", "7"));
+    ProfileStore reread(link);
+    EXPECT_EQ(reread.GetInt("h", "alt.pics", 0), 42);  // the run's mark survived the window
+    EXPECT_EQ(ReadInt(reread, "MinLines"), 7);
+    struct stat st {};
+    ASSERT_EQ(::lstat(link.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_NE(TempDir::ReadFile(target).find("alt.pics=42"), std::string::npos);
+}
+
+TEST(ProfileStore, WhatItStoresReadsBackAndWhatCannotIsRefused) {
+    TempDir dir;
+    std::string path = dir / "p.ini";
+    TempDir::WriteFile(path, "[h]\r\r\nalt.a=3\r\r\nnote]\r\r\n");
+    ProfileStore profile(path);
+    for (const char* bad : {"a=b", ";c", "#d", "[e", " f", "g ", "h\ni", ""}) {
+        EXPECT_FALSE(profile.WriteInt("h", bad, 1)) << bad;
+    }
+    ASSERT_TRUE(profile.WriteInt("h", "alt.b", 4));
+    ASSERT_TRUE(profile.WriteInt("h", "alt.b", 5));
+    ProfileStore again(path);
+    EXPECT_EQ(again.GetInt("h", "alt.a", 0), 3);  // a bare CR is line end, also when rewritten
+    EXPECT_EQ(again.GetInt("h", "alt.b", 0), 5);
+    EXPECT_EQ(TempDir::ReadFile(path).find("a=b"), std::string::npos);
+    EXPECT_EQ(TempDir::ReadFile(path).find("[note]"), std::string::npos);
 }
 
 TEST(SettingsKeys, ConfiguredPortFallsBackTo119) {

@@ -31,6 +31,18 @@ ModelArticle Mime(const std::string& subject, const std::string& data, const std
     return a;
 }
 
+// An ARTICLE reply as the model's server would send it, for rules that pace or cut it.
+std::string WireArticle(const NewsModel& model, long number) {
+    std::string text =
+        "220 " + std::to_string(number) + " <" + std::to_string(number) + "@test>\r\n";
+    std::string body = model.ArticleText("alt.pics", number);
+    for (char c : body) {
+        if (c == '\n') text += '\r';
+        text += c;
+    }
+    return text + ".\r\n";
+}
+
 class Harvest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -68,6 +80,7 @@ TEST_F(Harvest, UuencodedAndBase64PicturesAreSavedByteForByte) {
     EXPECT_EQ(h.ReadMark("alt.pics"), 3);
     EXPECT_EQ(h.status.Values("thumbnail").size(), 3u);
     EXPECT_EQ(h.status.Last("saved"), "3");
+    EXPECT_GT(h.shared.BinaryRate(), 0);  // articles faster than a second still count
 
     h.Run();  // a second run saves nothing new
     EXPECT_EQ(h.CountCommands("ARTICLE"), 3);
@@ -151,12 +164,7 @@ TEST_F(Harvest, MissingArticlesMovePastAndPartsWithoutNamesDoNot) {
 TEST_F(Harvest, ConnectionLostInMidArticleLeavesNothingOfIt) {
     std::string data = RandomBytes(45 * 200, 9);
     h.model.AddArticle("alt.pics", 1, Uu("big.jpg", data, "big.jpg"));
-    std::string text = "220 1 <1@test>\r\n";
-    std::string body = h.model.ArticleText("alt.pics", 1);
-    for (char c : body) {
-        if (c == '\n') text += '\r';
-        text += c;
-    }
+    std::string text = WireArticle(h.model, 1);
     h.server.On("ARTICLE 1",
                 Reply{.text = text, .dropAfterBytes = static_cast<long>(text.size() / 2)});
     h.Run();
@@ -248,6 +256,134 @@ TEST_F(Harvest, FullDiskEndsTheRunAndKeepsMarksRight) {
     EXPECT_EQ(h.ReadMark("alt.pics"), 1);
     EXPECT_EQ(TempDir::ReadFile("HistList"), "p1.jpg\n");
     ::umount2(small.c_str(), MNT_DETACH);
+}
+
+TEST_F(Harvest, AMimePictureEndsAtAnyDelimiterAndTheArticleGivesOnlyItsFirst) {
+    std::string one = FakeJpeg(3000, 21), two = FakeJpeg(2000, 22);
+    ModelArticle a;
+    a.subject = "two pictures";
+    a.body =
+        "Content-Type: multipart/mixed; boundary=\"=_b\"\n\n--=_b\n"
+        "Content-Type: image/jpeg; name=\"first.jpg\"\nContent-Transfer-Encoding: base64\n\n" +
+        Base64Lines(one) + "--=_b\nContent-Type: text/plain\n\nSome words here\n--=_b\n" +
+        "Content-Type: image/jpeg; name=\"second.jpg\"\n\n" + Base64Lines(two) + "--=_b--\n";
+    h.model.AddArticle("alt.pics", 1, a);
+    h.Set("SaveAscii", "1");
+    TempDir::WriteFile(h.DownloadDir() + "second.jpga", "stale text copy");
+    h.Run();
+    // The later header names the file; the bytes are the first picture's alone.
+    EXPECT_EQ(Saved("second.jpg"), one);
+    EXPECT_EQ(Saved("second.jpga").find("stale"), std::string::npos);  // rewritten, not appended
+    EXPECT_NE(Saved("second.jpga").find("Some words here\r\n\n"), std::string::npos);
+}
+
+TEST_F(Harvest, StopLetsTheArticleInProgressFinishWithinTheGraceOnly) {
+    for (long n = 1; n <= 3; ++n) {
+        h.model.AddArticle("alt.pics", n,
+                           Uu("p.jpg", RandomBytes(60000, n), "p" + std::to_string(n) + ".jpg"));
+    }
+    // About half a second of data after the stop: finished and saved.
+    h.server.On("ARTICLE 1", ScriptServer::Responder([this](const std::string&) {
+                    h.RequestStop();
+                    return Reply{
+                        .text = WireArticle(h.model, 1), .chunkSize = 4000, .chunkDelayMs = 25};
+                }));
+    h.Run();
+    EXPECT_EQ(h.SavedFiles(), (std::vector<std::string>{"Descript.ion", "p1.jpg"}));
+    EXPECT_EQ(Saved("p1.jpg"), RandomBytes(60000, 1));
+    EXPECT_EQ(h.ReadMark("alt.pics"), 1);
+    // Three seconds of data after the stop: given up after the grace, nothing of it kept.
+    h.server.On("ARTICLE 2", ScriptServer::Responder([this](const std::string&) {
+                    h.RequestStop();
+                    return Reply{
+                        .text = WireArticle(h.model, 2), .chunkSize = 1000, .chunkDelayMs = 35};
+                }));
+    h.Run();
+    EXPECT_EQ(h.SavedFiles(), (std::vector<std::string>{"Descript.ion", "p1.jpg"}));
+    EXPECT_EQ(h.ReadMark("alt.pics"), 1);
+    EXPECT_EQ(h.FinalStatus(), "Operation complete");
+    EXPECT_EQ(TempDir::ReadFile("HistList"), "p1.jpg\n");
+}
+
+TEST_F(Harvest, ARefusedNameIsSkippedButARefusingDirectoryEndsTheRun) {
+    // A save directory so deep that a long name exceeds the longest path, a short one does not.
+    std::string deep = h.DownloadDir();
+    while (deep.size() < 3850) deep += std::string(200, 'd') + "/";
+    ASSERT_TRUE(MakeDirectories(deep));
+    h.Set("DownloadDirectory", deep);
+    std::string longName = std::string(230, 'n') + ".jpg";
+    h.model.AddArticle("alt.pics", 1, Uu("long", "x", longName));
+    h.model.AddArticle("alt.pics", 2, Uu("ok.jpg", "y", "ok.jpg"));
+    h.Run();
+    EXPECT_EQ(h.status.Count("status"), 6);  // beside the usual five: the name refused
+    auto statuses = h.status.Values("status");
+    EXPECT_NE(std::find(statuses.begin(), statuses.end(),
+                        "Unable to save " + longName + ": File name too long"),
+              statuses.end());
+    EXPECT_EQ(TempDir::ReadFile(deep + "ok.jpg"), "y");
+    EXPECT_EQ(TempDir::ReadFile("HistList"), "ok.jpg\n");
+    EXPECT_EQ(h.FinalStatus(), "Operation complete");
+    EXPECT_EQ(h.ReadMark("alt.pics"), 2);
+
+    std::string readOnly = h.DownloadDir() + "ro";
+    MakeDirectory(readOnly);
+    if (::mount("tmpfs", readOnly.c_str(), "tmpfs", MS_RDONLY, "size=64k") != 0) {
+        GTEST_SKIP() << "cannot mount a file system here";
+    }
+    h.Set("DownloadDirectory", h.DownloadDir());
+    h.profile.WriteString("DownloadDirs", "Enable", "1");
+    h.profile.WriteString("DownloadDirs", "alt.pics", "ro");
+    h.model.AddArticle("alt.pics", 3, Uu("c.jpg", "z", "c.jpg"));
+    h.Run();
+    ::umount2(readOnly.c_str(), MNT_DETACH);
+    EXPECT_EQ(h.FinalStatus(),
+              "Error--unable to write to " + readOnly + "/: Read-only file system");
+    EXPECT_EQ(h.ReadMark("alt.pics"), 2);
+    EXPECT_EQ(h.CountCommands("ARTICLE 3"), 0);
+}
+
+TEST_F(Harvest, ReadMarksThatCannotBeSavedEndTheRunAsAnError) {
+    std::string small = h.dir / "small";
+    MakeDirectory(small);
+    if (::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=16k") != 0) {
+        GTEST_SKIP() << "cannot mount a small file system here";
+    }
+    const std::string port = std::to_string(h.server.port());
+    h.profile.Load(small + "/p.ini");
+    for (auto [key, value] :
+         std::vector<std::pair<std::string, std::string>>{{"NNTPHost", EngineHarness::kHost},
+                                                          {"NNTPPort", port},
+                                                          {"DownloadDirectory", h.DownloadDir()},
+                                                          {"MinLines", "0"}}) {
+        h.Set(key, value);
+    }
+    TempDir::WriteFile(small + "/filler", std::string(64 << 10, 'f'));  // the disk is full
+    h.model.AddArticle("alt.pics", 1, Uu("a.jpg", "a", "a.jpg"));
+    h.Run();
+    ::umount2(small.c_str(), MNT_DETACH);
+    EXPECT_EQ(h.FinalStatus(), "Error--unable to save the read marks in " + small +
+                                   "/p.ini: No space left on device");
+}
+
+TEST_F(Harvest, GroupNamesAndSubPathsNeverLeadOutOfTheDownloadDirectory) {
+    h.profile.WriteString("DownloadDirs", "Enable", "1");
+    h.profile.WriteString("DownloadDirs", "UseGroupName", "1");
+    h.SetGroups({"..", "a/../../out", "alt.pics"});
+    h.model.AddArticle("alt.pics", 1, Uu("in.jpg", "in", "in.jpg"));
+    h.Run();
+    EXPECT_EQ(Saved("alt.pics/in.jpg"), "in");
+    h.profile.WriteString("DownloadDirs", "UseGroupName", "0");
+    h.profile.WriteString("DownloadDirs", "alt.pics", "../../out");
+    h.Run();
+    h.profile.WriteString("DownloadDirs", "alt.pics", "/tmp");
+    h.Run();
+    EXPECT_EQ(h.CountCommands("GROUP alt.pics"), 1);  // opened in the first run only
+    EXPECT_FALSE(TempDir::Exists(h.dir / "out"));
+    EXPECT_EQ(h.status.Last("status"), "Operation complete");
+    auto statuses = h.status.Values("status");
+    EXPECT_NE(std::find(statuses.begin(), statuses.end(),
+                        "Skipped group ..: its directory would lie outside " + h.DownloadDir()),
+              statuses.end());
 }
 
 TEST(ArticleNames, BeginMimeAndSubjectNames) {

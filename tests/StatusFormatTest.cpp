@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
+
 #include "app/StatusFormat.h"
+#include "app/TerminalStatus.h"
 #include "decode/SafeFileName.h"
 #include "support/TempDir.h"
 
@@ -27,6 +31,23 @@ TEST(StatusFormat, FiguresLookAsTheWindowShowsThem) {
     EXPECT_EQ(GroupSecondsLeft(1000, 0), 0);
     EXPECT_EQ(GroupSecondsLeft(1000, 600), 100);
     EXPECT_EQ(DoubleAmpersands("A&B && C"), "A&&B &&&& C");
+}
+
+TEST(TerminalStatus, ControlCharactersFromTheServerNeverReachTheTerminal) {
+    char* text = nullptr;
+    size_t size = 0;
+    std::FILE* out = ::open_memstream(&text, &size);
+    SharedState shared;
+    {
+        TerminalStatus status(out, shared, true);
+        status.SetSubjectText(
+            "a\x1b]0;title\x07"
+            "b\x1b[2J");
+        status.SetFromText("x\ry\x7f");
+    }
+    std::fclose(out);
+    EXPECT_EQ(std::string(text, size), "Subject: a?]0;title?b?[2J\nFrom: x?y?\n");
+    std::free(text);
 }
 
 TEST(SafeFileName, NamesFromArticlesStayInsideTheSaveDirectory) {

@@ -59,6 +59,10 @@ void EngineHarness::RequestStop() {
     if (CProcessGroups* e = running_.load()) e->RequestStop();
 }
 
+void EngineHarness::Pause() {
+    if (CProcessGroups* e = running_.load()) e->Pause();
+}
+
 void EngineHarness::CatchUp() {
     if (CProcessGroups* e = running_.load()) {
         e->SetCatchUp(1);

@@ -42,6 +42,7 @@ public:
     // For the server's thread: act on the run in progress.
     void RequestStop();
     void CatchUp();
+    void Pause();
 
     std::vector<std::string> Commands() const { return server.Received(); }
     int CountCommands(const std::string& prefix) const;
