@@ -1,5 +1,6 @@
 #include "decode/ArticleRetrieval.h"
 
+#include <malloc.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -332,12 +333,14 @@ void ArticleRetriever::ReportRates(Clock::time_point articleStart) {
 // Keeps the buffers for the next article, unless a large one blew them up.
 void ArticleRetriever::ForgetBody() {
     constexpr std::size_t kKeep = std::size_t{8} << 20;
-    if (body_.capacity() > kKeep) std::string().swap(body_);
-    if (lineEnds_.capacity() * sizeof(std::uint32_t) > kKeep) {
-        std::vector<std::uint32_t>().swap(lineEnds_);
-    }
+    const bool large =
+        body_.capacity() > kKeep || lineEnds_.capacity() * sizeof(std::uint32_t) > kKeep;
     body_.clear();
     lineEnds_.clear();
+    if (!large) return;
+    std::string().swap(body_);
+    std::vector<std::uint32_t>().swap(lineEnds_);
+    ::malloc_trim(0);  // the smaller steps of the buffers' growth stay in the heap otherwise
 }
 
 }  // namespace qm

@@ -38,6 +38,22 @@ std::string OneLine(std::string value) {
 
 }  // namespace
 
+ProfileStore::Line* ProfileStore::Section::Find(const std::string& key) {
+    auto it = keys.find(Lowercase(key));
+    return it == keys.end() ? nullptr : &lines[it->second];
+}
+
+const ProfileStore::Line* ProfileStore::Section::Find(const std::string& key) const {
+    auto it = keys.find(Lowercase(key));
+    return it == keys.end() ? nullptr : &lines[it->second];
+}
+
+// Only blank lines ever follow pos, so no indexed line moves.
+void ProfileStore::Section::Add(Line line, size_t pos) {
+    if (!line.key.empty()) keys.emplace(Lowercase(line.key), pos);
+    lines.insert(lines.begin() + static_cast<long>(pos), std::move(line));
+}
+
 bool ProfileStore::Load(std::string path) {
     std::lock_guard lock(mutex_);
     path_ = std::move(path);
@@ -67,20 +83,17 @@ void ProfileStore::Parse(std::istream& in) {
         while (!line.empty() && line.back() == '\r') line.pop_back();
         std::string t = Trim(line);
         if (t.size() >= 2 && t.front() == '[' && t.back() == ']') {
-            sections_.push_back(Section{Trim(t.substr(1, t.size() - 2)), line, {}});
+            sections_.push_back(Section{Trim(t.substr(1, t.size() - 2)), line, {}, {}});
             continue;
         }
+        Section& section = sections_.back();
         size_t eq = line.find('=');
-        if (eq == std::string::npos || t.empty() || t[0] == ';' || t[0] == '#') {
-            sections_.back().lines.push_back(Line{line, "", ""});
+        std::string key = eq == std::string::npos ? "" : Trim(line.substr(0, eq));
+        if (key.empty() || t[0] == ';' || t[0] == '#') {
+            section.Add(Line{line, "", ""}, section.lines.size());
             continue;
         }
-        std::string key = Trim(line.substr(0, eq));
-        if (key.empty()) {
-            sections_.back().lines.push_back(Line{line, "", ""});
-            continue;
-        }
-        sections_.back().lines.push_back(Line{line, key, line.substr(eq + 1)});
+        section.Add(Line{line, key, line.substr(eq + 1)}, section.lines.size());
     }
 }
 
@@ -157,7 +170,7 @@ const ProfileStore::Section* ProfileStore::FindSection(const std::string& name) 
 ProfileStore::Section& ProfileStore::SectionFor(const std::string& name) {
     if (const Section* s = FindSection(name)) return const_cast<Section&>(*s);
     if (sections_.empty()) sections_.push_back(Section{});
-    sections_.push_back(Section{name, "[" + name + "]", {}});
+    sections_.push_back(Section{name, "[" + name + "]", {}, {}});
     return sections_.back();
 }
 
@@ -166,10 +179,8 @@ std::string ProfileStore::GetString(const std::string& section, const std::strin
     std::lock_guard lock(mutex_);
     const Section* s = FindSection(section);
     if (!s) return def;
-    for (const Line& l : s->lines) {
-        if (!l.key.empty() && EqualNoCase(l.key, key)) return l.value;
-    }
-    return def;
+    const Line* l = s->Find(key);
+    return l ? l->value : def;
 }
 
 long ProfileStore::ParseInt(const std::string& text) {
@@ -180,27 +191,23 @@ long ProfileStore::GetInt(const std::string& section, const std::string& key, lo
     std::lock_guard lock(mutex_);
     const Section* s = FindSection(section);
     if (!s) return def;
-    for (const Line& l : s->lines) {
-        if (!l.key.empty() && EqualNoCase(l.key, key)) return ParseInt(l.value);
-    }
-    return def;
+    const Line* l = s->Find(key);
+    return l ? ParseInt(l->value) : def;
 }
 
 void ProfileStore::SetLocked(const std::string& section, const std::string& key,
                              const std::string& value) {
     Section& s = SectionFor(section);
     std::string v = OneLine(value);
-    for (Line& l : s.lines) {
-        if (!l.key.empty() && EqualNoCase(l.key, key)) {
-            l.value = v;
-            l.raw.clear();
-            return;
-        }
+    if (Line* l = s.Find(key)) {
+        l->value = v;
+        l->raw.clear();
+        return;
     }
     // New keys go after the section's last key, so trailing blank lines stay between sections.
     size_t pos = s.lines.size();
     while (pos > 0 && s.lines[pos - 1].key.empty() && Trim(s.lines[pos - 1].raw).empty()) --pos;
-    s.lines.insert(s.lines.begin() + static_cast<long>(pos), Line{"", key, v});
+    s.Add(Line{"", key, v}, pos);
 }
 
 bool ProfileStore::WriteString(const std::string& section, const std::string& key,

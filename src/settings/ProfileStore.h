@@ -9,6 +9,7 @@
 #include <istream>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace qm {
@@ -68,6 +69,13 @@ private:
         std::string name;  // empty for the lines before the first section header
         std::string header;
         std::vector<Line> lines;
+        // Lowercased key -> its first line, so a profile with a mark for each of thousands of
+        // groups is not searched line by line for every mark.
+        std::unordered_map<std::string, size_t> keys;
+
+        Line* Find(const std::string& key);
+        const Line* Find(const std::string& key) const;
+        void Add(Line line, size_t pos);
     };
 
     struct Write {
