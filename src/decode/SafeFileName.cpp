@@ -54,7 +54,9 @@ std::string TryFreeNames(const std::string& name,
     for (int i = 1; i < 100000; ++i) {
         if (tryName(candidate)) return candidate;
         if (errno != EEXIST) return "";
-        candidate = stem + "(" + std::to_string(i) + ")" + ext;
+        candidate = stem;
+        candidate += "(" + std::to_string(i) + ")";
+        candidate += ext;
     }
     errno = EEXIST;
     return "";
