@@ -140,9 +140,9 @@ TEST(EngineRun, StopEndsWithinSecondsWhileTheServerIsSilentOrTalksWithoutEnd) {
     for (int i = 0; ids.size() < (8u << 20); ++i) ids += "<" + std::to_string(i) + "@x>\r\n";
     const std::vector<std::pair<std::string, Reply>> servers{
         {"GROUP ", Reply{.silent = true}},
-        // 8 MiB at 64 KiB every 10 ms: more than a second of data arriving without pause.
-        {"LIST OVERVIEW.FMT", Reply{.text = endless, .chunkSize = 64 << 10, .chunkDelayMs = 10}},
-        {"NEWNEWS ", Reply{.text = ids, .chunkSize = 64 << 10, .chunkDelayMs = 10}}};
+        // 8 MiB at 8 KiB every 10 ms: ten seconds of data arriving without pause.
+        {"LIST OVERVIEW.FMT", Reply{.text = endless, .chunkSize = 8 << 10, .chunkDelayMs = 10}},
+        {"NEWNEWS ", Reply{.text = ids, .chunkSize = 8 << 10, .chunkDelayMs = 10}}};
     for (const auto& [command, reply] : servers) {
         EngineHarness h;
         h.SetGroups({"alt.one"});
