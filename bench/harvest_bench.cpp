@@ -266,18 +266,21 @@ FetchResult FetchWithLineSocket(int port, long first, long last) {
 // answered 220, bar 2 reaches the end of the article, the thumbnail, the empty "Saving To").
 enum Phase {
     kHistoryAndParse,  // the history save of every fifth article, the overview line parse
-    kMarkAndRequest,   // the read-mark write, ARTICLE sent, its status line received
+    kRequest,          // ARTICLE sent, its status line received
     kReadLines,        // the article's lines received, stored and watched for a name
-    kSaveFile,         // picture file created, decoded, closed; the download log line
-    kAfterSave,        // rate display, history entry, Descript.ion line
-    kBetween,          // article counter, pending list, to the next article
+    kSaveFile,         // partial file decoded; journal, history entry, name given; log line
+    kAfterSave,        // Descript.ion line, rate display
+    kBetween,          // read mark and its journal record, pending list, to the next article
     kPhaseCount,
 };
 
 const char* const kPhaseNames[kPhaseCount] = {
-    "history save (every 5th) + overview parse", "read-mark write + ARTICLE + status line",
-    "article lines received and stored",         "file create + uudecode + close + log line",
-    "history entry + Descript.ion line",         "between articles",
+    "history save (every 5th) + overview parse",
+    "ARTICLE + status line",
+    "article lines received and stored",
+    "decode, journal, history, name, log line",
+    "Descript.ion line + rates",
+    "read mark + journal, to the next article",
 };
 
 // Shows nothing; times the phases of every article, counts the saved pictures and keeps the
@@ -291,7 +294,7 @@ public:
     void SetSavingToText(const std::string& text) override {
         if (text.empty() && phase_ == kAfterSave) Enter(kBetween);
     }
-    void SetFromText(const std::string&) override { Enter(kMarkAndRequest); }
+    void SetFromText(const std::string&) override { Enter(kRequest); }
     void SetProgress(int bar, long, long, bool reset) override {
         if (reset) return;
         if (bar == 1) Enter(kHistoryAndParse);
