@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test: once plainly, once under AddressSanitizer
-# with UndefinedBehaviorSanitizer, once under ThreadSanitizer; then checks the formatting.
+# with UndefinedBehaviorSanitizer, once under ThreadSanitizer; runs each fuzz target briefly; then
+# checks the formatting and clang-tidy.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -30,8 +31,11 @@ echo "== ThreadSanitizer"
 build build-tsan -DCMAKE_BUILD_TYPE=Debug -DQM_SANITIZE=thread -DQM_BENCHMARKS=OFF
 TSAN_OPTIONS=halt_on_error=1 run_tests build-tsan
 
+echo "== fuzzing (each target 30 s from its seed corpus)"
+bash scripts/fuzz.sh 30
+
 echo "== clang-format"
-files=$(git ls-files 'src/*.cpp' 'src/*.h' 'tests/*.cpp' 'tests/*.h' 'bench/*.cpp' 'bench/*.h' 2>/dev/null || true)
+files=$(git ls-files 'src/*.cpp' 'src/*.h' 'tests/*.cpp' 'tests/*.h' 'bench/*.cpp' 'bench/*.h' 'fuzz/*.cpp' 'fuzz/*.h' 2>/dev/null || true)
 if [ -n "$files" ]; then
   clang-format --dry-run --Werror $files
 fi
