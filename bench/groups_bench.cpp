@@ -11,12 +11,12 @@
 #include "engine/ProcessGroups.h"
 #include "engine/SharedState.h"
 #include "settings/ProfileStore.h"
-#include "settings/TextFiles.h"
 #include "support/NntpFixtures.h"
 #include "support/NullStatus.h"
 #include "support/RecordingStatus.h"
 #include "support/ScriptServer.h"
 #include "support/TempDir.h"
+#include "util/TextFiles.h"
 
 namespace {
 

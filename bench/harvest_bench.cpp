@@ -35,11 +35,11 @@
 #include "engine/SharedState.h"
 #include "net/Socket.h"
 #include "settings/ProfileStore.h"
-#include "settings/TextFiles.h"
 #include "support/InnServer.h"
 #include "support/NewsModel.h"
 #include "support/NullStatus.h"
 #include "support/RawNntpClient.h"
+#include "util/TextFiles.h"
 
 namespace {
 
@@ -337,7 +337,7 @@ private:
     Clock::time_point lastLineProgress_{};
 };
 
-class YesPrompt : public qm::EnginePrompt {
+class YesPrompt : public qm::UserPrompt {
 public:
     void ShowMessage(const std::string&) override {}
     bool AskYesNo(const std::string&) override { return true; }

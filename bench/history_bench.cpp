@@ -15,8 +15,8 @@
 #include "engine/HistoryIndex.h"
 #include "engine/HistoryList.h"
 #include "engine/SharedState.h"
-#include "settings/TextFiles.h"
 #include "support/NullStatus.h"
+#include "util/TextFiles.h"
 
 namespace {
 

@@ -146,7 +146,7 @@ private:
     std::thread writer_;
 };
 
-class NoPrompt : public EnginePrompt {
+class NoPrompt : public UserPrompt {
 public:
     void ShowMessage(const std::string&) override {}
     bool AskYesNo(const std::string&) override { return false; }

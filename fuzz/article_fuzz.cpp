@@ -1,7 +1,7 @@
 // The retrieval of one article: the input is everything the server sends after ARTICLE.
 
 #include "FuzzSupport.h"
-#include "decode/ArticleRetrieval.h"
+#include "engine/ArticleRetrieval.h"
 
 using namespace qm;
 using namespace qm::fuzz;

@@ -2,7 +2,7 @@
 // The first input byte switches settings on (bits below); the rest is everything the server sends.
 
 #include "FuzzSupport.h"
-#include "decode/ArticleRetrieval.h"
+#include "engine/ArticleRetrieval.h"
 #include "engine/GroupProcessor.h"
 
 using namespace qm;

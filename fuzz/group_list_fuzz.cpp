@@ -6,7 +6,7 @@
 #include "FuzzSupport.h"
 #include "engine/GroupProcessor.h"
 #include "groups/GroupListFile.h"
-#include "settings/TextFiles.h"
+#include "util/TextFiles.h"
 
 using namespace qm;
 using namespace qm::fuzz;

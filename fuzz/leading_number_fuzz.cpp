@@ -6,7 +6,7 @@
 
 #include "FuzzSupport.h"
 #include "settings/ProfileStore.h"
-#include "settings/TextFiles.h"
+#include "util/TextFiles.h"
 
 using namespace qm;
 using namespace qm::fuzz;

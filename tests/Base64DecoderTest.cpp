@@ -9,8 +9,8 @@
 #include <sstream>
 #include <string>
 
-#include "settings/TextFiles.h"
 #include "support/TempDir.h"
+#include "util/TextFiles.h"
 
 namespace qm {
 namespace {

@@ -8,9 +8,9 @@
 #include <unistd.h>
 
 #include "engine/RunLock.h"
-#include "settings/TextFiles.h"
 #include "support/EngineHarness.h"
 #include "support/LoopbackPort.h"
+#include "util/TextFiles.h"
 
 namespace qm::test {
 namespace {

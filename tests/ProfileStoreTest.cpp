@@ -7,8 +7,8 @@
 
 #include "settings/ProfileStore.h"
 #include "settings/SettingsKeys.h"
-#include "settings/TextFiles.h"
 #include "support/TempDir.h"
+#include "util/TextFiles.h"
 
 namespace qm {
 namespace {

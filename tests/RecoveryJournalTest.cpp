@@ -5,8 +5,8 @@
 
 #include "engine/RecoveryJournal.h"
 #include "settings/ProfileStore.h"
-#include "settings/TextFiles.h"
 #include "support/TempDir.h"
+#include "util/TextFiles.h"
 
 namespace qm {
 namespace {

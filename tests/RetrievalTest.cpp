@@ -7,9 +7,9 @@
 #include <mutex>
 #include <thread>
 
-#include "decode/ArticleRetrieval.h"
-#include "settings/TextFiles.h"
+#include "engine/ArticleRetrieval.h"
 #include "support/EngineHarness.h"
+#include "util/TextFiles.h"
 
 namespace qm::test {
 namespace {

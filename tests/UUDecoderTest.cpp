@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "settings/TextFiles.h"
 #include "support/TempDir.h"
+#include "util/TextFiles.h"
 
 namespace qm {
 namespace {

@@ -4,7 +4,7 @@
 
 #include <cstdlib>
 
-#include "settings/TextFiles.h"
+#include "util/TextFiles.h"
 
 namespace qm {
 namespace {

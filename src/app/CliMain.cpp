@@ -16,7 +16,7 @@
 #include "engine/SharedState.h"
 #include "settings/ProfileStore.h"
 #include "settings/SettingsKeys.h"
-#include "settings/TextFiles.h"
+#include "util/TextFiles.h"
 
 namespace {
 

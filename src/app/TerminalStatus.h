@@ -55,7 +55,7 @@ private:
     std::string rate_[2] = {"0", "0"};
 };
 
-class TerminalPrompt : public EnginePrompt {
+class TerminalPrompt : public UserPrompt {
 public:
     // assumeYes: answer Yes to every question. Without it, questions are asked only on a
     // terminal and answered No otherwise.

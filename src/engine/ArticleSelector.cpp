@@ -6,7 +6,7 @@
 #include "engine/EngineState.h"
 #include "engine/EngineStatus.h"
 #include "engine/SharedState.h"
-#include "settings/TextFiles.h"
+#include "util/TextFiles.h"
 
 namespace qm {
 

@@ -1,6 +1,6 @@
 #include "engine/DownloadLog.h"
 
-#include "settings/TextFiles.h"
+#include "util/TextFiles.h"
 
 namespace qm {
 

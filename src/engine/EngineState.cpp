@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "settings/SettingsKeys.h"
-#include "settings/TextFiles.h"
+#include "util/TextFiles.h"
 
 namespace qm {
 

@@ -60,12 +60,12 @@ struct CurrentArticle {
 };
 
 struct EngineState {
-    EngineState(ProfileStore& p, EngineStatus& st, EnginePrompt& pr, SharedState& sh)
+    EngineState(ProfileStore& p, EngineStatus& st, UserPrompt& pr, SharedState& sh)
         : profile(p), status(st), prompt(pr), shared(sh) {}
 
     ProfileStore& profile;
     EngineStatus& status;
-    EnginePrompt& prompt;
+    UserPrompt& prompt;
     SharedState& shared;
 
     EngineSettings settings;

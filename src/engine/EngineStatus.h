@@ -7,6 +7,8 @@
 #include <ctime>
 #include <string>
 
+#include "net/UserPrompt.h"
+
 namespace qm {
 
 class EngineStatus {
@@ -34,16 +36,6 @@ public:
     virtual void EnablePending(bool enable) = 0;
     // The run has ended, on every path; the last call the engine makes.
     virtual void EngineFinished() = 0;
-};
-
-// The questions and message boxes of the engine; each call blocks the engine until answered.
-class EnginePrompt {
-public:
-    virtual ~EnginePrompt() = default;
-    virtual void ShowMessage(const std::string& text) = 0;
-    virtual bool AskYesNo(const std::string& question) = 0;  // default answer No
-    // Password prompt: true with the password on OK, false when cancelled.
-    virtual bool AskPassword(std::string& password) = 0;
 };
 
 }  // namespace qm

@@ -1,13 +1,13 @@
 #include "engine/GroupProcessor.h"
 
-#include "decode/ArticleRetrieval.h"
 #include "decode/PartialPicture.h"
+#include "engine/ArticleRetrieval.h"
 #include "engine/ArticleSelector.h"
 #include "engine/GroupSelection.h"
 #include "engine/HeaderScan.h"
 #include "engine/HistoryList.h"
 #include "settings/SettingsKeys.h"
-#include "settings/TextFiles.h"
+#include "util/TextFiles.h"
 
 namespace qm {
 namespace {

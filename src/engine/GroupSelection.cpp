@@ -1,39 +1,11 @@
 #include "engine/GroupSelection.h"
 
 #include "engine/OverviewLine.h"
+#include "groups/ServerLogin.h"
 #include "settings/SettingsKeys.h"
-#include "settings/TextFiles.h"
+#include "util/TextFiles.h"
 
 namespace qm {
-
-bool AuthResult::Failed(bool alreadyAuthenticated) const {
-    long code = ReplyCode(reply);
-    if (code == 502 && !passSent && alreadyAuthenticated) return false;
-    return code == 481 || code == 482 || code == 502;
-}
-
-long ReplyCode(const std::string& line) {
-    return LeadingNumber(line);
-}
-
-AuthResult SendAuthInfo(CLineSocket& socket, const ProfileStore& profile, const std::string& host,
-                        EnginePrompt& prompt) {
-    std::string user = profile.GetString(host, kUsername, "");
-    std::string password;
-    if (profile.GetInt(host, kPromptForPasswd, 0) != 0) {
-        if (!prompt.AskPassword(password)) password.clear();
-    } else {
-        password = profile.GetString(host, kPassword, "");
-    }
-    AuthResult result;
-    socket.SendLine("AUTHINFO USER " + user + "\r\n");
-    result.reply = socket.ReadLine();
-    if (ReplyCode(result.reply) != 381) return result;
-    socket.SendLine("AUTHINFO PASS " + password + "\r\n");
-    result.reply = socket.ReadLine();
-    result.passSent = true;
-    return result;
-}
 
 std::string SelectGroup(CLineSocket& socket, const std::string& group) {
     socket.SendLine("GROUP " + group + "\r\n");
@@ -77,8 +49,8 @@ GroupReply ParseGroupReply(const std::string& line) {
 namespace {
 
 bool Authenticate(CLineSocket& socket, const ProfileStore& profile, const std::string& host,
-                  EnginePrompt& prompt, bool& authenticated) {
-    if (SendAuthInfo(socket, profile, host, prompt).Failed(authenticated)) return false;
+                  UserPrompt& prompt, bool& authenticated) {
+    if (LogIn(socket, profile, host, prompt).Failed(authenticated)) return false;
     authenticated = true;
     return true;
 }
@@ -86,7 +58,7 @@ bool Authenticate(CLineSocket& socket, const ProfileStore& profile, const std::s
 }  // namespace
 
 GroupOpen OpenGroup(CLineSocket& socket, const ProfileStore& profile, const std::string& host,
-                    const std::string& group, EnginePrompt& prompt, bool& authenticated,
+                    const std::string& group, UserPrompt& prompt, bool& authenticated,
                     GroupReply& reply) {
     if (profile.GetInt(host, kForceAuthInfo, 0) != 0) {
         if (!Authenticate(socket, profile, host, prompt, authenticated))

@@ -10,7 +10,7 @@
 #include "engine/HistoryList.h"
 #include "engine/OverviewLine.h"
 #include "settings/SettingsKeys.h"
-#include "settings/TextFiles.h"
+#include "util/TextFiles.h"
 
 namespace qm {
 
@@ -57,14 +57,6 @@ std::string FormatTime(std::time_t t, const char* format, bool utc) {
 }
 
 }  // namespace
-
-bool ValidMessageId(std::string_view id) {
-    if (id.size() < 3 || id.size() > 250 || id.front() != '<' || id.back() != '>') return false;
-    for (char c : id) {
-        if (c <= ' ' || c > '~') return false;
-    }
-    return true;
-}
 
 // The message-ids of a NEWNEWS reply, at most limit of them: a server cannot have more new
 // articles than the group holds, so a longer list is not kept.

@@ -9,6 +9,7 @@
 
 #include "engine/EngineState.h"
 #include "engine/OverviewLine.h"
+#include "net/Nntp.h"
 
 namespace qm {
 
@@ -50,27 +51,6 @@ private:
     long groupCount_ = 0;                  // the GROUP reply's article count
     mutable std::string prefixedSubject_;  // the subject with its crosspost count in front
 };
-
-// Reads the lines of a multi-line reply up to its final ".\r\n", handing each to fn. False when
-// the connection is gone, or when a stop was requested: a server that keeps sending must not
-// hold the run, so the rest of the reply is abandoned with the connection.
-template <typename Fn>
-bool ReadMultiLine(CLineSocket& socket, const std::atomic<bool>& stop, Fn&& fn) {
-    std::string line;
-    while (socket.ReadLine(line)) {
-        if (line == ".\r\n") return true;
-        if (stop) {
-            socket.AbandonForStop();
-            return false;
-        }
-        fn(line);
-    }
-    return false;
-}
-
-// A message-id as NNTP defines it: "<" to ">", printable US-ASCII without blanks, at most 250
-// octets. Anything else must not go into a command.
-bool ValidMessageId(std::string_view id);
 
 // printf-style formatting of the status texts, which carry one number and one name.
 std::string FormatCountIn(const char* format, long count, const std::string& name);

@@ -9,7 +9,7 @@
 #include <iterator>
 
 #include "engine/EngineStatus.h"
-#include "settings/TextFiles.h"
+#include "util/TextFiles.h"
 
 namespace qm {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "settings/TextFiles.h"
+#include "util/TextFiles.h"
 
 namespace qm {
 

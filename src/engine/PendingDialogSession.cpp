@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "engine/OverviewLine.h"
-#include "settings/TextFiles.h"
+#include "util/TextFiles.h"
 
 namespace qm {
 

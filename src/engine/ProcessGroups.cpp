@@ -6,18 +6,18 @@
 
 #include <cerrno>
 
-#include "decode/ArticleRetrieval.h"
 #include "decode/PartialPicture.h"
+#include "engine/ArticleRetrieval.h"
 #include "engine/ArticleSelector.h"
 #include "engine/GroupProcessor.h"
 #include "engine/HistoryList.h"
 #include "engine/RecoveryJournal.h"
 #include "groups/GroupListFile.h"
-#include "settings/TextFiles.h"
+#include "util/TextFiles.h"
 
 namespace qm {
 
-CProcessGroups::CProcessGroups(ProfileStore& profile, EngineStatus& status, EnginePrompt& prompt,
+CProcessGroups::CProcessGroups(ProfileStore& profile, EngineStatus& status, UserPrompt& prompt,
                                SharedState& shared)
     : engine_(profile, status, prompt, shared) {}
 

@@ -16,7 +16,7 @@ namespace qm {
 
 class CProcessGroups {
 public:
-    CProcessGroups(ProfileStore& profile, EngineStatus& status, EnginePrompt& prompt,
+    CProcessGroups(ProfileStore& profile, EngineStatus& status, UserPrompt& prompt,
                    SharedState& shared);
     ~CProcessGroups();  // waits for the run to end
     CProcessGroups(const CProcessGroups&) = delete;

@@ -9,7 +9,7 @@
 
 #include "decode/PartialPicture.h"
 #include "settings/ProfileStore.h"
-#include "settings/TextFiles.h"
+#include "util/TextFiles.h"
 
 namespace qm {
 namespace {

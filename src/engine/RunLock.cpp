@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "settings/TextFiles.h"
+#include "util/TextFiles.h"
 
 namespace qm {
 namespace {

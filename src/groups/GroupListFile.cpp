@@ -2,7 +2,7 @@
 
 #include <fstream>
 
-#include "settings/TextFiles.h"
+#include "util/TextFiles.h"
 
 namespace qm {
 

@@ -9,7 +9,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "settings/TextFiles.h"
+#include "util/TextFiles.h"
 
 namespace qm {
 namespace {

@@ -3,7 +3,7 @@
 #include <array>
 #include <cstdlib>
 
-#include "settings/TextFiles.h"
+#include "util/TextFiles.h"
 
 namespace qm {
 namespace {

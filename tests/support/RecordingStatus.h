@@ -47,7 +47,7 @@ private:
     std::vector<Call> calls_;
 };
 
-class ScriptedPrompt : public EnginePrompt {
+class ScriptedPrompt : public UserPrompt {
 public:
     void ShowMessage(const std::string& text) override;
     bool AskYesNo(const std::string& question) override;

@@ -1,4 +1,4 @@
-#include "decode/ArticleRetrieval.h"
+#include "engine/ArticleRetrieval.h"
 
 #include <malloc.h>
 #include <unistd.h>
@@ -16,7 +16,7 @@
 #include "engine/HistoryList.h"
 #include "engine/OverviewLine.h"
 #include "engine/RecoveryJournal.h"
-#include "settings/TextFiles.h"
+#include "util/TextFiles.h"
 
 namespace qm {
 namespace {

@@ -1,4 +1,4 @@
-#include "settings/TextFiles.h"
+#include "util/TextFiles.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
