@@ -295,10 +295,10 @@ public:
         if (text.empty() && phase_ == kAfterSave) Enter(kBetween);
     }
     void SetFromText(const std::string&) override { Enter(kRequest); }
-    void SetProgress(int bar, long, long, bool reset) override {
+    void SetProgress(qm::ProgressBar bar, long, long, bool reset) override {
         if (reset) return;
-        if (bar == 1) Enter(kHistoryAndParse);
-        if (bar == 2) lastLineProgress_ = Clock::now();
+        if (bar == qm::ProgressBar::Article) Enter(kHistoryAndParse);
+        if (bar == qm::ProgressBar::LinesDecoded) lastLineProgress_ = Clock::now();
     }
     void LoadThumbnail(const std::string&) override {
         ++saved;

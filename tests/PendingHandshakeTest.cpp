@@ -26,7 +26,9 @@ bool WaitFor(const std::function<bool()>& condition) {
     return false;
 }
 
+// Plays the engine's side up to its retrieval loop: the list filled and the loop begun.
 void Fill(SharedState& shared, int count) {
+    shared.BeginRetrieval();
     for (int n = 1; n <= count; ++n) {
         shared.AppendPending(
             OverviewLine(n, "Subject " + std::to_string(n), "f@x.org", "d", 10, 100));
@@ -107,6 +109,50 @@ TEST(PendingHandshake, EngineNeverStaysParkedWhenTheDialogClosesAtOnce) {
         EXPECT_FALSE(shared.EngineParked());
         EXPECT_FALSE(shared.PendingDialogOpen());
     }
+}
+
+TEST(PendingHandshake, StopReleasesTheEngineAndALateSessionChangesNothing) {
+    SharedState shared;
+    Fill(shared, 4);
+    std::vector<std::string> taken;
+    std::thread engine;
+    {
+        PendingDialogSession dialog(shared);
+        ASSERT_TRUE(dialog.IsOpen());
+        engine = std::thread([&] {
+            std::string line;
+            long removed = 0;
+            while (shared.TakeNextPending(line, removed)) {
+                taken.emplace_back(ParseOverviewLine(line).number);
+            }
+        });
+        ASSERT_TRUE(WaitFor([&] { return shared.EngineParked(); }));
+        shared.ReleasePendingDialog();  // Stop, with the dialog still on the screen
+        engine.join();
+        EXPECT_FALSE(dialog.IsOpen());
+        shared.AppendPending(OverviewLine(9, "Next group", "f", "d", 10, 100));
+        EXPECT_EQ(dialog.Remove({"9"}), 0);
+        dialog.Cancel();  // must not put the old records back
+    }
+    EXPECT_EQ(taken, (std::vector<std::string>{"1", "2", "3", "4"}));
+    EXPECT_EQ(shared.PendingCount(), 1u);
+    shared.EndRetrieval();
+    PendingDialogSession late(shared);  // after the loop: nothing opens
+    EXPECT_FALSE(late.IsOpen());
+    EXPECT_FALSE(shared.PendingDialogOpen());
+}
+
+TEST(PendingHandshake, StopAnswersAQuestionTheEngineIsWaitingOn) {
+    EngineHarness h;
+    h.SetGroups({"alt.pics"});
+    h.Set("DownloadDirectory", h.dir / "missing/");
+    h.prompt.waitForAnswer = true;
+    h.Start();
+    ASSERT_TRUE(WaitFor([&] { return !h.prompt.Questions().empty(); }));
+    h.engine().RequestStop();
+    h.Wait();  // returns: the question was answered No
+    EXPECT_EQ(h.status.Count("finished"), 1);
+    EXPECT_EQ(h.server.Connections(), 0);
 }
 
 TEST(PendingHandshake, DialogDuringAHarvestRemovesArticlesAndLowersTheTotal) {

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "app/StatusFormat.h"
+#include "app/StatusModel.h"
 #include "app/TerminalStatus.h"
 #include "decode/SafeFileName.h"
 #include "support/TempDir.h"
@@ -33,20 +34,29 @@ TEST(StatusFormat, FiguresLookAsTheWindowShowsThem) {
     EXPECT_EQ(DoubleAmpersands("A&B && C"), "A&&B &&&& C");
 }
 
-TEST(TerminalStatus, ControlCharactersFromTheServerNeverReachTheTerminal) {
+TEST(TerminalStatus, PrintsTheModelsFiguresWithoutTheServersControlCharacters) {
     char* text = nullptr;
     size_t size = 0;
     std::FILE* out = ::open_memstream(&text, &size);
     SharedState shared;
     {
-        TerminalStatus status(out, shared, true);
-        status.SetSubjectText(
+        TerminalStatus terminal(out, shared, true);
+        StatusModel model(shared, terminal);
+        const std::string hostile =
             "a\x1b]0;title\x07"
-            "b\x1b[2J");
-        status.SetFromText("x\ry\x7f");
+            "b\x1b[2J";
+        model.SetSubjectText(hostile);
+        model.SetSubjectText("R&D.jpg");
+        model.SetFromText("x\ry\x7f");
+        model.SetProgress(ProgressBar::Article, 3, 12, false);
+        model.ShowRate(RateKind::Binary, 0.5, 1000);  // half a second counts
+        EXPECT_EQ(shared.LastSubject(), hostile);     // the subject on display before
+        EXPECT_EQ(model.Text(StatusField::ArticleProgress), "3 of 12 (25%)");
     }
     std::fclose(out);
-    EXPECT_EQ(std::string(text, size), "Subject: a?]0;title?b?[2J\nFrom: x?y?\n");
+    EXPECT_EQ(std::string(text, size),
+              "Subject: a?]0;title?b?[2J\nSubject: R&D.jpg\nFrom: x?y?\n"
+              "Article Progress: 3 of 12 (25%)\nBinary Bytes/Sec: 2000\n");
     std::free(text);
 }
 

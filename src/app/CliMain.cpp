@@ -142,14 +142,15 @@ int Run(const Options& options) {
         return 1;
     }
     qm::SharedState shared;
-    qm::TerminalStatus status(stdout, shared, options.verbose);
+    qm::TerminalStatus terminal(stdout, shared, options.verbose);
+    qm::StatusModel status(shared, terminal);
     qm::TerminalPrompt prompt(stdout, options.yes);
     qm::CProcessGroups engine(profile, status, prompt, shared);
     InterruptWatcher watcher(engine);
     engine.Start(static_cast<int>(qm::ReadInt(profile, "Priority")));
     watcher.Start();
     engine.Join();
-    status.PrintSummary();
+    terminal.PrintSummary(status);
     return status.LastStatus() == "Operation complete" ? 0 : 1;
 }
 

@@ -1,14 +1,10 @@
 #include "app/TerminalStatus.h"
 
+#include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 
-#include <iostream>
-
-#include "app/StatusFormat.h"
-
 namespace qm {
-
 namespace {
 
 // Subjects and senders come from the server: a control character could set the terminal's
@@ -22,119 +18,82 @@ std::string Printable(const std::string& text) {
     return out;
 }
 
+// The label a figure is printed with in verbose mode; nullptr for the fields printed otherwise.
+const char* LabelOf(StatusField field) {
+    switch (field) {
+        case StatusField::Subject:
+            return "Subject: ";
+        case StatusField::SavingTo:
+            return "Saving To: ";
+        case StatusField::From:
+            return "From: ";
+        case StatusField::BytesTransferred:
+            return "Bytes Transferred: ";
+        case StatusField::ArticlesScanned:
+            return "Articles Scanned: ";
+        case StatusField::ArticlesSaved:
+            return "Articles Saved: ";
+        case StatusField::HistorySkipped:
+            return "History Files Skipped: ";
+        case StatusField::OtherSkipped:
+            return "Other Files Skipped: ";
+        case StatusField::BytesPerSec:
+            return "Bytes/Sec: ";
+        case StatusField::BinaryBytesPerSec:
+            return "Binary Bytes/Sec: ";
+        case StatusField::GroupProgress:
+            return "Group Progress: ";
+        case StatusField::ArticleProgress:
+            return "Article Progress: ";
+        case StatusField::LinesDecoded:
+            return "Lines Decoded: ";
+        case StatusField::TimeLeft:
+            return "Time Left in Group: ";
+        default:
+            return nullptr;
+    }
+}
+
 }  // namespace
 
-void TerminalStatus::Print(const std::string& line, bool always) {
-    if (!always && !verbose_) return;
+void TerminalStatus::Print(const std::string& line) {
     std::lock_guard lock(mutex_);
     std::fputs(Printable(line).c_str(), out_);
     std::fputc('\n', out_);
     std::fflush(out_);
 }
 
-void TerminalStatus::SetStatusText(const std::string& text) {
-    {
-        std::lock_guard lock(mutex_);
-        lastStatus_ = text;
+void TerminalStatus::Show(const StatusChange& change) {
+    switch (change.field) {
+        case StatusField::Status:
+            Print(change.text);
+            return;
+        case StatusField::Thumbnail:
+            shared_.SetCurrentPicturePath(change.text);
+            Print("Saved: " + change.text);
+            return;
+        case StatusField::ScanProgress:
+            if (verbose_ && !change.text.empty()) Print("Scanned " + change.text + " headers");
+            return;
+        default:
+            break;
     }
-    Print("  " + text);
+    const char* label = LabelOf(change.field);
+    // An emptied field (a reset bar, no subject between groups) says nothing new.
+    bool empty = change.text.empty() && change.field != StatusField::From;
+    if (verbose_ && label && !empty) Print(label + change.text);
 }
 
-void TerminalStatus::SetSubjectText(const std::string& text) {
-    shared_.SetLastSubject(DoubleAmpersands(subject_));
-    subject_ = text;
-    if (!text.empty()) Print("Subject: " + text, false);
-}
-
-void TerminalStatus::SetSavingToText(const std::string& text) {
-    if (!text.empty()) Print("Saving To: " + text, false);
-}
-
-void TerminalStatus::SetFromText(const std::string& text) {
-    shared_.SetLastFrom(from_);
-    from_ = text;
-    Print("From: " + text, false);
-}
-
-void TerminalStatus::SetBytesTransferred(std::int64_t bytes) {
-    bytes_ = bytes;
-    Print("Bytes Transferred: " + GroupThousands(bytes), false);
-}
-
-void TerminalStatus::SetArticlesScanned(long count) {
-    scanned_ = count;
-    Print("Articles Scanned: " + std::to_string(count), false);
-}
-
-void TerminalStatus::SetArticlesSaved(long count) {
-    saved_ = count;
-    Print("Articles Saved: " + std::to_string(count), false);
-}
-
-void TerminalStatus::SetHistorySkipped(long count) {
-    historySkipped_ = count;
-    Print("History Files Skipped: " + std::to_string(count), false);
-}
-
-void TerminalStatus::SetOtherSkipped(long count) {
-    otherSkipped_ = count;
-    Print("Other Files Skipped: " + std::to_string(count), false);
-}
-
-void TerminalStatus::ShowRate(int which, double seconds, std::int64_t bytes) {
-    rate_[which ? 1 : 0] = RateText(bytes, seconds);
-    Print(std::string(which ? "Binary Bytes/Sec: " : "Bytes/Sec: ") + rate_[which ? 1 : 0], false);
-}
-
-void TerminalStatus::ShowRateSince(int which, std::time_t start, std::time_t now,
-                                   std::int64_t bytes) {
-    ShowRate(which, static_cast<double>(now - start), bytes);
-}
-
-void TerminalStatus::SetProgress(int bar, long position, long total, bool reset) {
-    static const char* const kBars[] = {"Group Progress", "Article Progress", "Lines Decoded"};
-    if (reset || bar < 0 || bar > 2) return;
-    int percent = 0;
-    Print(std::string(kBars[bar]) + ": " + ProgressText(position, total, percent), false);
-}
-
-void TerminalStatus::SetScanProgress(long count, long total) {
-    if (total == 0) return;
-    Print("Scanned " + std::to_string(count) + " of " + std::to_string(total) + " headers", false);
-}
-
-void TerminalStatus::UpdateGroupTimeLeft() {
-    std::int64_t seconds = GroupSecondsLeft(shared_.PendingLineSum(), shared_.BinaryRate());
-    Print("Time Left in Group: " + TimeLeftText(seconds), false);
-}
-
-void TerminalStatus::LoadThumbnail(const std::string& path) {
-    shared_.SetCurrentPicturePath(path);
-    Print("Saved: " + path);
-}
-
-void TerminalStatus::EnablePending(bool) {}
-
-void TerminalStatus::EngineFinished() {
-    std::lock_guard lock(mutex_);
-    finished_ = true;
-}
-
-std::string TerminalStatus::LastStatus() const {
-    std::lock_guard lock(mutex_);
-    return lastStatus_;
-}
-
-bool TerminalStatus::Finished() const {
-    std::lock_guard lock(mutex_);
-    return finished_;
-}
-
-void TerminalStatus::PrintSummary() {
-    Print("Articles Scanned: " + std::to_string(scanned_) + "  Articles Saved: " +
-          std::to_string(saved_) + "  History Files Skipped: " + std::to_string(historySkipped_) +
-          "  Other Files Skipped: " + std::to_string(otherSkipped_) +
-          "  Bytes Transferred: " + GroupThousands(bytes_));
+void TerminalStatus::PrintSummary(const StatusModel& model) {
+    auto figure = [&model](StatusField field) {
+        std::string text = model.Text(field);
+        return text.empty() ? std::string("0") : text;
+    };
+    Print("Articles Scanned: " + figure(StatusField::ArticlesScanned) +
+          "  Articles Saved: " + figure(StatusField::ArticlesSaved) +
+          "  History Files Skipped: " + figure(StatusField::HistorySkipped) +
+          "  Other Files Skipped: " + figure(StatusField::OtherSkipped) +
+          "  Bytes Transferred: " + figure(StatusField::BytesTransferred));
 }
 
 void TerminalPrompt::ShowMessage(const std::string& text) {
@@ -142,26 +101,39 @@ void TerminalPrompt::ShowMessage(const std::string& text) {
     std::fflush(out_);
 }
 
+bool TerminalPrompt::ReadAnswer(std::string& answer) const {
+    answer.clear();
+    for (;;) {
+        if (cancelled_) return false;
+        pollfd p{STDIN_FILENO, POLLIN, 0};
+        if (::poll(&p, 1, 100) <= 0) continue;  // look at the cancel flag ten times a second
+        char c = 0;
+        if (::read(STDIN_FILENO, &c, 1) != 1) return false;
+        if (c == '\n') return true;
+        answer += c;
+    }
+}
+
 bool TerminalPrompt::AskYesNo(const std::string& question) {
     std::fputs(("Quarrymoth: " + question + " [y/N] ").c_str(), out_);
-    if (assumeYes_) {
+    if (assumeYes_ && !cancelled_) {
         std::fputs("y\n", out_);
         std::fflush(out_);
         return true;
     }
-    if (!::isatty(STDIN_FILENO)) {
+    if (!::isatty(STDIN_FILENO) || cancelled_) {
         std::fputs("n\n", out_);
         std::fflush(out_);
         return false;
     }
     std::fflush(out_);
     std::string answer;
-    if (!std::getline(std::cin, answer)) return false;
+    if (!ReadAnswer(answer)) return false;
     return !answer.empty() && (answer[0] == 'y' || answer[0] == 'Y');
 }
 
 bool TerminalPrompt::AskPassword(std::string& password) {
-    if (!::isatty(STDIN_FILENO)) return false;
+    if (!::isatty(STDIN_FILENO) || cancelled_) return false;
     std::fputs("Password: ", out_);
     std::fflush(out_);
     termios old{};
@@ -169,7 +141,7 @@ bool TerminalPrompt::AskPassword(std::string& password) {
     termios quiet = old;
     quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
     ::tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
-    bool ok = static_cast<bool>(std::getline(std::cin, password));
+    bool ok = ReadAnswer(password);
     ::tcsetattr(STDIN_FILENO, TCSANOW, &old);
     std::fputc('\n', out_);
     return ok;

@@ -1,58 +1,35 @@
 #pragma once
-// The command-line runner's face: status operations written to a stream as they come, and the
-// engine's questions answered at the terminal (or with a fixed answer when there is none).
+// The command-line runner's face: the status model's changes written to a stream as they come,
+// and the engine's questions answered at the terminal (or with a fixed answer when there is none).
 
-#include <cstdint>
+#include <atomic>
 #include <cstdio>
 #include <mutex>
 #include <string>
 
-#include "engine/EngineStatus.h"
+#include "app/StatusModel.h"
 #include "engine/SharedState.h"
+#include "net/UserPrompt.h"
 
 namespace qm {
 
-class TerminalStatus : public EngineStatus {
+class TerminalStatus : public StatusView {
 public:
+    // verbose: every figure, not only the status line and the saved pictures.
     TerminalStatus(std::FILE* out, SharedState& shared, bool verbose)
         : out_(out), shared_(shared), verbose_(verbose) {}
 
-    void SetStatusText(const std::string& text) override;
-    void SetSubjectText(const std::string& text) override;
-    void SetSavingToText(const std::string& text) override;
-    void SetFromText(const std::string& text) override;
-    void SetBytesTransferred(std::int64_t bytes) override;
-    void SetArticlesScanned(long count) override;
-    void SetArticlesSaved(long count) override;
-    void SetHistorySkipped(long count) override;
-    void SetOtherSkipped(long count) override;
-    void ShowRate(int which, double seconds, std::int64_t bytes) override;
-    void ShowRateSince(int which, std::time_t start, std::time_t now, std::int64_t bytes) override;
-    void SetProgress(int bar, long position, long total, bool reset) override;
-    void SetScanProgress(long count, long total) override;
-    void UpdateGroupTimeLeft() override;
-    void LoadThumbnail(const std::string& path) override;
-    void EnablePending(bool enable) override;
-    void EngineFinished() override;
-
-    // The last status text shown (the run's final status once the engine has finished).
-    std::string LastStatus() const;
-    bool Finished() const;
-    void PrintSummary();
+    void Show(const StatusChange& change) override;
+    // The counters of the run in one line.
+    void PrintSummary(const StatusModel& model);
 
 private:
-    void Print(const std::string& line, bool always = true);
+    void Print(const std::string& line);
 
     std::FILE* out_;
     SharedState& shared_;
     bool verbose_;
-    mutable std::mutex mutex_;
-    std::string lastStatus_;
-    bool finished_ = false;
-    std::string subject_, from_;
-    std::int64_t bytes_ = 0;
-    long scanned_ = 0, saved_ = 0, historySkipped_ = 0, otherSkipped_ = 0;
-    std::string rate_[2] = {"0", "0"};
+    std::mutex mutex_;
 };
 
 class TerminalPrompt : public UserPrompt {
@@ -63,10 +40,16 @@ public:
     void ShowMessage(const std::string& text) override;
     bool AskYesNo(const std::string& question) override;
     bool AskPassword(std::string& password) override;
+    void CancelQuestions() override { cancelled_ = true; }
+    void AllowQuestions() override { cancelled_ = false; }
 
 private:
+    // One line typed at the terminal; false at its end or once questions are cancelled.
+    bool ReadAnswer(std::string& answer) const;
+
     std::FILE* out_;
     bool assumeYes_;
+    std::atomic<bool> cancelled_{false};
 };
 
 }  // namespace qm

@@ -84,7 +84,7 @@ int ArticleRetriever::RetrieveArticle(long number) {
     e.socket->SendLine("ARTICLE " + std::to_string(number) + "\r\n");
     std::string reply = e.socket->ReadLine();
     if (ReplyCode(reply) != 220) {
-        e.status.SetProgress(2, 0, 0, true);
+        e.status.SetProgress(ProgressBar::LinesDecoded, 0, 0, true);
         // No reply at all is a lost connection, not a missing article: it must be tried again.
         if (reply.empty() && !e.Connected()) {
             e.NoteConnectionLost();
@@ -100,7 +100,8 @@ int ArticleRetriever::RetrieveArticle(long number) {
     int result = 0;
     switch (ReadArticle(names, linesCounted)) {
         case Outcome::Complete:
-            e.status.SetProgress(2, e.article.lines, e.article.lines, false);
+            e.status.SetProgress(ProgressBar::LinesDecoded, e.article.lines, e.article.lines,
+                                 false);
             result = Save(names, number);
             ReportRates(articleStart);
             break;
@@ -113,7 +114,7 @@ int ArticleRetriever::RetrieveArticle(long number) {
     }
     ForgetBody();
     e.status.SetSavingToText("");
-    e.status.SetProgress(2, 0, 0, true);
+    e.status.SetProgress(ProgressBar::LinesDecoded, 0, 0, true);
     return result;
 }
 
@@ -140,7 +141,8 @@ ArticleRetriever::Outcome ArticleRetriever::ReadArticle(Names& names, long& line
         lineEnds_.push_back(static_cast<std::uint32_t>(body_.size()));
         WatchLine(Line(lineEnds_.size() - 1), names, linesCounted);
         e.pass.bytes += static_cast<std::int64_t>(line.size());
-        if (++linesCounted % 10 == 0) e.status.SetProgress(2, linesCounted, e.article.lines, false);
+        if (++linesCounted % 10 == 0)
+            e.status.SetProgress(ProgressBar::LinesDecoded, linesCounted, e.article.lines, false);
     }
 }
 
@@ -323,8 +325,8 @@ void ArticleRetriever::ReportRates(Clock::time_point articleStart) {
     EngineState& e = engine_;
     e.pass.seconds += std::chrono::duration<double>(Clock::now() - articleStart).count();
     e.status.SetBytesTransferred(e.pass.bytes);
-    e.status.ShowRateSince(0, e.runStart, std::time(nullptr), e.pass.bytes);
-    e.status.ShowRate(1, e.pass.seconds, e.pass.bytes);
+    e.status.ShowRateSince(RateKind::Overall, e.runStart, std::time(nullptr), e.pass.bytes);
+    e.status.ShowRate(RateKind::Binary, e.pass.seconds, e.pass.bytes);
     const double rate = e.pass.seconds > 0 ? static_cast<double>(e.pass.bytes) / e.pass.seconds : 0;
     e.shared.SetBinaryRate(static_cast<std::int64_t>(rate));
     e.status.UpdateGroupTimeLeft();

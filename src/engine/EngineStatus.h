@@ -1,7 +1,10 @@
 #pragma once
 // The engine's whole reporting interface: the status operations the window, the command-line
-// runner and the tests implement. Called on the engine thread, in the order the engine reaches
-// them.
+// runner and the tests implement.
+//
+// Threading: every call is made on the engine thread, in the order the engine reaches it, and
+// must never block it: an implementation hands the value on (to the window's thread, say) and
+// returns. Only the questions of the prompt interface (UserPrompt) wait for the user.
 
 #include <cstdint>
 #include <ctime>
@@ -10,6 +13,9 @@
 #include "net/UserPrompt.h"
 
 namespace qm {
+
+enum class RateKind { Overall, Binary };                  // Bytes/Sec, Binary Bytes/Sec
+enum class ProgressBar { Group, Article, LinesDecoded };  // the three bars of the window
 
 class EngineStatus {
 public:
@@ -24,12 +30,11 @@ public:
     virtual void SetArticlesSaved(long count) = 0;
     virtual void SetHistorySkipped(long count) = 0;
     virtual void SetOtherSkipped(long count) = 0;
-    // which: 0 Bytes/Sec, 1 Binary Bytes/Sec; seconds to the microsecond.
-    virtual void ShowRate(int which, double seconds, std::int64_t bytes) = 0;
-    virtual void ShowRateSince(int which, std::time_t start, std::time_t now,
+    // Seconds to the microsecond.
+    virtual void ShowRate(RateKind which, double seconds, std::int64_t bytes) = 0;
+    virtual void ShowRateSince(RateKind which, std::time_t start, std::time_t now,
                                std::int64_t bytes) = 0;
-    // bar: 0 group progress, 1 article progress, 2 lines decoded.
-    virtual void SetProgress(int bar, long position, long total, bool reset) = 0;
+    virtual void SetProgress(ProgressBar bar, long position, long total, bool reset) = 0;
     virtual void SetScanProgress(long count, long total) = 0;
     virtual void UpdateGroupTimeLeft() = 0;
     virtual void LoadThumbnail(const std::string& path) = 0;

@@ -120,18 +120,20 @@ void GroupProcessor::RetrievalLoop(HeaderScan& scan, long& mark, long last) {
     EngineState& e = engine_;
     filesToRetrieve_ = static_cast<long>(e.shared.PendingCount());
     retrieved_ = 0;
+    e.shared.BeginRetrieval();
     if (filesToRetrieve_ > 0) e.status.EnablePending(true);
     std::string line;
     long removed = 0;
     while (e.shared.TakeNextPending(line, removed)) {
         if (removed > 0) {
             filesToRetrieve_ -= removed;
-            e.status.SetProgress(1, retrieved_, filesToRetrieve_, false);
+            e.status.SetProgress(ProgressBar::Article, retrieved_, filesToRetrieve_, false);
         }
         if (!e.Connected()) e.NoteConnectionLost();
         if (e.stop) break;
         RetrieveOne(scan, line, mark, last);
     }
+    e.shared.EndRetrieval();
     e.shared.ClearPending();
     e.status.EnablePending(false);
 }
@@ -140,7 +142,7 @@ void GroupProcessor::RetrieveOne(HeaderScan& scan, const std::string& line, long
     EngineState& e = engine_;
     e.pause.Pass();
     ++retrieved_;
-    e.status.SetProgress(1, retrieved_, filesToRetrieve_, false);
+    e.status.SetProgress(ProgressBar::Article, retrieved_, filesToRetrieve_, false);
     long frequency = e.settings.histSaveFrequency;
     if (frequency > 0 && retrieved_ % frequency == 0) e.history->Save(e.status);
     long crossposts = 0;

@@ -8,15 +8,19 @@
 namespace qm {
 
 PendingDialogSession::PendingDialogSession(SharedState& shared)
-    : shared_(shared), snapshot_(shared.OpenPendingDialog(hadChanges_)) {}
+    : shared_(shared), session_(shared.OpenPendingDialog(hadChanges_, snapshot_)) {}
 
 PendingDialogSession::~PendingDialogSession() {
-    if (open_) Cancel();
+    if (session_ != 0) Cancel();
+}
+
+bool PendingDialogSession::IsOpen() const {
+    return session_ != 0 && shared_.SessionIsOpen(session_);
 }
 
 long PendingDialogSession::Remove(const std::vector<std::string>& numbers) {
     long removed = 0;
-    shared_.EditPending([&](std::deque<std::string>& records) {
+    shared_.EditPending(session_, [&](std::deque<std::string>& records) {
         for (const std::string& number : numbers) {
             auto it = std::find_if(records.begin(), records.end(), [&](const std::string& r) {
                 return ParseOverviewLine(r).number == number;
@@ -32,8 +36,8 @@ long PendingDialogSession::Remove(const std::vector<std::string>& numbers) {
 }
 
 void PendingDialogSession::Ok(bool cacheSubjects) {
-    if (!open_) return;
-    if (cacheSubjects) {
+    if (session_ == 0) return;
+    if (cacheSubjects && IsOpen()) {
         for (const std::string& s : removedSubjects_) shared_.AddToSubjectCache(s);
     }
     removedSubjects_.clear();
@@ -41,16 +45,16 @@ void PendingDialogSession::Ok(bool cacheSubjects) {
 }
 
 void PendingDialogSession::Cancel() {
-    if (!open_) return;
-    shared_.RestorePending(snapshot_, hadChanges_);
+    if (session_ == 0) return;
+    shared_.RestorePending(session_, snapshot_, hadChanges_);
     removedSubjects_.clear();
     Close();
 }
 
 void PendingDialogSession::Close() {
-    open_ = false;
+    shared_.ClosePendingDialog(session_);
+    session_ = 0;
     snapshot_.clear();
-    shared_.ClosePendingDialog();
 }
 
 }  // namespace qm

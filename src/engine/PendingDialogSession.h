@@ -12,11 +12,14 @@ namespace qm {
 
 class PendingDialogSession {
 public:
+    // Opens a session only while a group's retrieval loop runs (see IsOpen()).
     explicit PendingDialogSession(SharedState& shared);
     ~PendingDialogSession();  // an unfinished session ends as Cancel
     PendingDialogSession(const PendingDialogSession&) = delete;
     PendingDialogSession& operator=(const PendingDialogSession&) = delete;
 
+    // False when the session was refused, or released by a Stop; it then changes nothing.
+    bool IsOpen() const;
     // The records as they were when the session opened.
     const std::vector<std::string>& Snapshot() const { return snapshot_; }
     std::vector<std::string> Records() const { return shared_.PendingSnapshot(); }
@@ -38,7 +41,7 @@ private:
     std::vector<std::string> snapshot_;
     std::vector<std::string> removedSubjects_;
     bool hadChanges_ = false;
-    bool open_ = true;
+    std::uint64_t session_ = 0;
 };
 
 }  // namespace qm

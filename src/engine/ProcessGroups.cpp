@@ -41,9 +41,12 @@ void CProcessGroups::Join() {
     if (thread_.joinable()) thread_.join();
 }
 
+// Also reaches an engine that waits: paused, asking the user, or parked for the pending dialog.
 void CProcessGroups::RequestStop() {
     engine_.stop = true;
     engine_.pause.Release();
+    engine_.prompt.CancelQuestions();
+    engine_.shared.ReleasePendingDialog();
 }
 
 void CProcessGroups::SetCatchUp(int value) {
@@ -98,6 +101,7 @@ void CProcessGroups::ExitInstance() {
 }
 
 void CProcessGroups::TakeSnapshot() {
+    engine_.prompt.AllowQuestions();
     engine_.shared.ClearSubjectCache();
     engine_.stop = false;
     engine_.catchUp = false;
@@ -113,13 +117,15 @@ void CProcessGroups::ResetWindow() {
     EngineStatus& st = engine_.status;
     st.SetHistorySkipped(0);
     st.SetOtherSkipped(0);
-    st.ShowRate(0, 0, 0);
+    st.ShowRate(RateKind::Overall, 0, 0);
     engine_.shared.SetBinaryRate(0);
-    st.ShowRate(1, 0, 0);
+    st.ShowRate(RateKind::Binary, 0, 0);
     st.SetArticlesSaved(0);
     st.SetArticlesScanned(0);
     st.SetBytesTransferred(0);
-    for (int bar = 0; bar < 3; ++bar) st.SetProgress(bar, 0, 0, true);
+    for (ProgressBar bar : {ProgressBar::Group, ProgressBar::Article, ProgressBar::LinesDecoded}) {
+        st.SetProgress(bar, 0, 0, true);
+    }
 }
 
 void CProcessGroups::MainSequence() {
@@ -247,7 +253,7 @@ bool CProcessGroups::RunPass(long groupCount) {
     for (const std::string& group : groups_) {
         if (!engine_.Connected()) engine_.NoteConnectionLost();
         if (engine_.stop) return true;
-        engine_.status.SetProgress(0, ++k, groupCount, false);
+        engine_.status.SetProgress(ProgressBar::Group, ++k, groupCount, false);
         if (processor.Process(group) == GroupOutcome::AuthFailed) {
             engine_.status.SetStatusText("Authentication failed");
             EndRun(false);
@@ -255,8 +261,8 @@ bool CProcessGroups::RunPass(long groupCount) {
         }
         // Also in the last group: a connection lost there must not end as a success.
         if (!engine_.Connected()) engine_.NoteConnectionLost();
-        engine_.status.SetProgress(0, 0, 0, true);
-        engine_.status.SetProgress(1, 0, 0, true);
+        engine_.status.SetProgress(ProgressBar::Group, 0, 0, true);
+        engine_.status.SetProgress(ProgressBar::Article, 0, 0, true);
         engine_.status.SetSubjectText("");
     }
     return true;

@@ -115,15 +115,43 @@ bool SharedState::EngineParked() const {
     return engineParked_;
 }
 
-std::vector<std::string> SharedState::OpenPendingDialog(bool& hadChanges) {
+void SharedState::BeginRetrieval() {
     std::lock_guard lock(mutex_);
-    pendingDialogOpen_ = true;
-    hadChanges = pendingChanged_;
-    return {pending_.begin(), pending_.end()};
+    retrievalRunning_ = true;
 }
 
-void SharedState::RestorePending(const std::vector<std::string>& snapshot, bool hadChanges) {
+void SharedState::EndRetrieval() {
+    {
+        std::lock_guard lock(mutex_);
+        retrievalRunning_ = false;
+    }
+    ReleasePendingDialog();
+}
+
+void SharedState::ReleasePendingDialog() {
+    {
+        std::lock_guard lock(mutex_);
+        pendingDialogOpen_ = false;
+        openSession_ = 0;  // whatever the session does later touches nothing
+    }
+    dialogClosed_.notify_all();
+}
+
+std::uint64_t SharedState::OpenPendingDialog(bool& hadChanges, std::vector<std::string>& records) {
     std::lock_guard lock(mutex_);
+    // Only during a retrieval loop: a session opened after it could edit the next group's list.
+    if (!retrievalRunning_ || pendingDialogOpen_) return 0;
+    pendingDialogOpen_ = true;
+    openSession_ = ++lastSession_;
+    hadChanges = pendingChanged_;
+    records.assign(pending_.begin(), pending_.end());
+    return openSession_;
+}
+
+void SharedState::RestorePending(std::uint64_t session, const std::vector<std::string>& snapshot,
+                                 bool hadChanges) {
+    std::lock_guard lock(mutex_);
+    if (session != openSession_) return;
     if (!hadChanges) {
         pendingChanged_ = false;
         removedCount_ = 0;
@@ -131,8 +159,10 @@ void SharedState::RestorePending(const std::vector<std::string>& snapshot, bool 
     pending_.assign(snapshot.begin(), snapshot.end());
 }
 
-void SharedState::EditPending(const std::function<long(std::deque<std::string>&)>& edit) {
+void SharedState::EditPending(std::uint64_t session,
+                              const std::function<long(std::deque<std::string>&)>& edit) {
     std::lock_guard lock(mutex_);
+    if (session != openSession_) return;
     long removed = edit(pending_);
     if (removed > 0) {
         removedCount_ += removed;
@@ -140,12 +170,19 @@ void SharedState::EditPending(const std::function<long(std::deque<std::string>&)
     }
 }
 
-void SharedState::ClosePendingDialog() {
+void SharedState::ClosePendingDialog(std::uint64_t session) {
     {
         std::lock_guard lock(mutex_);
+        if (session != openSession_) return;
         pendingDialogOpen_ = false;
+        openSession_ = 0;
     }
     dialogClosed_.notify_all();
+}
+
+bool SharedState::SessionIsOpen(std::uint64_t session) const {
+    std::lock_guard lock(mutex_);
+    return session != 0 && session == openSession_;
 }
 
 bool SharedState::PendingDialogOpen() const {

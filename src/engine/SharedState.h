@@ -46,15 +46,28 @@ public:
     bool EngineParked() const;
     bool PendingDialogOpen() const;
 
+    // Engine side: a group's retrieval loop starts and ends. Only in between can a pending dialog
+    // session open; the end releases any session still open.
+    void BeginRetrieval();
+    void EndRetrieval();
+    // Stop and the end of the program: an engine parked for the dialog runs on at once, and the
+    // open session (if any) no longer touches the pending list.
+    void ReleasePendingDialog();
+
 private:
     friend class PendingDialogSession;
-    // Dialog side of the handshake (see PendingDialogSession). Opening returns the list as it is
-    // and whether removals were already waiting for the engine.
-    std::vector<std::string> OpenPendingDialog(bool& hadChanges);
+    // Dialog side of the handshake (see PendingDialogSession). Opening gives the session's number
+    // (0: refused, no retrieval loop runs or a session is open), the list as it is and whether
+    // removals were already waiting for the engine. The other calls do nothing for a session that
+    // is no longer the open one.
+    std::uint64_t OpenPendingDialog(bool& hadChanges, std::vector<std::string>& records);
     // Runs edit on the pending list under the lock; edit returns how many entries it removed.
-    void EditPending(const std::function<long(std::deque<std::string>&)>& edit);
-    void RestorePending(const std::vector<std::string>& snapshot, bool hadChanges);
-    void ClosePendingDialog();
+    void EditPending(std::uint64_t session,
+                     const std::function<long(std::deque<std::string>&)>& edit);
+    void RestorePending(std::uint64_t session, const std::vector<std::string>& snapshot,
+                        bool hadChanges);
+    void ClosePendingDialog(std::uint64_t session);
+    bool SessionIsOpen(std::uint64_t session) const;
 
     mutable std::mutex mutex_;
     std::condition_variable dialogClosed_;
@@ -65,6 +78,9 @@ private:
     bool pendingDialogOpen_ = false;
     bool engineParked_ = false;
     bool pendingChanged_ = false;
+    bool retrievalRunning_ = false;
+    std::uint64_t openSession_ = 0;  // 0: none
+    std::uint64_t lastSession_ = 0;
     long removedCount_ = 0;
 };
 

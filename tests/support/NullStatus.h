@@ -17,9 +17,9 @@ public:
     void SetArticlesSaved(long) override {}
     void SetHistorySkipped(long) override {}
     void SetOtherSkipped(long) override {}
-    void ShowRate(int, double, std::int64_t) override {}
-    void ShowRateSince(int, std::time_t, std::time_t, std::int64_t) override {}
-    void SetProgress(int, long, long, bool) override {}
+    void ShowRate(RateKind, double, std::int64_t) override {}
+    void ShowRateSince(RateKind, std::time_t, std::time_t, std::int64_t) override {}
+    void SetProgress(ProgressBar, long, long, bool) override {}
     void SetScanProgress(long, long) override {}
     void UpdateGroupTimeLeft() override {}
     void LoadThumbnail(const std::string&) override {}

@@ -2,16 +2,18 @@
 
 namespace qm::test {
 
-void RecordingStatus::ShowRate(int which, double seconds, std::int64_t bytes) {
-    Add("rate" + std::to_string(which), std::to_string(seconds) + "," + std::to_string(bytes));
+void RecordingStatus::ShowRate(RateKind which, double seconds, std::int64_t bytes) {
+    Add("rate" + std::to_string(static_cast<int>(which)),
+        std::to_string(seconds) + "," + std::to_string(bytes));
 }
 
-void RecordingStatus::ShowRateSince(int which, std::time_t, std::time_t, std::int64_t bytes) {
-    Add("rateSince" + std::to_string(which), std::to_string(bytes));
+void RecordingStatus::ShowRateSince(RateKind which, std::time_t, std::time_t, std::int64_t bytes) {
+    Add("rateSince" + std::to_string(static_cast<int>(which)), std::to_string(bytes));
 }
 
-void RecordingStatus::SetProgress(int bar, long position, long total, bool reset) {
-    Add("progress" + std::to_string(bar),
+// Recorded as "progress0" (group), "progress1" (article), "progress2" (lines decoded).
+void RecordingStatus::SetProgress(ProgressBar bar, long position, long total, bool reset) {
+    Add("progress" + std::to_string(static_cast<int>(bar)),
         reset ? "reset" : std::to_string(position) + "/" + std::to_string(total));
 }
 
@@ -53,9 +55,24 @@ void ScriptedPrompt::ShowMessage(const std::string& text) {
 }
 
 bool ScriptedPrompt::AskYesNo(const std::string& question) {
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
     questions_.push_back(question);
-    return yes;
+    if (!waitForAnswer) return yes && !cancel_;
+    cancelled_.wait(lock, [this] { return cancel_; });
+    return false;
+}
+
+void ScriptedPrompt::CancelQuestions() {
+    {
+        std::lock_guard lock(mutex_);
+        cancel_ = true;
+    }
+    cancelled_.notify_all();
+}
+
+void ScriptedPrompt::AllowQuestions() {
+    std::lock_guard lock(mutex_);
+    cancel_ = false;
 }
 
 bool ScriptedPrompt::AskPassword(std::string& out) {

@@ -2,6 +2,7 @@
 // Test doubles for the engine's two interfaces: every status call is recorded in order as one
 // text, and every question is recorded and answered from a preset.
 
+#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -22,9 +23,9 @@ public:
     void SetArticlesSaved(long n) override { Add("saved", std::to_string(n)); }
     void SetHistorySkipped(long n) override { Add("historySkipped", std::to_string(n)); }
     void SetOtherSkipped(long n) override { Add("otherSkipped", std::to_string(n)); }
-    void ShowRate(int which, double seconds, std::int64_t bytes) override;
-    void ShowRateSince(int which, std::time_t, std::time_t, std::int64_t bytes) override;
-    void SetProgress(int bar, long position, long total, bool reset) override;
+    void ShowRate(RateKind which, double seconds, std::int64_t bytes) override;
+    void ShowRateSince(RateKind which, std::time_t, std::time_t, std::int64_t bytes) override;
+    void SetProgress(ProgressBar bar, long position, long total, bool reset) override;
     void SetScanProgress(long count, long total) override;
     void UpdateGroupTimeLeft() override { Add("timeLeft", ""); }
     void LoadThumbnail(const std::string& path) override { Add("thumbnail", path); }
@@ -52,8 +53,11 @@ public:
     void ShowMessage(const std::string& text) override;
     bool AskYesNo(const std::string& question) override;
     bool AskPassword(std::string& password) override;
+    void CancelQuestions() override;
+    void AllowQuestions() override;
 
     bool yes = false;
+    bool waitForAnswer = false;  // questions block, as a person's would, until cancelled
     bool passwordOk = true;
     std::string password;
 
@@ -63,6 +67,8 @@ public:
 
 private:
     mutable std::mutex mutex_;
+    std::condition_variable cancelled_;
+    bool cancel_ = false;
     std::vector<std::string> messages_, questions_;
     int passwordPrompts_ = 0;
 };
