@@ -187,6 +187,29 @@ TEST(ProfileStore, WhatItStoresReadsBackAndWhatCannotIsRefused) {
     EXPECT_EQ(TempDir::ReadFile(path).find("[note]"), std::string::npos);
 }
 
+TEST(ProfileStore, ABatchOfThousandsOfChangesRewritesTheFileOnce) {
+    TempDir dir;
+    std::string path = dir / "p.ini";
+    TempDir::WriteFile(path, "[news]\nalt.keep=1\nalt.gone=2\n");
+    ProfileStore profile(path);
+    std::vector<ProfileStore::Change> changes;
+    for (int g = 0; g < 3000; ++g) changes.push_back({"news", "alt.g" + std::to_string(g), "0"});
+    changes.push_back({"news", "alt.gone", std::nullopt});
+    const auto saves = profile.SaveCount();
+    ASSERT_TRUE(profile.Apply(changes));
+    EXPECT_EQ(profile.SaveCount(), saves + 1);
+    ProfileStore again(path);
+    EXPECT_EQ(again.Keys("news").size(), 3001u);
+    EXPECT_EQ(again.Keys("news").front(), "alt.keep");
+    EXPECT_EQ(again.GetString("news", "alt.gone", "none"), "none");
+    EXPECT_EQ(again.GetInt("news", "alt.g2999", 7), 0);
+    // One key it cannot store refuses the whole batch.
+    EXPECT_FALSE(profile.Apply({{"news", "alt.x", "1"}, {"news", "a=b", "1"}}));
+    EXPECT_EQ(profile.GetString("news", "alt.x", "none"), "none");
+    ASSERT_TRUE(profile.RemoveKey("news", "alt.keep"));
+    EXPECT_EQ(ProfileStore(path).GetString("news", "alt.keep", "none"), "none");
+}
+
 TEST(SettingsKeys, ConfiguredPortFallsBackTo119) {
     TempDir dir;
     ProfileStore profile(dir / "p.ini");

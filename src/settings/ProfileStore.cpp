@@ -48,6 +48,16 @@ const ProfileStore::Line* ProfileStore::Section::Find(const std::string& key) co
     return it == keys.end() ? nullptr : &lines[it->second];
 }
 
+void ProfileStore::Section::Remove(const std::string& key) {
+    Line* line = Find(key);
+    if (!line) return;
+    lines.erase(lines.begin() + (line - lines.data()));
+    keys.clear();  // the lines after it moved up: index them afresh
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (!lines[i].key.empty()) keys.emplace(Lowercase(lines[i].key), i);
+    }
+}
+
 // Only blank lines ever follow pos, so no indexed line moves.
 void ProfileStore::Section::Add(Line line, size_t pos) {
     if (!line.key.empty()) keys.emplace(Lowercase(line.key), pos);
@@ -113,20 +123,20 @@ bool ProfileStore::ReloadIfChangedLocked() {
     sections_.clear();
     sections_.push_back(Section{});
     Parse(in);
-    for (const Write& w : unsaved_) SetLocked(w.section, w.key, w.value);
+    for (const Change& change : unsaved_) ApplyLocked(change);
     identity_ = now;
     return true;
 }
 
 // Repeated writes of one key (a read mark before every article) keep one entry.
 void ProfileStore::RememberUnsaved(const std::string& section, const std::string& key,
-                                   const std::string& value) {
+                                   std::optional<std::string> value) {
     if (!unsaved_.empty() && EqualNoCase(unsaved_.back().section, section) &&
         EqualNoCase(unsaved_.back().key, key)) {
         unsaved_.back().value = value;
         return;
     }
-    unsaved_.push_back(Write{section, key, value});
+    unsaved_.push_back(Change{section, key, std::move(value)});
 }
 
 std::string ProfileStore::DiskIdentity() const {
@@ -217,6 +227,45 @@ bool ProfileStore::WriteString(const std::string& section, const std::string& ke
     SetLocked(section, key, value);
     RememberUnsaved(section, key, value);
     return SaveLocked();
+}
+
+void ProfileStore::RemoveLocked(const std::string& section, const std::string& key) {
+    if (const Section* s = FindSection(section)) const_cast<Section*>(s)->Remove(key);
+}
+
+void ProfileStore::ApplyLocked(const Change& change) {
+    if (change.value) {
+        SetLocked(change.section, change.key, *change.value);
+    } else {
+        RemoveLocked(change.section, change.key);
+    }
+}
+
+bool ProfileStore::Apply(const std::vector<Change>& changes) {
+    for (const Change& c : changes) {
+        if (!StorableKey(c.key) || !StorableSection(c.section)) return false;
+    }
+    std::lock_guard lock(mutex_);
+    for (const Change& c : changes) {
+        ApplyLocked(c);
+        RememberUnsaved(c.section, c.key, c.value);
+    }
+    return SaveLocked();
+}
+
+bool ProfileStore::RemoveKey(const std::string& section, const std::string& key) {
+    return Apply({Change{section, key, std::nullopt}});
+}
+
+std::vector<std::string> ProfileStore::Keys(const std::string& section) const {
+    std::lock_guard lock(mutex_);
+    std::vector<std::string> keys;
+    if (const Section* s = FindSection(section)) {
+        for (const Line& l : s->lines) {
+            if (!l.key.empty() && s->Find(l.key) == &l) keys.push_back(l.key);
+        }
+    }
+    return keys;
 }
 
 bool ProfileStore::WriteIntSoon(const std::string& section, const std::string& key, long value) {

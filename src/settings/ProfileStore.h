@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <istream>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -33,6 +34,18 @@ public:
     // "["): such a value is refused and not stored at all.
     bool WriteString(const std::string& section, const std::string& key, const std::string& value);
     bool WriteInt(const std::string& section, const std::string& key, long value);
+
+    // One change of a batch: a value to store, or (nullopt) a key to remove.
+    struct Change {
+        std::string section, key;
+        std::optional<std::string> value;
+    };
+    // Applies every change with one rewrite of the file (a dialog's OK, Mark All Unread over
+    // thousands of groups). When any key cannot be stored, nothing is applied and false returned.
+    bool Apply(const std::vector<Change>& changes);
+    bool RemoveKey(const std::string& section, const std::string& key);
+    // The keys of a section, in file order.
+    std::vector<std::string> Keys(const std::string& section) const;
 
     // For values written many times a second (the engine's read mark before every article): the
     // value is visible in memory at once, and the file is rewritten at most once per interval;
@@ -76,11 +89,10 @@ private:
         Line* Find(const std::string& key);
         const Line* Find(const std::string& key) const;
         void Add(Line line, size_t pos);
+        void Remove(const std::string& key);
     };
 
-    struct Write {
-        std::string section, key, value;
-    };
+    using Write = Change;
     struct FileIdentity {
         unsigned long long device = 0, inode = 0;
         long long size = -1, mtimeSec = 0, mtimeNsec = 0;
@@ -90,10 +102,12 @@ private:
     void Parse(std::istream& in);
     bool ReloadIfChangedLocked();
     void RememberUnsaved(const std::string& section, const std::string& key,
-                         const std::string& value);
+                         std::optional<std::string> value);
     FileIdentity CurrentIdentity() const;
     const Section* FindSection(const std::string& name) const;
     void SetLocked(const std::string& section, const std::string& key, const std::string& value);
+    void RemoveLocked(const std::string& section, const std::string& key);
+    void ApplyLocked(const Change& change);
     Section& SectionFor(const std::string& name);
     bool SaveLocked();
     std::string Serialize() const;
