@@ -96,9 +96,8 @@ int ArticleRetriever::RetrieveArticle(long number) {
     e.status.SetSavingToText("(Looking for binary attachment)");
     const Clock::time_point articleStart = Clock::now();
     Names names;
-    long linesCounted = 0;
     int result = 0;
-    switch (ReadArticle(names, linesCounted)) {
+    switch (ReadArticle(names)) {
         case Outcome::Complete:
             e.status.SetProgress(ProgressBar::LinesDecoded, e.article.lines, e.article.lines,
                                  false);
@@ -119,8 +118,9 @@ int ArticleRetriever::RetrieveArticle(long number) {
 }
 
 // Reads the article up to its final "." line, keeping its lines (a leading dot unstuffed).
-ArticleRetriever::Outcome ArticleRetriever::ReadArticle(Names& names, long& linesCounted) {
+ArticleRetriever::Outcome ArticleRetriever::ReadArticle(Names& names) {
     EngineState& e = engine_;
+    long linesCounted = 0;
     body_.clear();
     lineEnds_.clear();
     subjectText_.clear();
@@ -139,7 +139,7 @@ ArticleRetriever::Outcome ArticleRetriever::ReadArticle(Names& names, long& line
         // A leading dot was doubled on the wire; the article's own line has one less.
         body_.append(line, !line.empty() && line[0] == '.' ? 1 : 0);
         lineEnds_.push_back(static_cast<std::uint32_t>(body_.size()));
-        WatchLine(Line(lineEnds_.size() - 1), names, linesCounted);
+        if (WatchLine(Line(lineEnds_.size() - 1), names)) linesCounted = 0;
         e.pass.bytes += static_cast<std::int64_t>(line.size());
         if (++linesCounted % 10 == 0)
             e.status.SetProgress(ProgressBar::LinesDecoded, linesCounted, e.article.lines, false);
@@ -172,7 +172,10 @@ bool ArticleRetriever::Drain(std::string& line, Clock::time_point& stopSeen) {
     return false;
 }
 
-void ArticleRetriever::WatchLine(std::string_view line, Names& names, long& linesCounted) {
+// Learns the picture's name and kind from one line. True when the line starts the attachment
+// (a begin line, a MIME sign), from which the Lines Decoded bar counts anew.
+bool ArticleRetriever::WatchLine(std::string_view line, Names& names) {
+    bool starts = false;
     EngineState& e = engine_;
     if (!names.uuencoded) {
         std::string posted = BeginLineName(line);
@@ -180,16 +183,16 @@ void ArticleRetriever::WatchLine(std::string_view line, Names& names, long& line
             names.uuencoded = true;
             names.output = SafeFileName(WithJpgWhenNoDot(posted));
             e.status.SetSavingToText(e.saveDirectory + names.output);
-            linesCounted = 0;
+            starts = true;
         }
     }
     bool typeLine = StartsWithNoCase(line, "content-type: application/octet-stream") ||
                     StartsWithNoCase(line, "content-type: image/jpeg");
     if (typeLine || MentionsBase64(line)) {
         names.mimeMode = true;
-        linesCounted = 0;
+        starts = true;
     }
-    if (!names.mimeMode) return;
+    if (!names.mimeMode) return starts;
     if (typeLine || StartsWithNoCase(line, "content-disposition:")) {
         if (line.find('=') != std::string_view::npos) names.mime = MimeHeaderName(line);
         if (!names.mime.empty()) {
@@ -203,6 +206,7 @@ void ArticleRetriever::WatchLine(std::string_view line, Names& names, long& line
     }
     // In a uuencoded article, MIME signs only rename the picture when they name one.
     if (!names.uuencoded || !names.mime.empty()) names.output = names.mime;
+    return starts;
 }
 
 int ArticleRetriever::Save(const Names& names, long number) {
@@ -217,30 +221,28 @@ int ArticleRetriever::Save(const Names& names, long number) {
         e.NoteWriteFailure(err, e.saveDirectory);
         return 0;
     }
-    int result = 1;
-    int err = Decode(names, partial, result);
-    if (err != 0 || result != 1) {
+    if (int err = Decode(names, partial); err != 0) {
         ::unlink(partial.c_str());
-        if (err != 0) e.NoteWriteFailure(err, e.saveDirectory);
+        e.NoteWriteFailure(err, e.saveDirectory);
         return 0;
     }
     return Commit(names, number, partial);
 }
 
 // Decodes the stored lines into path. 0, or the errno of a failed write.
-int ArticleRetriever::Decode(const Names& names, const std::string& path, int& result) {
-    if (names.uuencoded) return DecodeUuencoded(path, result);
+int ArticleRetriever::Decode(const Names& names, const std::string& path) {
+    if (names.uuencoded) return DecodeUuencoded(path);
     if (names.mimeMode) return DecodeBase64(path);
     return 0;
 }
 
-int ArticleRetriever::DecodeUuencoded(const std::string& path, int& result) {
+// The decoder's error flag means a failed create, write or close: never a whole picture.
+int ArticleRetriever::DecodeUuencoded(const std::string& path) {
     CUUDecoder decoder(path);
     for (std::size_t i = 0; i < lineEnds_.size() && !decoder.ErrorFlag(); ++i) {
         decoder.DecodeLine(Line(i));
     }
-    if (!decoder.Close()) result = 0;
-    if (!decoder.ErrorFlag()) return 0;
+    if (decoder.Close()) return 0;
     return decoder.LastErrno() != 0 ? decoder.LastErrno() : EIO;
 }
 

@@ -36,13 +36,13 @@ private:
         bool mimeMode = false;
     };
 
-    Outcome ReadArticle(Names& names, long& linesCounted);
+    Outcome ReadArticle(Names& names);
     bool ReadArticleLine(std::string& line, Clock::time_point& stopSeen);
     bool Drain(std::string& line, Clock::time_point& stopSeen);
-    void WatchLine(std::string_view line, Names& names, long& linesCounted);
+    bool WatchLine(std::string_view line, Names& names);
     int Save(const Names& names, long number);
-    int Decode(const Names& names, const std::string& path, int& result);
-    int DecodeUuencoded(const std::string& path, int& result);
+    int Decode(const Names& names, const std::string& path);
+    int DecodeUuencoded(const std::string& path);
     int DecodeBase64(const std::string& path);
     bool WriteTextCopy(const std::string& path);
     int Commit(const Names& names, long number, const std::string& partial);

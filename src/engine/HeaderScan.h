@@ -28,12 +28,12 @@ public:
     // written. On true, range holds the final m and L and the pending list is filled.
     bool Run(long readMark, long first, long last, long count, ScanRange& range);
 
-    // The number in the current group of the article in a HEAD reply: the reply's number, or the
-    // one in its Xref line when the server answers by message-id with 0. Public for tests.
     // Parses an overview line as this group's scan saw it: with the crosspost count and, when
     // asked for, the subject prefixed with it. The record is valid until the next Parse.
     OverviewRecord Parse(const std::string& line, long& crossposts) const;
 
+    // The article's number in group from an Xref line (used when a HEAD reply by message-id
+    // gives 0 as the number); 0 when the group is not named, -1 when the number does not fit.
     static long ArticleNumberFromXref(const std::string& xrefLine, const std::string& group);
 
 private:

@@ -1,3 +1,12 @@
+// Why a prefix tree of the history, and not the plain rule (every entry searched for in every
+// subject): a harvest judges each overview line against the whole history, and a history of a
+// million names makes the plain rule do a million substring searches per line, a few thousand
+// lines a second. The tree is walked once from each word start of the subject, so a lookup costs
+// about the subject's length whatever the history's size: millions of lines a second at 20,000
+// entries and within a factor of two of that at 1,000,000 (bench/history_bench measures both
+// against the plain rule, which stays in the tests as the reference). Buckets and clusters keep
+// the tree small enough to rebuild in well under a second when the history grows.
+
 #include "engine/HistoryIndex.h"
 
 #include <algorithm>

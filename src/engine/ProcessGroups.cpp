@@ -129,15 +129,9 @@ void CProcessGroups::ResetWindow() {
 }
 
 void CProcessGroups::MainSequence() {
-    long groupCount = 0;
     if (!LockFiles()) return;
     Recover();
-    if (!CheckGroupFile(groupCount) || !CheckDownloadDirectory() || !Connect()) return;
-    if (!ReadGroupList()) {
-        engine_.socket.reset();
-        engine_.status.SetStatusText("Unable to open GroupList");
-        return;
-    }
+    if (!ReadGroupFile() || !CheckDownloadDirectory() || !Connect()) return;
     engine_.runStart = std::time(nullptr);
     history_->Load(engine_.settings.maxHist);
     if (!engine_.journal.Reset(engine_.profile.DiskIdentity())) {
@@ -169,7 +163,8 @@ void CProcessGroups::Recover() {
     }
 }
 
-bool CProcessGroups::CheckGroupFile(long& groupCount) {
+// Read once, before connecting: what is walked is what was checked.
+bool CProcessGroups::ReadGroupFile() {
     const std::string& host = engine_.settings.host;
     auto lines = ReadGroupListFile(GroupFileName());
     if (!lines) {
@@ -177,8 +172,8 @@ bool CProcessGroups::CheckGroupFile(long& groupCount) {
                                    "' not found\n\nPlease select 'Groups'");
         return false;
     }
-    groupCount = static_cast<long>(lines->size());
-    if (groupCount == 0) {
+    groups_ = std::move(*lines);
+    if (groups_.empty()) {
         engine_.prompt.ShowMessage("Active group list for host '" + host +
                                    "' is empty\n\nPlease select 'Groups'");
         return false;
@@ -225,13 +220,6 @@ bool CProcessGroups::Connect() {
         return false;
     }
     engine_.status.SetStatusText("Connected to " + s.host);
-    return true;
-}
-
-bool CProcessGroups::ReadGroupList() {
-    auto lines = ReadGroupListFile(GroupFileName());
-    if (!lines) return false;
-    groups_ = std::move(*lines);
     return true;
 }
 

@@ -47,11 +47,10 @@ private:
     void MainSequence();
     bool LockFiles();
     void Recover();
-    bool CheckGroupFile(long& groupCount);
+    bool ReadGroupFile();
     bool CheckDownloadDirectory();
     bool DirectoryWritable();
     bool Connect();
-    bool ReadGroupList();
     void PassLoop();
     bool RunPass(long groupCount);  // false when the run must end at once
     void EndRun(bool showFinalStatus);
