@@ -1,5 +1,7 @@
 #include "support/RecordingStatus.h"
 
+#include <algorithm>
+
 namespace qm::test {
 
 void RecordingStatus::ShowRate(RateKind which, double seconds, std::int64_t bytes) {
@@ -24,6 +26,12 @@ void RecordingStatus::SetScanProgress(long count, long total) {
 void RecordingStatus::Add(const std::string& op, const std::string& value) {
     std::lock_guard lock(mutex_);
     calls_.push_back({op, value});
+}
+
+bool RecordingStatus::Saw(const std::string& op, const std::string& value) const {
+    std::lock_guard lock(mutex_);
+    return std::any_of(calls_.begin(), calls_.end(),
+                       [&](const Call& c) { return c.op == op && c.value == value; });
 }
 
 std::vector<RecordingStatus::Call> RecordingStatus::Calls() const {

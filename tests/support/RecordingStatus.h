@@ -41,6 +41,8 @@ public:
     std::vector<std::string> Values(const std::string& op) const;
     std::string Last(const std::string& op) const;  // "" when never called
     int Count(const std::string& op) const;
+    // Whether op was ever called with value.
+    bool Saw(const std::string& op, const std::string& value) const;
 
 private:
     void Add(const std::string& op, const std::string& value);
