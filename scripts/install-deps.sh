@@ -10,6 +10,7 @@ PACKAGES=(
     clang-format clang-tidy clang libclang-rt-14-dev
     sharutils coreutils procps openssl libjpeg-turbo-progs
     inn2
+    dpkg-dev file desktop-file-utils appstream
 )
 
 export DEBIAN_FRONTEND=noninteractive
