@@ -57,6 +57,14 @@ std::string DoubleAmpersands(const std::string& text) {
     return out;
 }
 
+std::string ElapsedText(std::int64_t seconds) {
+    if (seconds < 0) seconds = 0;
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%2d:%02d:%02d", static_cast<int>(seconds / 3600 % 24),
+                  static_cast<int>(seconds / 60 % 60), static_cast<int>(seconds % 60));
+    return buf;
+}
+
 std::int64_t GroupSecondsLeft(std::int64_t pendingLines, std::int64_t binaryRate) {
     return binaryRate < 1 ? 0 : pendingLines * 60 / binaryRate;
 }

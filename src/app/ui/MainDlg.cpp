@@ -1,0 +1,663 @@
+#include "app/ui/MainDlg.h"
+
+#include <unistd.h>
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDir>
+#include <QFormLayout>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QProcess>
+#include <QPushButton>
+#include <QScreen>
+#include <QSlider>
+#include <QVBoxLayout>
+#include <cerrno>
+#include <cstring>
+#include <system_error>
+
+#include "app/FileActions.h"
+#include "app/StatusFormat.h"
+#include "app/ui/AboutDlg.h"
+#include "app/ui/DisplayText.h"
+#include "app/ui/FromExcludeEditDlg.h"
+#include "app/ui/FullSizeDlg.h"
+#include "app/ui/PictureCtrl.h"
+#include "app/ui/StatusRelay.h"
+#include "app/ui/TextProgressBar.h"
+#include "app/ui/ThumbnailLoader.h"
+#include "app/ui/WindowPrompt.h"
+#include "engine/ProcessGroups.h"
+#include "settings/ProfileStore.h"
+#include "settings/SettingsKeys.h"
+
+namespace qm {
+
+namespace {
+
+const char kTitlePrefix[] = "Quarrymoth ";
+constexpr int kTimerMilliseconds = 990;
+const QSize kThumbnailDecodeSize(640, 480);
+
+// The accessible name of a control is its caption without the mnemonic marker.
+QString Spoken(const QString& caption) {
+    QString name = caption;
+    return name.remove(QLatin1Char('&'));
+}
+
+QPushButton* Button(const char* caption, const char* objectName, QWidget* parent) {
+    auto* button = new QPushButton(QString::fromUtf8(caption), parent);
+    button->setObjectName(QString::fromLatin1(objectName));
+    button->setAccessibleName(Spoken(button->text()));
+    button->setAutoDefault(false);
+    return button;
+}
+
+QLabel* Value(const char* objectName, const char* labelCaption, const char* initial,
+              QWidget* parent) {
+    auto* label = new QLabel(QString::fromUtf8(initial), parent);
+    label->setObjectName(QString::fromLatin1(objectName));
+    label->setAccessibleName(QString::fromUtf8(labelCaption));
+    label->setTextFormat(Qt::PlainText);
+    label->setTextInteractionFlags(Qt::NoTextInteraction);
+    return label;
+}
+
+// A text of the server's: as wide as the window allows, never widening it.
+QLabel* WideValue(const char* objectName, const char* labelCaption, QWidget* parent) {
+    QLabel* label = Value(objectName, labelCaption, "", parent);
+    label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    label->setMinimumWidth(label->fontMetrics().averageCharWidth() * 40);
+    return label;
+}
+
+TextProgressBar* Bar(const char* objectName, const char* labelCaption, QWidget* parent) {
+    auto* bar = new TextProgressBar(parent);
+    bar->setObjectName(QString::fromLatin1(objectName));
+    bar->setAccessibleName(QString::fromUtf8(labelCaption));
+    return bar;
+}
+
+QString ServerText(const std::string& text) {
+    return DisplayText(text);
+}
+
+}  // namespace
+
+CMainDlg::CMainDlg(ProfileStore& profile, bool autoStart, QWidget* parent)
+    : QDialog(parent), profile_(profile), autoStart_(autoStart) {
+    loader_ = std::make_unique<ThumbnailLoader>(kThumbnailDecodeSize);
+    connect(loader_.get(), &ThumbnailLoader::Loaded, this, &CMainDlg::OnThumbnailLoaded);
+    relay_ = std::make_unique<StatusRelay>([this](const StatusChange& change) { Apply(change); },
+                                           [this](const std::string& path) { LoadThumbnail(path); },
+                                           this);
+    model_ = std::make_unique<StatusModel>(shared_, *relay_);
+    prompt_ = new WindowPrompt(this);
+    elapsed_.setInterval(kTimerMilliseconds);
+    connect(&elapsed_, &QTimer::timeout, this, &CMainDlg::OnTimer);
+    BuildControls();
+    Initialise();
+}
+
+CMainDlg::~CMainDlg() {
+    if (engine_) engine_->RequestStop();
+    engine_.reset();
+}
+
+// ---- building the window
+
+void CMainDlg::BuildControls() {
+    setObjectName(QStringLiteral("mainWindow"));
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setSizeGripEnabled(false);
+
+    status_ = Value("statusLine", "Status", "  Ready...", this);
+    status_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    status_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    elapsedText_ = Value("elapsedTimeValue", "Elapsed Time", "", this);
+    elapsedText_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    elapsedText_->setAlignment(Qt::AlignCenter);
+    elapsedText_->setMinimumWidth(elapsedText_->fontMetrics().horizontalAdvance(" 00:00:00 ") + 8);
+
+    auto* upperLeft = new QVBoxLayout;
+    auto* statusRow = new QHBoxLayout;
+    statusRow->addWidget(BuildCumulativeStatus(), 1);
+    statusRow->addWidget(BuildThumbnail(), 1);
+    upperLeft->addLayout(statusRow);
+    upperLeft->addWidget(BuildCurrentArticle());
+
+    auto* upper = new QHBoxLayout;
+    upper->addLayout(upperLeft, 1);
+    upper->addWidget(BuildButtonColumn());
+
+    auto* lower = new QHBoxLayout;
+    lower->addWidget(BuildPriority());
+    auto* timeLeftLabel = new QLabel(QStringLiteral("Time Left in Group:"), this);
+    timeLeft_ = Value("timeLeftValue", "Time Left in Group:", "00:00:00", this);
+    lower->addStretch(1);
+    lower->addWidget(timeLeftLabel);
+    lower->addWidget(timeLeft_);
+
+    auto* statusLine = new QHBoxLayout;
+    statusLine->addWidget(status_, 1);
+    statusLine->addWidget(elapsedText_);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(upper);
+    layout->addLayout(lower);
+    layout->addLayout(statusLine);
+    SetTabOrder();
+}
+
+QWidget* CMainDlg::BuildButtonColumn() {
+    auto* column = new QWidget(this);
+    auto* layout = new QVBoxLayout(column);
+    layout->setContentsMargins(0, 0, 0, 0);
+    go_ = Button("&Go", "goButton", column);
+    stop_ = Button("S&top", "stopButton", column);
+    pause_ = Button("&Pause", "pauseButton", column);
+    pause_->setCheckable(true);
+    catchUp_ = Button("C&atch-up", "catchUpButton", column);
+    pending_ = Button("Pe&nding...", "pendingButton", column);
+    groups_ = Button("G&roups...", "groupsButton", column);
+    setup_ = Button("S&etup...", "setupButton", column);
+    close_ = Button("&Close", "closeButton", column);
+    help_ = Button("Help", "helpButton", column);
+    for (QPushButton* button : {go_, stop_, pause_, catchUp_, pending_}) layout->addWidget(button);
+    layout->addSpacing(fontMetrics().height());
+    for (QPushButton* button : {groups_, setup_}) layout->addWidget(button);
+    layout->addStretch(1);
+    for (QPushButton* button : {close_, help_}) layout->addWidget(button);
+
+    auto* helpMenu = new QMenu(help_);
+    helpMenu->addAction(QStringLiteral("&Help..."), this, [this] {
+        Inform(QStringLiteral(
+            "Choose Setup to name your news server and download directory, Groups to pick and "
+            "order the newsgroups, then Go. Quarrymoth saves the pictures of new articles that "
+            "pass your filters and remembers what it fetched, so nothing is fetched twice."));
+    });
+    helpMenu->addAction(QStringLiteral("&About Quarrymoth..."), this, [this] {
+        CAboutDlg about(this);
+        about.exec();
+    });
+    help_->setMenu(helpMenu);
+
+    connect(go_, &QPushButton::clicked, this, &CMainDlg::OnGo);
+    connect(stop_, &QPushButton::clicked, this, &CMainDlg::OnStop);
+    connect(catchUp_, &QPushButton::clicked, this, &CMainDlg::OnCatchUp);
+    connect(pause_, &QPushButton::toggled, this, &CMainDlg::OnPause);
+    connect(close_, &QPushButton::clicked, this, &CMainDlg::OnClose);
+    connect(pending_, &QPushButton::clicked, this,
+            [this] { NotBuiltYet(QStringLiteral("Pending Articles")); });
+    connect(groups_, &QPushButton::clicked, this,
+            [this] { NotBuiltYet(QStringLiteral("Groups")); });
+    connect(setup_, &QPushButton::clicked, this, [this] { NotBuiltYet(QStringLiteral("Setup")); });
+    return column;
+}
+
+QWidget* CMainDlg::BuildCumulativeStatus() {
+    auto* box = new QGroupBox(QStringLiteral("Cumulative Status"), this);
+    auto* form = new QFormLayout(box);
+    const struct {
+        QLabel** value;
+        const char* name;
+        const char* caption;
+    } rows[] = {
+        {&bytes_, "bytesTransferredValue", "Bytes Transferred:"},
+        {&bytesPerSec_, "bytesPerSecValue", "Bytes/Sec:"},
+        {&binaryPerSec_, "binaryBytesPerSecValue", "Binary Bytes/Sec:"},
+        {&scanned_, "articlesScannedValue", "Articles Scanned:"},
+        {&saved_, "articlesSavedValue", "Articles Saved:"},
+        {&historySkipped_, "historySkippedValue", "History Files Skipped:"},
+        {&otherSkipped_, "otherSkippedValue", "Other Files Skipped:"},
+    };
+    for (const auto& row : rows) {
+        *row.value = Value(row.name, row.caption, "0", box);
+        form->addRow(QString::fromUtf8(row.caption), *row.value);
+    }
+    return box;
+}
+
+QWidget* CMainDlg::BuildCurrentArticle() {
+    auto* box = new QGroupBox(QStringLiteral("Current Article"), this);
+    auto* grid = new QGridLayout(box);
+    subject_ = WideValue("subjectValue", "Subject:", box);
+    savingTo_ = WideValue("savingToValue", "Saving To:", box);
+    from_ = WideValue("fromValue", "From:", box);
+    groupBar_ = Bar("groupProgressBar", "Group Progress:", box);
+    articleBar_ = Bar("articleProgressBar", "Article Progress:", box);
+    linesBar_ = Bar("linesDecodedBar", "Lines Decoded:", box);
+    const std::pair<const char*, QWidget*> rows[] = {
+        {"Subject:", subject_},
+        {"Saving To:", savingTo_},
+        {"From:", from_},
+        {"Group Progress:", groupBar_},
+        {"Article Progress:", articleBar_},
+        {"Lines Decoded:", linesBar_},
+    };
+    int line = 0;
+    for (const auto& [caption, widget] : rows) {
+        grid->addWidget(new QLabel(QString::fromUtf8(caption), box), line, 0);
+        grid->addWidget(widget, line++, 1);
+    }
+    scanBar_ = Bar("scanProgressBar", "Header Scan Progress", box);
+    scanBar_->setTextVisible(false);
+    scanBar_->setMaximumHeight(fontMetrics().height() / 2 + 2);
+    scanBar_->setToolTip(QStringLiteral("Header scan"));
+    grid->addWidget(scanBar_, line, 0, 1, 2);
+    grid->setColumnStretch(1, 1);
+    return box;
+}
+
+QWidget* CMainDlg::BuildThumbnail() {
+    thumbnailBox_ = new QGroupBox(QStringLiteral("Thumbnail"), this);
+    auto* layout = new QVBoxLayout(thumbnailBox_);
+    pictureFrame_ = new QGroupBox(thumbnailBox_);
+    pictureFrame_->setObjectName(QStringLiteral("thumbnailFrame"));
+    picture_ = new CPictureCtrl(pictureFrame_);
+    picture_->setObjectName(QStringLiteral("thumbnail"));
+    picture_->setMinimumSize(160, 120);
+    auto* frameLayout = new QVBoxLayout(pictureFrame_);
+    frameLayout->addWidget(picture_);
+    layout->addWidget(pictureFrame_, 1);
+
+    show_ = Button("S&how", "showButton", thumbnailBox_);
+    show_->setCheckable(true);
+    fullSize_Button_ = Button("&Full Size", "fullSizeButton", thumbnailBox_);
+    deleteFile_ = Button("&Delete File", "deleteFileButton", thumbnailBox_);
+    auto* buttons = new QHBoxLayout;
+    for (QPushButton* button : {show_, fullSize_Button_, deleteFile_}) buttons->addWidget(button);
+    layout->addLayout(buttons);
+
+    pictureMenu_ = new QMenu(this);
+    pictureMenu_->addAction(QStringLiteral("&Properties"), this, &CMainDlg::OnProperties);
+    pictureMenu_->addAction(QStringLiteral("&Full Size"), this, &CMainDlg::OnFullSize);
+    pictureMenu_->addAction(QStringLiteral("&Add to 'From' excludes"), this,
+                            &CMainDlg::OnAddFromExclude);
+    pictureMenu_->addAction(QStringLiteral("&Delete file"), this, &CMainDlg::OnDeleteFile);
+
+    connect(show_, &QPushButton::toggled, this, [this](bool checked) {
+        showThumbnail_ = checked;
+        ApplyShowThumbnail();
+    });
+    connect(fullSize_Button_, &QPushButton::clicked, this, &CMainDlg::OnFullSize);
+    connect(deleteFile_, &QPushButton::clicked, this, &CMainDlg::OnDeleteFile);
+    connect(picture_, &CPictureCtrl::ContextMenuAt, this, &CMainDlg::ShowContextMenu);
+    return thumbnailBox_;
+}
+
+QWidget* CMainDlg::BuildPriority() {
+    priorityBox_ = new QGroupBox(QStringLiteral("Pr&iority"), this);
+    priorityBox_->setObjectName(QStringLiteral("priorityBox"));
+    slider_ = new QSlider(Qt::Horizontal, priorityBox_);
+    slider_->setObjectName(QStringLiteral("prioritySlider"));
+    slider_->setAccessibleName(QStringLiteral("Priority"));
+    slider_->setRange(1, 5);
+    slider_->setPageStep(1);
+    slider_->setTickPosition(QSlider::TicksBelow);
+    slider_->setMinimumWidth(fontMetrics().averageCharWidth() * 16);
+    set_ = Button("&Set", "setButton", priorityBox_);
+    auto* layout = new QHBoxLayout(priorityBox_);
+    layout->addWidget(new QLabel(QStringLiteral("Low"), priorityBox_));
+    layout->addWidget(slider_, 1);
+    layout->addWidget(new QLabel(QStringLiteral("High"), priorityBox_));
+    layout->addWidget(set_);
+    connect(set_, &QPushButton::clicked, this, &CMainDlg::OnSet);
+    return priorityBox_;
+}
+
+void CMainDlg::SetTabOrder() {
+    QWidget* order[] = {go_,         stop_,   groups_, setup_,   close_, show_,    fullSize_Button_,
+                        deleteFile_, slider_, set_,    pending_, pause_, catchUp_, help_,
+                        picture_};
+    for (std::size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
+}
+
+// ---- start-up
+
+void CMainDlg::Initialise() {
+    slideShowProgram_ = FindSlideShowProgram();
+    if (!slideShowProgram_.empty()) {
+        fullSize_Button_->setText(QStringLiteral("Slide Show"));
+        fullSize_Button_->setAccessibleName(QStringLiteral("Slide Show"));
+    }
+    SetRunning(false);
+    pending_->setEnabled(false);
+    UpdateTitle();
+    ReadShowThumbnail();
+    long priority = ReadInt(profile_, "Priority");
+    slider_->setValue(priority >= 1 && priority <= 5 ? static_cast<int>(priority) : 3);
+    ClearThumbnail();
+    ApplyShowThumbnail();
+    userStopped_ = false;
+    // Go once the window is up, as if the user had pressed it.
+    if (autoStart_) QTimer::singleShot(0, this, &CMainDlg::OnGo);
+}
+
+void CMainDlg::UpdateTitle() {
+    setWindowTitle(QString::fromLatin1(kTitlePrefix) + QString::fromLatin1(kVersionText) +
+                   QStringLiteral(" [") + ServerText(ReadText(profile_, "NNTPHost")) +
+                   QStringLiteral("]"));
+}
+
+void CMainDlg::ReadShowThumbnail() {
+    showThumbnail_ = ReadInt(profile_, "ShowThumbnail") != 0;
+    QSignalBlocker quiet(show_);
+    show_->setChecked(showThumbnail_);
+}
+
+void CMainDlg::ApplyShowThumbnail() {
+    pictureFrame_->setVisible(showThumbnail_);
+}
+
+// ---- the run
+
+void CMainDlg::SetRunning(bool running) {
+    go_->setEnabled(!running);
+    go_->setDefault(!running);
+    stop_->setEnabled(running);
+    stop_->setDefault(running);
+    catchUp_->setEnabled(running);
+    for (QPushButton* button : {setup_, groups_, close_}) button->setEnabled(!running);
+    pause_->setEnabled(running);
+    if (!running) {
+        QSignalBlocker quiet(pause_);
+        pause_->setChecked(false);
+    }
+    priorityBox_->setEnabled(running);
+    idle_ = !running;
+}
+
+void CMainDlg::OnGo() {
+    if (!idle_) return;
+    if (ReadText(profile_, "NNTPHost").empty()) {
+        Inform(QStringLiteral("No news server specified\n\nPlease choose 'Setup'"));
+        return;
+    }
+    runStart_ = std::time(nullptr);
+    elapsed_.start();
+    SetRunning(true);
+    const int priority = static_cast<int>(ReadInt(profile_, "Priority"));
+    engine_.reset();
+    prompt_->AllowQuestions();
+    engine_ = std::make_unique<CProcessGroups>(profile_, *model_, *prompt_, shared_);
+    try {
+        StartEngine(*engine_, priority);
+    } catch (const std::exception& error) {
+        engine_.reset();
+        elapsed_.stop();
+        SetRunning(false);
+        ShowError(QStringLiteral("Unable to start the download: %1").arg(error.what()));
+    }
+}
+
+void CMainDlg::StartEngine(CProcessGroups& engine, int priority) {
+    engine.Start(priority);
+}
+
+void CMainDlg::OnStop() {
+    userStopped_ = true;
+    if (ReadInt(profile_, "ConfirmStop") != 0 &&
+        !Confirm(QStringLiteral("Are you sure you want to stop?"), true)) {
+        return;
+    }
+    if (engine_) engine_->RequestStop();
+}
+
+void CMainDlg::OnCatchUp() {
+    if (ReadInt(profile_, "ConfirmCatchup") != 0 &&
+        !Confirm(QStringLiteral("This will cause all articles in this group to be marked as "
+                                "read.\n\nDo you wish to continue?"),
+                 false)) {
+        return;
+    }
+    if (!engine_) return;
+    engine_->SetCatchUp(1);
+    engine_->RequestStop();
+}
+
+void CMainDlg::OnPause(bool checked) {
+    if (!engine_) return;
+    if (checked) {
+        engine_->Pause();
+    } else {
+        engine_->Resume();
+    }
+}
+
+void CMainDlg::OnSet() {
+    const int level = slider_->value();
+    if (engine_) engine_->SetPriority(level);
+    profile_.WriteInt(kMainSection, "Priority", level);
+}
+
+void CMainDlg::OnTimer() {
+    elapsedText_->setText(QString::fromStdString(ElapsedText(std::time(nullptr) - runStart_)));
+}
+
+void CMainDlg::OnEngineFinished() {
+    elapsed_.stop();
+    SetRunning(false);
+    emit RunFinished();
+    if (stoppedBySignal_) {
+        exitCode_ = 1;
+        OnClose();
+    } else if (autoStart_ && !userStopped_) {
+        exitCode_ = model_->LastStatus() == "Operation complete" ? 0 : 1;
+        OnClose();
+    }
+}
+
+void CMainDlg::StopForSignal() {
+    stoppedBySignal_ = true;
+    // Boxes of our own (a confirmation, a question) would hold the window open.
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        auto* dialog = qobject_cast<QDialog*>(widget);
+        if (dialog && dialog != this && dialog->isVisible()) dialog->reject();
+    }
+    if (idle_) {
+        OnClose();
+    } else if (engine_) {
+        engine_->RequestStop();
+    }
+}
+
+void CMainDlg::OnClose() {
+    if (!idle_) return;
+    engine_.reset();
+    accept();
+}
+
+void CMainDlg::reject() {
+    if (idle_) OnClose();
+}
+
+void CMainDlg::closeEvent(QCloseEvent* event) {
+    event->ignore();
+    if (idle_) OnClose();
+}
+
+void CMainDlg::NotBuiltYet(const QString& dialog) {
+    Inform(QStringLiteral("The %1 dialog is not built yet.").arg(dialog));
+}
+
+// ---- what the engine reports
+
+void CMainDlg::Apply(const StatusChange& change) {
+    const QString text = ServerText(change.text);
+    switch (change.field) {
+        case StatusField::Status:
+            status_->setText(text);
+            break;
+        case StatusField::Subject:
+            subject_->setText(text);
+            break;
+        case StatusField::SavingTo:
+            savingTo_->setText(text);
+            break;
+        case StatusField::From:
+            from_->setText(text);
+            break;
+        case StatusField::BytesTransferred:
+            bytes_->setText(text);
+            break;
+        case StatusField::ArticlesScanned:
+            scanned_->setText(text);
+            break;
+        case StatusField::ArticlesSaved:
+            saved_->setText(text);
+            break;
+        case StatusField::HistorySkipped:
+            historySkipped_->setText(text);
+            break;
+        case StatusField::OtherSkipped:
+            otherSkipped_->setText(text);
+            break;
+        case StatusField::BytesPerSec:
+            bytesPerSec_->setText(text);
+            break;
+        case StatusField::BinaryBytesPerSec:
+            binaryPerSec_->setText(text);
+            break;
+        case StatusField::TimeLeft:
+            timeLeft_->setText(text);
+            break;
+        case StatusField::GroupProgress:
+        case StatusField::ArticleProgress:
+        case StatusField::LinesDecoded: {
+            auto* bar = static_cast<TextProgressBar*>(
+                change.field == StatusField::GroupProgress     ? groupBar_
+                : change.field == StatusField::ArticleProgress ? articleBar_
+                                                               : linesBar_);
+            bar->setValue(change.percent);
+            bar->SetText(text);
+            break;
+        }
+        case StatusField::ScanProgress:
+            scanBar_->setValue(change.percent);
+            break;
+        case StatusField::PendingButton:
+            pending_->setEnabled(change.text == "1");
+            break;
+        case StatusField::Finished:
+            OnEngineFinished();
+            break;
+        case StatusField::Thumbnail:
+            break;  // goes to the loader directly
+    }
+}
+
+// ---- thumbnail and file actions
+
+void CMainDlg::LoadThumbnail(const std::string& path) {
+    if (!ThumbnailWanted(path)) return;  // a GIF, say: the previous picture stays
+    if (path.empty()) {
+        QMetaObject::invokeMethod(
+            this, [this] { ClearThumbnail(); }, Qt::QueuedConnection);
+        return;
+    }
+    loader_->Request(path);
+}
+
+void CMainDlg::ClearThumbnail() {
+    picture_->Clear();
+    pictureFrame_->setTitle(QString());
+    pictureFrame_->setAccessibleName(QString());
+    shared_.SetCurrentPicturePath("");
+}
+
+void CMainDlg::OnThumbnailLoaded(const QString& path, const QImage& image, QSize pictureSize) {
+    picture_->SetPicture(image, pictureSize);
+    const QString caption =
+        ServerText(PictureCaption(path.toStdString(), pictureSize.width(), pictureSize.height()));
+    // A group box's title reads "&" as a mnemonic marker; the user must see the name as it is.
+    pictureFrame_->setTitle(QString(caption).replace(QLatin1Char('&'), QStringLiteral("&&")));
+    pictureFrame_->setAccessibleName(caption);
+    shared_.SetCurrentPicturePath(path.toStdString());
+}
+
+void CMainDlg::OnDeleteFile() {
+    const std::string path = shared_.CurrentPicturePath();
+    if (path.empty()) return;
+    if (ReadInt(profile_, "ConfirmDelete") != 0 &&
+        !Confirm(QStringLiteral("Delete %1?").arg(QString::fromStdString(path)), false)) {
+        return;
+    }
+    if (::unlink(path.c_str()) != 0) {
+        ShowError(
+            QStringLiteral("Unable to delete %1\n\n%2")
+                .arg(QString::fromStdString(path), QString::fromLocal8Bit(std::strerror(errno))));
+        return;
+    }
+    ClearThumbnail();
+}
+
+void CMainDlg::OnFullSize() {
+    if (!slideShowProgram_.empty()) {
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        const bool started = QProcess::startDetached(
+            QStringLiteral("./") + QString::fromStdString(slideShowProgram_), {},
+            QDir::currentPath());
+        QApplication::restoreOverrideCursor();
+        if (!started) Inform(QStringLiteral("Error--Unable to open slide show"));
+        return;
+    }
+    if (!fullSize_) fullSize_ = new CFullSizeDlg(this);
+    const std::string path = shared_.CurrentPicturePath();
+    if (path.empty()) return;
+    fullSize_->SetPath(QString::fromStdString(path));
+    QScreen* screen = this->screen() ? this->screen() : QApplication::primaryScreen();
+    fullSize_->Run(screen->geometry());
+}
+
+void CMainDlg::OnProperties() {
+    Inform(ServerText(
+        PropertiesText(shared_.CurrentPicturePath(), shared_.LastSubject(), shared_.LastFrom())));
+}
+
+void CMainDlg::OnAddFromExclude() {
+    CFromExcludeEditDlg edit(this);
+    edit.SetText(ServerText(shared_.LastFrom()));
+    if (edit.exec() != QDialog::Accepted) return;
+    if (!AppendFromExclude(edit.Text().toStdString())) {
+        ShowError(QStringLiteral("Unable to add to the file FromExcludes\n\n%1")
+                      .arg(QString::fromLocal8Bit(std::strerror(errno))));
+    }
+}
+
+void CMainDlg::ShowContextMenu(QPoint globalPos, bool fromKeyboard) {
+    pictureMenu_->exec(fromKeyboard ? mapToGlobal(QPoint(5, 5)) : globalPos);
+}
+
+// ---- message boxes
+
+bool CMainDlg::Confirm(const QString& question, bool yesIsDefault) {
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Quarrymoth"), question,
+                    QMessageBox::Yes | QMessageBox::No, this);
+    box.setDefaultButton(yesIsDefault ? QMessageBox::Yes : QMessageBox::No);
+    box.setEscapeButton(QMessageBox::No);
+    box.setTextFormat(Qt::PlainText);
+    return box.exec() == QMessageBox::Yes;
+}
+
+void CMainDlg::Inform(const QString& text) {
+    QMessageBox box(QMessageBox::Information, QStringLiteral("Quarrymoth"), text, QMessageBox::Ok,
+                    this);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+}
+
+void CMainDlg::ShowError(const QString& text) {
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("Quarrymoth"), text, QMessageBox::Ok,
+                    this);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+}
+
+}  // namespace qm

@@ -1,0 +1,81 @@
+#include "app/ui/PictureCtrl.h"
+
+#include <QContextMenuEvent>
+#include <QImageReader>
+#include <QMouseEvent>
+#include <QPainter>
+
+namespace qm {
+
+CPictureCtrl::CPictureCtrl(QWidget* parent) : QWidget(parent) {
+    setAccessibleName(QStringLiteral("Thumbnail"));
+    // A tab stop, so the keyboard reaches its context menu.
+    setFocusPolicy(Qt::TabFocus);
+}
+
+void CPictureCtrl::Load(const QString& path) {
+    if (path.isEmpty()) {
+        Clear();
+        return;
+    }
+    QImageReader reader(path);
+    reader.setAutoTransform(true);
+    QImage image = reader.read();
+    if (image.isNull()) throw PictureError(reader.errorString().toStdString());
+    SetPicture(image, image.size());
+}
+
+void CPictureCtrl::SetPicture(const QImage& image, QSize pictureSize) {
+    image_ = image;
+    pictureSize_ = pictureSize;
+    scaled_ = QPixmap();
+    update();
+}
+
+void CPictureCtrl::Clear() {
+    SetPicture(QImage(), QSize(0, 0));
+}
+
+void CPictureCtrl::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    if (hasFocus()) {
+        painter.setPen(QPen(palette().color(QPalette::Highlight), 1, Qt::DotLine));
+        painter.drawRect(rect().adjusted(0, 0, -1, -1));
+    }
+    if (image_.isNull() || width() <= 0 || height() <= 0) return;
+    QSize target = image_.size().scaled(size(), Qt::KeepAspectRatio);
+    if (scaled_.size() != target) {
+        scaled_ = QPixmap::fromImage(
+            image_.scaled(target, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    }
+    painter.drawPixmap((width() - target.width()) / 2, (height() - target.height()) / 2, scaled_);
+}
+
+void CPictureCtrl::focusInEvent(QFocusEvent* event) {
+    update();
+    QWidget::focusInEvent(event);
+}
+
+void CPictureCtrl::focusOutEvent(QFocusEvent* event) {
+    update();
+    QWidget::focusOutEvent(event);
+}
+
+void CPictureCtrl::resizeEvent(QResizeEvent* event) {
+    scaled_ = QPixmap();
+    QWidget::resizeEvent(event);
+}
+
+void CPictureCtrl::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint())) {
+        emit Clicked();
+    }
+    QWidget::mouseReleaseEvent(event);
+}
+
+void CPictureCtrl::contextMenuEvent(QContextMenuEvent* event) {
+    emit ContextMenuAt(event->globalPos(), event->reason() == QContextMenuEvent::Keyboard);
+    event->accept();
+}
+
+}  // namespace qm

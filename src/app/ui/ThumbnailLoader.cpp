@@ -1,0 +1,62 @@
+#include "app/ui/ThumbnailLoader.h"
+
+#include <QImageReader>
+
+namespace qm {
+
+ThumbnailLoader::ThumbnailLoader(QSize maxSize, QObject* parent)
+    : QObject(parent), maxSize_(maxSize), thread_([this] { Work(); }) {}
+
+ThumbnailLoader::~ThumbnailLoader() {
+    {
+        std::lock_guard lock(mutex_);
+        quit_ = true;
+    }
+    wake_.notify_all();
+    thread_.join();
+}
+
+void ThumbnailLoader::Request(const std::string& path) {
+    {
+        std::lock_guard lock(mutex_);
+        next_ = path;
+    }
+    wake_.notify_all();
+}
+
+QImage ThumbnailLoader::Decode(const QString& path, QSize maxSize, QSize& pictureSize) {
+    QImageReader reader(path);
+    reader.setAutoTransform(true);
+    pictureSize = reader.size();
+    if (pictureSize.isValid() && !maxSize.isEmpty() &&
+        (pictureSize.width() > maxSize.width() || pictureSize.height() > maxSize.height())) {
+        // Large JPEGs decode at a fraction of their size, which is far quicker.
+        reader.setScaledSize(pictureSize.scaled(maxSize, Qt::KeepAspectRatio));
+    }
+    QImage image = reader.read();
+    if (!image.isNull() && !pictureSize.isValid()) pictureSize = image.size();
+    return image;
+}
+
+void ThumbnailLoader::Work() {
+    for (;;) {
+        std::string path;
+        {
+            std::unique_lock lock(mutex_);
+            wake_.wait(lock, [this] { return quit_ || next_.has_value(); });
+            if (quit_) return;
+            path = std::move(*next_);
+            next_.reset();
+        }
+        QString name = QString::fromStdString(path);
+        QSize size;
+        QImage image = Decode(name, maxSize_, size);
+        if (image.isNull()) {
+            emit Failed(name);
+        } else {
+            emit Loaded(name, image, size);
+        }
+    }
+}
+
+}  // namespace qm

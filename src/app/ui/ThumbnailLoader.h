@@ -1,0 +1,46 @@
+#pragma once
+// Decodes the pictures the thumbnail is asked to show, on a thread of its own and one at a time.
+// While it decodes, only the latest request waits, so a fast harvest skips to the newest picture
+// instead of queueing work for the window.
+
+#include <QImage>
+#include <QObject>
+#include <QSize>
+#include <QString>
+#include <condition_variable>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
+namespace qm {
+
+class ThumbnailLoader : public QObject {
+    Q_OBJECT
+public:
+    // Pictures come out scaled down to fit maxSize (the picture's own size is reported as well).
+    explicit ThumbnailLoader(QSize maxSize, QObject* parent = nullptr);
+    ~ThumbnailLoader() override;
+
+    void Request(const std::string& path);  // any thread; returns at once
+
+    // Decodes path scaled to fit maxSize; a null image when it cannot be read.
+    static QImage Decode(const QString& path, QSize maxSize, QSize& pictureSize);
+
+signals:
+    // On the receiver's thread when it lives elsewhere.
+    void Loaded(const QString& path, const QImage& image, QSize pictureSize);
+    void Failed(const QString& path);
+
+private:
+    void Work();
+
+    QSize maxSize_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::optional<std::string> next_;
+    bool quit_ = false;
+    std::thread thread_;
+};
+
+}  // namespace qm
