@@ -35,13 +35,15 @@ set(CPACK_PACKAGE_VENDOR "Quarrymoth developers")
 set(CPACK_PACKAGE_CONTACT "Quarrymoth developers <dev@quarrymoth.invalid>")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Usenet picture harvester")
-set(CPACK_PACKAGE_DESCRIPTION
-    "Quarrymoth connects to a news server over NNTP, walks through the newsgroups you choose and \
-saves the pictures posted there, joining those split over several articles. Filters on \
-subject, sender and size pick what is saved, and a history of saved files keeps anything \
-from being downloaded twice. The window shows the progress of each group and article and a \
-thumbnail of the last picture; quarrymoth-cli runs the same harvest from a terminal or a \
-scheduler.")
+# One paragraph, wrapped as dpkg shows it; CPack indents each line for the control file.
+string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
+  "Quarrymoth connects to a news server over NNTP, walks through the newsgroups"
+  "you choose and saves the pictures posted there, joining those split over"
+  "several articles. Filters on subject, sender and size pick what is saved, and"
+  "a history of saved files keeps anything from being downloaded twice. The"
+  "window shows the progress of each group and article and a thumbnail of the"
+  "last picture; quarrymoth-cli runs the same harvest from a terminal or a"
+  "scheduler.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 # Debian ships programs stripped; a RelWithDebInfo build would otherwise carry its debug info.
 set(CPACK_STRIP_FILES ON)
