@@ -161,11 +161,14 @@ for program in quarrymoth quarrymoth-cli; do
         pass
     fi
 done
-if "$root/usr/bin/quarrymoth-cli" --help >"$work/help.txt" 2>&1 && grep -q -- '--profile' "$work/help.txt"; then
-    pass
-else
-    fail "the packaged quarrymoth-cli --help did not print its usage: $(head -c 300 "$work/help.txt")"
-fi
+# Both print their usage before any window system is needed, so this runs without a display.
+for program in quarrymoth quarrymoth-cli; do
+    if "$root/usr/bin/$program" --help >"$work/help.txt" 2>&1 && grep -q -- '--profile' "$work/help.txt"; then
+        pass
+    else
+        fail "the packaged $program --help did not print its usage: $(head -c 300 "$work/help.txt")"
+    fi
+done
 
 # --- cmake --install --------------------------------------------------------------------
 prefix="$work/prefix"
