@@ -29,6 +29,8 @@ TEST(StatusFormat, FiguresLookAsTheWindowShowsThem) {
     EXPECT_EQ(TimeLeftText(3725), "01:02:05");
     EXPECT_EQ(TimeLeftText(86400 + 3661), "1 01:01:01");
     EXPECT_EQ(TimeLeftText(0), "00:00:00");
+    EXPECT_EQ(ElapsedText(25 * 3600), " 1:00:00");  // days drop out
+    EXPECT_EQ(ElapsedText(13 * 3600 + 61), "13:01:01");
     EXPECT_EQ(GroupSecondsLeft(1000, 0), 0);
     EXPECT_EQ(GroupSecondsLeft(1000, 600), 100);
     EXPECT_EQ(DoubleAmpersands("A&B && C"), "A&&B &&&& C");

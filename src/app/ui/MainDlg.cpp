@@ -382,6 +382,7 @@ void CMainDlg::OnGo() {
     }
     runStart_ = std::time(nullptr);
     elapsed_.start();
+    OnTimer();  // the last run's time must not stand for the new one
     SetRunning(true);
     const int priority = static_cast<int>(ReadInt(profile_, "Priority"));
     engine_.reset();

@@ -39,7 +39,7 @@ public:
     // complete" or was ended by a termination signal.
     int ExitCode() const { return exitCode_; }
     bool Idle() const { return idle_; }
-    const StatusModel& Status() const { return *model_; }
+    StatusModel& Status() { return *model_; }
     SharedState& Shared() { return shared_; }
 
     // Go, Stop, Delete File and the others as the buttons and menu items do them.

@@ -93,8 +93,12 @@ int main(int argc, char** argv) {
     windowSystemUp = true;
     QApplication::setApplicationName(QStringLiteral("Quarrymoth"));
     QApplication::setDesktopFileName(QStringLiteral("quarrymoth"));
-    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("quarrymoth"),
-                                                 QIcon(QStringLiteral(":/icons/quarrymoth.svg"))));
+    // The drawn icon where the SVG support is installed; the pictures at fixed sizes otherwise.
+    QIcon icon(QStringLiteral(":/icons/quarrymoth.svg"));
+    for (int size : {16, 32, 64, 256}) {
+        icon.addFile(QStringLiteral(":/icons/quarrymoth-%1.png").arg(size), QSize(size, size));
+    }
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("quarrymoth"), icon));
 
     std::string profilePath = options.profile.empty() ? qm::DefaultProfilePath() : options.profile;
     std::string dataDir = options.dataDir.empty() ? qm::DefaultDataDirectory() : options.dataDir;

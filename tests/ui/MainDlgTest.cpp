@@ -1,0 +1,454 @@
+// The main window as a person uses it: its states and their controls, runs against a scripted
+// news server, the confirmations, AutoStart, the thumbnail and the file actions.
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QBuffer>
+#include <QGroupBox>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QSlider>
+#include <QTest>
+#include <QTimer>
+#include <fstream>
+#include <sstream>
+#include <system_error>
+#include <thread>
+
+#include "app/ui/FullSizeDlg.h"
+#include "app/ui/MainDlg.h"
+#include "settings/SettingsKeys.h"
+#include "support/EngineHarness.h"
+
+using qm::CMainDlg;
+using qm::test::EngineHarness;
+using qm::test::Reply;
+
+namespace {
+
+std::string Jpeg(int width, int height) {
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(QColor(200, 80, 40));
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "JPEG");
+    return bytes.toStdString();
+}
+
+std::string ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void AddPicture(EngineHarness& h, long number, const std::string& subject, const std::string& name,
+                const std::string& data) {
+    qm::test::ModelArticle article;
+    article.subject = subject;
+    article.body = "A picture.\n\n" + qm::test::UuencodeBody(data, name);
+    article.lines = static_cast<long>(std::count(article.body.begin(), article.body.end(), '\n'));
+    h.model.AddArticle("alt.pics", number, article);
+}
+
+// Answers the modal boxes that appear, as a person would: notes the text, presses a button.
+class BoxAnswerer : public QObject {
+public:
+    BoxAnswerer() {
+        connect(&poll_, &QTimer::timeout, this, [this] { Look(); });
+        poll_.start(10);
+    }
+    void Press(QMessageBox::StandardButton button) { answers_.push_back(button); }
+    QStringList texts;
+
+private:
+    void Look() {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box || !box->isVisible() || answers_.empty() || seen_ == box) return;
+        seen_ = box;
+        texts << box->text();
+        QMessageBox::StandardButton answer = answers_.front();
+        answers_.erase(answers_.begin());
+        box->button(answer)->click();
+    }
+    QTimer poll_;
+    std::vector<QMessageBox::StandardButton> answers_;
+    QPointer<QMessageBox> seen_;
+};
+
+// A window whose engine can never get a thread.
+class NoThreadWindow : public CMainDlg {
+public:
+    using CMainDlg::CMainDlg;
+
+protected:
+    void StartEngine(qm::CProcessGroups&, int) override {
+        throw std::system_error(EAGAIN, std::generic_category(), "no thread");
+    }
+};
+
+template <typename T>
+T* Find(QWidget& window, const char* name) {
+    T* widget = window.findChild<T*>(QString::fromLatin1(name));
+    if (!widget) qFatal("no control %s", name);
+    return widget;
+}
+
+QString Text(QWidget& window, const char* name) {
+    return Find<QLabel>(window, name)->text();
+}
+
+// Which of the run controls are enabled, in a fixed order, for comparing with the state table.
+QString Enabled(QWidget& window) {
+    QString out;
+    for (const char* name :
+         {"goButton", "stopButton", "catchUpButton", "setupButton", "groupsButton", "closeButton",
+          "pauseButton", "setButton", "prioritySlider"}) {
+        out += Find<QWidget>(window, name)->isEnabled() ? '1' : '0';
+    }
+    return out;
+}
+const QString kIdle = QStringLiteral("100111000");
+const QString kRunning = QStringLiteral("011000111");
+
+// Runs fn on a thread of its own, as the engine calls the status operations.
+void OnEngineThread(const std::function<void()>& fn) {
+    std::thread(fn).join();
+}
+
+}  // namespace
+
+class MainDlgTest : public QObject {
+    Q_OBJECT
+private slots:
+    void IdleWindowAtStartUp();
+    void GoWithoutServerAsksForSetupAndStaysOpen();
+    void HarvestRunsAndAutoStartCloses();
+    void StopConfirmationPauseAndClosing();
+    void CatchUpAsksFirst();
+    void EngineWithoutThreadReturnsToIdle();
+    void EngineQuestionsAndSignals();
+    void ThumbnailTextsAndFileActions();
+    void FromExcludes();
+    void SlideShow();
+    void ViewerSize();
+};
+
+void MainDlgTest::IdleWindowAtStartUp() {
+    EngineHarness h;
+    h.Set("NNTPHost", "news.example.net");
+    h.Set("Priority", "9");  // out of range: normal priority
+    h.Set("ShowThumbnail", "1");
+    CMainDlg window(h.profile, false);
+    window.show();
+    QCOMPARE(window.windowTitle(), QStringLiteral("Quarrymoth V2.7c2 [news.example.net]"));
+    QCOMPARE(Enabled(window), kIdle);
+    QVERIFY(Find<QPushButton>(window, "goButton")->isDefault());
+    QVERIFY(!Find<QPushButton>(window, "pendingButton")->isEnabled());
+    QCOMPARE(Find<QSlider>(window, "prioritySlider")->value(), 3);
+    QVERIFY(Find<QPushButton>(window, "showButton")->isChecked());
+    QVERIFY(Find<QGroupBox>(window, "thumbnailFrame")->isVisible());
+    QCOMPARE(Text(window, "statusLine"), QStringLiteral("  Ready..."));
+    QCOMPARE(Find<QPushButton>(window, "fullSizeButton")->text(), QStringLiteral("&Full Size"));
+    QCOMPARE(Find<QPushButton>(window, "stopButton")->accessibleName(), QStringLiteral("Stop"));
+    Find<QPushButton>(window, "showButton")->click();
+    QVERIFY(!Find<QGroupBox>(window, "thumbnailFrame")->isVisible());
+    // The window closes only when idle: here Escape ends it.
+    QTest::keyClick(&window, Qt::Key_Escape);
+    QVERIFY(!window.isVisible());
+}
+
+void MainDlgTest::GoWithoutServerAsksForSetupAndStaysOpen() {
+    EngineHarness h;
+    h.Set("NNTPHost", "");
+    CMainDlg window(h.profile, true);
+    QCOMPARE(window.windowTitle(), QStringLiteral("Quarrymoth V2.7c2 []"));
+    BoxAnswerer boxes;
+    boxes.Press(QMessageBox::Ok);
+    window.show();
+    QTRY_COMPARE(boxes.texts.size(), 1);
+    QCOMPARE(boxes.texts[0], QStringLiteral("No news server specified\n\nPlease choose 'Setup'"));
+    QVERIFY(window.isVisible());
+    QCOMPARE(Enabled(window), kIdle);
+}
+
+void MainDlgTest::HarvestRunsAndAutoStartCloses() {
+    EngineHarness h;
+    h.SetGroups({"alt.pics"});
+    const std::string a = Jpeg(40, 30), b = Jpeg(64, 48);
+    AddPicture(h, 1, "Tom & Jerry a.jpg", "a.jpg", a);
+    AddPicture(h, 2, "b.jpg", "b.jpg", b);
+    AddPicture(h, 3, "c.gif", "c.gif", "GIF89a not really a picture");
+    h.server.SetGreeting(Reply{.text = "200 slow server\r\n", .delayMs = 400});
+    CMainDlg window(h.profile, true);
+    QSignalSpy finished(&window, &CMainDlg::RunFinished);
+    window.show();
+    QTRY_COMPARE(Enabled(window), kRunning);
+    QVERIFY(Find<QPushButton>(window, "stopButton")->isDefault());
+    QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 20000);
+
+    QCOMPARE(Text(window, "statusLine"), QStringLiteral("  Operation complete"));
+    QCOMPARE(Text(window, "articlesSavedValue"), QStringLiteral("3"));
+    QVERIFY(QRegularExpression(QStringLiteral("^[ 0-9]\\d:\\d\\d:\\d\\d$"))
+                .match(Text(window, "elapsedTimeValue"))
+                .hasMatch());
+    QCOMPARE(ReadAll(h.DownloadDir() + "b.jpg"), b);
+    // The GIF saved last leaves the thumbnail on the last JPEG.
+    QTRY_COMPARE(Find<QGroupBox>(window, "thumbnailFrame")->accessibleName(),
+                 QStringLiteral("b.jpg (64 x 48)"));
+    QCOMPARE(window.Shared().CurrentPicturePath(), h.DownloadDir() + "b.jpg");
+    // AutoStart closes the window after a run that nobody stopped, with success.
+    QVERIFY(!window.isVisible());
+    QCOMPARE(window.ExitCode(), 0);
+    QCOMPARE(Enabled(window), kIdle);
+}
+
+void MainDlgTest::StopConfirmationPauseAndClosing() {
+    EngineHarness h;
+    h.SetGroups({"alt.pics"});
+    h.server.On("GROUP ", Reply{.silent = true});
+    CMainDlg window(h.profile, true);
+    BoxAnswerer boxes;
+    window.show();
+    QTRY_COMPARE(Enabled(window), kRunning);
+
+    // Closing is refused during a run.
+    window.close();
+    QTest::keyClick(&window, Qt::Key_Escape);
+    QVERIFY(window.isVisible());
+
+    auto* pause = Find<QPushButton>(window, "pauseButton");
+    pause->click();
+    QVERIFY(pause->isChecked());
+    Find<QSlider>(window, "prioritySlider")->setValue(5);
+    Find<QPushButton>(window, "setButton")->click();
+    QCOMPARE(h.profile.GetInt(qm::kMainSection, "Priority", 0), 5L);
+
+    // No keeps the run going; it still cancels the automatic close.
+    boxes.Press(QMessageBox::No);
+    Find<QPushButton>(window, "stopButton")->click();
+    QCOMPARE(boxes.texts, QStringList{QStringLiteral("Are you sure you want to stop?")});
+    QTest::qWait(300);
+    QCOMPARE(Enabled(window), kRunning);
+
+    // Stop works while paused; the run ends, Pause comes back up, the window stays.
+    h.Set("ConfirmStop", "0");
+    QSignalSpy finished(&window, &CMainDlg::RunFinished);
+    Find<QPushButton>(window, "stopButton")->click();
+    QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 10000);
+    QCOMPARE(boxes.texts.size(), 1);
+    QVERIFY(!pause->isChecked());
+    QCOMPARE(Enabled(window), kIdle);
+    QVERIFY(window.isVisible());
+}
+
+void MainDlgTest::CatchUpAsksFirst() {
+    EngineHarness h;
+    h.SetGroups({"alt.pics"});
+    h.server.On("GROUP ", Reply{.silent = true});
+    CMainDlg window(h.profile, false);
+    BoxAnswerer boxes;
+    window.show();
+    Find<QPushButton>(window, "goButton")->click();
+    QTRY_COMPARE(Enabled(window), kRunning);
+    boxes.Press(QMessageBox::No);
+    Find<QPushButton>(window, "catchUpButton")->click();
+    QTRY_COMPARE(boxes.texts.size(), 1);
+    QVERIFY(boxes.texts[0].startsWith(QStringLiteral("This will cause all articles")));
+    QTest::qWait(300);
+    QCOMPARE(Enabled(window), kRunning);
+    QSignalSpy finished(&window, &CMainDlg::RunFinished);
+    boxes.Press(QMessageBox::Yes);
+    Find<QPushButton>(window, "catchUpButton")->click();
+    QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 10000);
+    QCOMPARE(Enabled(window), kIdle);
+}
+
+void MainDlgTest::EngineWithoutThreadReturnsToIdle() {
+    EngineHarness h;
+    h.SetGroups({"alt.pics"});
+    NoThreadWindow window(h.profile, false);
+    BoxAnswerer boxes;
+    boxes.Press(QMessageBox::Ok);
+    window.show();
+    Find<QPushButton>(window, "goButton")->click();
+    QCOMPARE(boxes.texts.size(), 1);
+    QVERIFY(boxes.texts[0].startsWith(QStringLiteral("Unable to start the download")));
+    QCOMPARE(Enabled(window), kIdle);
+}
+
+void MainDlgTest::EngineQuestionsAndSignals() {
+    EngineHarness h;
+    h.SetGroups({"alt.pics"});
+    AddPicture(h, 1, "a.jpg", "a.jpg", Jpeg(40, 30));
+    h.Set("DownloadDirectory", h.dir / "new/");
+    {
+        // The engine's question is the window's box; Yes lets the run go on.
+        CMainDlg window(h.profile, false);
+        BoxAnswerer boxes;
+        boxes.Press(QMessageBox::Yes);
+        QSignalSpy finished(&window, &CMainDlg::RunFinished);
+        window.show();
+        Find<QPushButton>(window, "goButton")->click();
+        QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 10000);
+        QCOMPARE(boxes.texts.size(), 1);
+        QVERIFY(boxes.texts[0].contains(QStringLiteral("does not exist")));
+        QCOMPARE(Text(window, "articlesSavedValue"), QStringLiteral("1"));
+    }
+    {
+        // A termination signal while the engine waits on a question: the box goes, the run
+        // stops, the window closes with failure.
+        h.Set("DownloadDirectory", h.dir / "newer/");
+        CMainDlg window(h.profile, false);
+        window.show();
+        Find<QPushButton>(window, "goButton")->click();
+        QTRY_VERIFY(qobject_cast<QMessageBox*>(QApplication::activeModalWidget()));
+        window.StopForSignal();
+        QTRY_VERIFY_WITH_TIMEOUT(!window.isVisible(), 10000);
+        QCOMPARE(window.ExitCode(), 1);
+        QVERIFY(window.Idle());
+    }
+}
+
+void MainDlgTest::ThumbnailTextsAndFileActions() {
+    EngineHarness h;
+    h.Set("ConfirmDelete", "1");
+    CMainDlg window(h.profile, false);
+    window.show();
+    auto* frame = Find<QGroupBox>(window, "thumbnailFrame");
+    const std::string good = h.dir / "a&b.jpg";
+    qm::test::TempDir::WriteFile(good, Jpeg(32, 24));
+    qm::test::TempDir::WriteFile(h.dir / "broken.jpg", "not a picture");
+    qm::test::TempDir::WriteFile(h.dir / "c.gif", "GIF89a");
+    auto& status = window.Status();
+    OnEngineThread([&] {
+        status.SetSubjectText("Tom & Jerry");
+        status.SetSubjectText("next");
+        status.SetFromText("Ann <ann@example.com>");
+        status.SetFromText("");
+        status.LoadThumbnail(good);
+    });
+    QTRY_COMPARE(frame->accessibleName(), QStringLiteral("a&b.jpg (32 x 24)"));
+    QCOMPARE(frame->title(), QStringLiteral("a&&b.jpg (32 x 24)"));  // shows one "&"
+    QTRY_COMPARE(Text(window, "subjectValue"), QStringLiteral("next"));
+    QCOMPARE(window.Shared().LastSubject(), std::string("Tom & Jerry"));
+
+    // A GIF and an unreadable JPEG leave the picture, its caption and its path alone.
+    OnEngineThread([&] {
+        status.LoadThumbnail(h.dir / "c.gif");
+        status.LoadThumbnail(h.dir / "broken.jpg");
+    });
+    QTest::qWait(200);
+    QCOMPARE(frame->accessibleName(), QStringLiteral("a&b.jpg (32 x 24)"));
+    QCOMPARE(window.Shared().CurrentPicturePath(), good);
+
+    BoxAnswerer boxes;
+    boxes.Press(QMessageBox::Ok);
+    window.OnProperties();
+    QCOMPARE(boxes.texts.last(),
+             QString::fromStdString("Filename:\t" + good +
+                                    "\n\nSubject:\tTom & Jerry\n\nFrom:\tAnn <ann@example.com>"));
+
+    // Delete File asks, removes the file and empties the thumbnail; the second does nothing.
+    boxes.Press(QMessageBox::Yes);
+    window.OnDeleteFile();
+    QCOMPARE(boxes.texts.last(), QString::fromStdString("Delete " + good + "?"));
+    QVERIFY(::access(good.c_str(), F_OK) != 0);
+    QCOMPARE(window.Shared().CurrentPicturePath(), std::string());
+    QCOMPARE(frame->title(), QString());
+    const auto asked = boxes.texts.size();
+    window.OnDeleteFile();
+    QCOMPARE(boxes.texts.size(), asked);
+
+    // A removal the system refuses is reported with its reason; the thumbnail stays.
+    h.Set("ConfirmDelete", "0");
+    const std::string gone = h.dir / "gone.jpg";
+    qm::test::TempDir::WriteFile(gone, Jpeg(20, 20));
+    OnEngineThread([&] { status.LoadThumbnail(gone); });
+    QTRY_COMPARE(window.Shared().CurrentPicturePath(), gone);
+    ::unlink(gone.c_str());
+    boxes.Press(QMessageBox::Ok);
+    window.OnDeleteFile();
+    QVERIFY(boxes.texts.last().contains(QStringLiteral("No such file or directory")));
+    QCOMPARE(window.Shared().CurrentPicturePath(), gone);
+}
+
+void MainDlgTest::FromExcludes() {
+    EngineHarness h;
+    CMainDlg window(h.profile, false);
+    window.show();
+    OnEngineThread([&] {
+        window.Status().SetFromText("spammer@example.com");
+        window.Status().SetFromText("");
+    });
+    auto addWith = [&](const QString& text) {
+        QTimer::singleShot(50, [text] {
+            QWidget* dialog = QApplication::activeModalWidget();
+            QVERIFY(dialog);
+            QCOMPARE(dialog->windowTitle(), QStringLiteral("Edit From Exclude"));
+            auto* edit = dialog->findChild<QLineEdit*>();
+            QCOMPARE(edit->text(), QStringLiteral("spammer@example.com"));
+            edit->setText(text);
+            QTest::keyClick(edit, Qt::Key_Return);
+        });
+        window.OnAddFromExclude();
+    };
+    // The file is made when missing, an unfinished last line is ended first, an empty entry is
+    // never written (it would exclude every sender).
+    addWith(QStringLiteral("spammer@"));
+    QCOMPARE(ReadAll("FromExcludes"), std::string("spammer@\n"));
+    qm::test::TempDir::WriteFile("FromExcludes", "first");
+    addWith(QStringLiteral("second"));
+    addWith(QString());
+    QCOMPARE(ReadAll("FromExcludes"), std::string("first\nsecond\n"));
+}
+
+void MainDlgTest::SlideShow() {
+    EngineHarness h;
+    qm::test::TempDir::WriteFile("QMSlideshow", "#!/bin/sh\ntouch started\n");
+    ::chmod("QMSlideshow", 0755);
+    CMainDlg window(h.profile, false);
+    auto* button = Find<QPushButton>(window, "fullSizeButton");
+    QCOMPARE(button->text(), QStringLiteral("Slide Show"));
+    button->click();
+    QTRY_VERIFY(::access("started", F_OK) == 0);
+    ::chmod("QMSlideshow", 0644);
+    BoxAnswerer boxes;
+    boxes.Press(QMessageBox::Ok);
+    button->click();
+    QCOMPARE(boxes.texts, QStringList{QStringLiteral("Error--Unable to open slide show")});
+}
+
+void MainDlgTest::ViewerSize() {
+    const QSize screen(1280, 1024);
+    QVERIFY(qm::LayOutFullSize(30, 30, screen).closeAtOnce);  // 33 is below 50
+    QVERIFY(qm::LayOutFullSize(0, 0, screen).closeAtOnce);    // a picture that did not load
+    auto small = qm::LayOutFullSize(200, 100, screen);
+    QCOMPARE(small.client, QSize(213, 105));
+    QCOMPARE(small.picture, QRect(2, 1, 203, 103));
+    QVERIFY(!small.tallerThanScreen);
+    auto wide = qm::LayOutFullSize(5000, 100, screen);
+    QCOMPARE(wide.client.width(), 1280);  // exactly the screen's width
+    QCOMPARE(wide.picture.width(), 1270);
+    auto tall = qm::LayOutFullSize(100, 3000, screen);
+    QCOMPARE(tall.picture.height(), 974);
+    QVERIFY(tall.tallerThanScreen);
+
+    qm::test::TempDir dir;
+    qm::test::TempDir::WriteFile(dir / "broken.jpg", "nothing");
+    qm::CFullSizeDlg viewer;
+    viewer.SetPath(QString::fromStdString(dir / "broken.jpg"));
+    viewer.Run(QRect(QPoint(0, 0), screen));  // returns at once, never shown
+    QVERIFY(!viewer.isVisible());
+}
+
+QTEST_MAIN(MainDlgTest)
+#include "MainDlgTest.moc"
