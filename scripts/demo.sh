@@ -1,8 +1,9 @@
 #!/bin/bash
 # Shows Quarrymoth at work without a news server of your own: runs a private
-# news server on 127.0.0.1 that carries two picture groups, harvests them with
-# the command-line runner into demo/ at the top of the repository, and stops
-# the server again.
+# news server on 127.0.0.1 that carries two picture groups, harvests them into
+# demo/ at the top of the repository, and stops the server again. With a display
+# the harvest runs in the window (started with /AutoStart, so it closes itself
+# when the run is over); without one, with the command-line runner.
 #
 #   scripts/demo.sh           install what is missing, build, harvest
 #   scripts/demo.sh --reset   forget everything (demo/ and the server's news)
@@ -20,6 +21,7 @@ PROFILE="$DEMO/quarrymoth.ini"
 INN_STATE=/tmp/quarrymoth-demo-inn
 INN_SCRIPT="$REPO/scripts/inn-server.sh"
 CLI="$REPO/build/quarrymoth-cli"
+WINDOW="$REPO/build/quarrymoth"
 HOST=127.0.0.1
 GROUPS_=(alt.binaries.pictures.demo.landscapes alt.binaries.pictures.demo.abstract)
 POSTED_MARK="$INN_STATE/demo-posted"  # written once the sample articles are on the server
@@ -280,6 +282,7 @@ HistSaveFrequency=5
 EnableLogging=1
 LogFile=$DATA/DownloadLog
 ACDSeeDescription=1
+ShowThumbnail=1
 EOF
         printf '%s\n' "$old" | awk '
             /^\[/ { keep = tolower($0) != "[quarrymoth]"; if (keep) print "" }
@@ -308,12 +311,12 @@ list_pictures() {
 # ---------------------------------------------------------------- steps
 
 build_runner() {
-    say "building the command-line runner into build/ (log: build/demo-build.log)"
+    say "building the programs into build/ (log: build/demo-build.log)"
     mkdir -p "$REPO/build"
     local log="$REPO/build/demo-build.log"
     if { [ -f "$REPO/build/CMakeCache.txt" ] ||
         cmake -S "$REPO" -B "$REPO/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo; } >"$log" 2>&1 &&
-        cmake --build "$REPO/build" --target quarrymoth-cli -j2 >>"$log" 2>&1; then
+        cmake --build "$REPO/build" --target quarrymoth-cli quarrymoth -j2 >>"$log" 2>&1; then
         return 0
     fi
     tail -n 30 "$log" >&2
@@ -345,12 +348,19 @@ run_demo() {
     local before
     before=$(list_pictures)
 
-    say "harvesting: build/quarrymoth-cli run --profile demo/quarrymoth.ini --datadir demo/data --yes"
-    echo
     local status=0
-    (cd "$REPO" && "$CLI" run --profile demo/quarrymoth.ini --datadir demo/data --yes) ||
-        status=$?
-    echo
+    if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+        say "harvesting in the window: build/quarrymoth --profile demo/quarrymoth.ini" \
+            "--datadir demo/data /AutoStart"
+        (cd "$REPO" && "$WINDOW" --profile demo/quarrymoth.ini --datadir demo/data /AutoStart) ||
+            status=$?
+    else
+        say "harvesting: build/quarrymoth-cli run --profile demo/quarrymoth.ini --datadir demo/data --yes"
+        echo
+        (cd "$REPO" && "$CLI" run --profile demo/quarrymoth.ini --datadir demo/data --yes) ||
+            status=$?
+        echo
+    fi
 
     local after name size new=0 mark
     after=$(list_pictures)

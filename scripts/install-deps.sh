@@ -10,6 +10,7 @@ PACKAGES=(
     clang-format clang-tidy clang libclang-rt-14-dev
     sharutils coreutils procps openssl libjpeg-turbo-progs
     inn2
+    qt6-base-dev libqt6svg6
     dpkg-dev file desktop-file-utils appstream
 )
 
