@@ -23,6 +23,9 @@ echo "== plain build and tests"
 build build-ci -DCMAKE_BUILD_TYPE=RelWithDebInfo
 run_tests build-ci
 
+echo "== the Debian package"
+bash scripts/package-check.sh build-ci
+
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
 build build-asan -DCMAKE_BUILD_TYPE=Debug -DQM_SANITIZE=address -DQM_BENCHMARKS=OFF
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 run_tests build-asan

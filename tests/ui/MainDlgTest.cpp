@@ -26,6 +26,7 @@
 #include "app/ui/MainDlg.h"
 #include "settings/SettingsKeys.h"
 #include "support/EngineHarness.h"
+#include "support/LoopbackPort.h"
 
 using qm::CMainDlg;
 using qm::test::EngineHarness;
@@ -209,6 +210,13 @@ void MainDlgTest::HarvestRunsAndAutoStartCloses() {
     QVERIFY(!window.isVisible());
     QCOMPARE(window.ExitCode(), 0);
     QCOMPARE(Enabled(window), kIdle);
+
+    // Any other ending closes it too, with failure, so a scheduled harvest can be checked.
+    h.Set("NNTPPort", std::to_string(qm::test::UnusedLoopbackPort()));
+    CMainDlg failing(h.profile, true);
+    failing.show();
+    QTRY_VERIFY_WITH_TIMEOUT(!failing.isVisible(), 20000);
+    QCOMPARE(failing.ExitCode(), 1);
 }
 
 void MainDlgTest::StopConfirmationPauseAndClosing() {
