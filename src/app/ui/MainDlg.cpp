@@ -193,11 +193,9 @@ QWidget* CMainDlg::BuildButtonColumn() {
     connect(catchUp_, &QPushButton::clicked, this, &CMainDlg::OnCatchUp);
     connect(pause_, &QPushButton::toggled, this, &CMainDlg::OnPause);
     connect(close_, &QPushButton::clicked, this, &CMainDlg::OnClose);
-    connect(pending_, &QPushButton::clicked, this,
-            [this] { NotBuiltYet(QStringLiteral("Pending Articles")); });
-    connect(groups_, &QPushButton::clicked, this,
-            [this] { NotBuiltYet(QStringLiteral("Groups")); });
-    connect(setup_, &QPushButton::clicked, this, [this] { NotBuiltYet(QStringLiteral("Setup")); });
+    connect(pending_, &QPushButton::clicked, this, &CMainDlg::OnPending);
+    connect(groups_, &QPushButton::clicked, this, &CMainDlg::OnGroups);
+    connect(setup_, &QPushButton::clicked, this, &CMainDlg::OnSetup);
     return column;
 }
 
@@ -482,6 +480,19 @@ void CMainDlg::reject() {
 void CMainDlg::closeEvent(QCloseEvent* event) {
     event->ignore();
     if (idle_) OnClose();
+}
+
+// Setup: only an OK changes what the window shows of the settings.
+void CMainDlg::OnSetup() {
+    NotBuiltYet(QStringLiteral("Setup"));
+}
+
+void CMainDlg::OnGroups() {
+    NotBuiltYet(QStringLiteral("Groups"));
+}
+
+void CMainDlg::OnPending() {
+    NotBuiltYet(QStringLiteral("Pending Articles"));
 }
 
 void CMainDlg::NotBuiltYet(const QString& dialog) {

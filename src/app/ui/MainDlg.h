@@ -50,6 +50,10 @@ public:
     void OnFullSize();
     void OnProperties();
     void OnAddFromExclude();
+    // The dialogs behind Setup..., Groups... and Pending... (each in a file of its own).
+    void OnSetup();
+    void OnGroups();
+    void OnPending();
     // A termination signal: stops a run as Stop does (the read marks and the history are saved),
     // then closes; closes at once when idle.
     void StopForSignal();
