@@ -58,6 +58,13 @@ QPushButton* Button(const char* caption, const char* objectName, QWidget* parent
     return button;
 }
 
+// A value's text. Screen readers get it as the description: a label named after its caption
+// would otherwise tell them only the caption.
+void SetValue(QLabel* label, const QString& text) {
+    label->setText(text);
+    label->setAccessibleDescription(text);
+}
+
 QLabel* Value(const char* objectName, const char* labelCaption, const char* initial,
               QWidget* parent) {
     auto* label = new QLabel(QString::fromUtf8(initial), parent);
@@ -65,6 +72,7 @@ QLabel* Value(const char* objectName, const char* labelCaption, const char* init
     label->setAccessibleName(QString::fromUtf8(labelCaption));
     label->setTextFormat(Qt::PlainText);
     label->setTextInteractionFlags(Qt::NoTextInteraction);
+    label->setAccessibleDescription(label->text());
     return label;
 }
 
@@ -437,7 +445,7 @@ void CMainDlg::OnSet() {
 }
 
 void CMainDlg::OnTimer() {
-    elapsedText_->setText(QString::fromStdString(ElapsedText(std::time(nullptr) - runStart_)));
+    SetValue(elapsedText_, QString::fromStdString(ElapsedText(std::time(nullptr) - runStart_)));
 }
 
 void CMainDlg::OnEngineFinished() {
@@ -505,40 +513,40 @@ void CMainDlg::Apply(const StatusChange& change) {
     const QString text = ServerText(change.text);
     switch (change.field) {
         case StatusField::Status:
-            status_->setText(text);
+            SetValue(status_, text);
             break;
         case StatusField::Subject:
-            subject_->setText(text);
+            SetValue(subject_, text);
             break;
         case StatusField::SavingTo:
-            savingTo_->setText(text);
+            SetValue(savingTo_, text);
             break;
         case StatusField::From:
-            from_->setText(text);
+            SetValue(from_, text);
             break;
         case StatusField::BytesTransferred:
-            bytes_->setText(text);
+            SetValue(bytes_, text);
             break;
         case StatusField::ArticlesScanned:
-            scanned_->setText(text);
+            SetValue(scanned_, text);
             break;
         case StatusField::ArticlesSaved:
-            saved_->setText(text);
+            SetValue(saved_, text);
             break;
         case StatusField::HistorySkipped:
-            historySkipped_->setText(text);
+            SetValue(historySkipped_, text);
             break;
         case StatusField::OtherSkipped:
-            otherSkipped_->setText(text);
+            SetValue(otherSkipped_, text);
             break;
         case StatusField::BytesPerSec:
-            bytesPerSec_->setText(text);
+            SetValue(bytesPerSec_, text);
             break;
         case StatusField::BinaryBytesPerSec:
-            binaryPerSec_->setText(text);
+            SetValue(binaryPerSec_, text);
             break;
         case StatusField::TimeLeft:
-            timeLeft_->setText(text);
+            SetValue(timeLeft_, text);
             break;
         case StatusField::GroupProgress:
         case StatusField::ArticleProgress:
