@@ -20,6 +20,7 @@
 #include <cerrno>
 #include <cstring>
 #include <system_error>
+#include <vector>
 
 #include "app/FileActions.h"
 #include "app/StatusFormat.h"
@@ -27,6 +28,7 @@
 #include "app/ui/DisplayText.h"
 #include "app/ui/FromExcludeEditDlg.h"
 #include "app/ui/FullSizeDlg.h"
+#include "app/ui/PendingDlg.h"
 #include "app/ui/PictureCtrl.h"
 #include "app/ui/StatusRelay.h"
 #include "app/ui/TextProgressBar.h"
@@ -35,6 +37,7 @@
 #include "engine/ProcessGroups.h"
 #include "settings/ProfileStore.h"
 #include "settings/SettingsKeys.h"
+#include "settings/ui/SetupSheet.h"
 
 namespace qm {
 
@@ -365,18 +368,20 @@ void CMainDlg::ApplyShowThumbnail() {
 // ---- the run
 
 void CMainDlg::SetRunning(bool running) {
-    go_->setEnabled(!running);
+    const std::vector<QPushButton*> runOnly{stop_, catchUp_, pause_};
+    const std::vector<QPushButton*> idleOnly{go_, setup_, groups_, close_};
+    // Enable before disabling, so the focus leaving a disabled button finds the new default.
+    for (QPushButton* button : running ? runOnly : idleOnly) button->setEnabled(true);
+    priorityBox_->setEnabled(running);
+    for (QPushButton* button : running ? idleOnly : runOnly) button->setEnabled(false);
     go_->setDefault(!running);
-    stop_->setEnabled(running);
     stop_->setDefault(running);
-    catchUp_->setEnabled(running);
-    for (QPushButton* button : {setup_, groups_, close_}) button->setEnabled(!running);
-    pause_->setEnabled(running);
     if (!running) {
         QSignalBlocker quiet(pause_);
         pause_->setChecked(false);
     }
-    priorityBox_->setEnabled(running);
+    QWidget* focus = focusWidget();
+    if (!focus || !focus->isEnabled()) (running ? stop_ : go_)->setFocus();
     idle_ = !running;
 }
 
@@ -492,7 +497,11 @@ void CMainDlg::closeEvent(QCloseEvent* event) {
 
 // Setup: only an OK changes what the window shows of the settings.
 void CMainDlg::OnSetup() {
-    NotBuiltYet(QStringLiteral("Setup"));
+    CSetupSheet sheet(profile_, this);
+    if (sheet.exec() != QDialog::Accepted) return;
+    UpdateTitle();
+    ReadShowThumbnail();
+    ApplyShowThumbnail();
 }
 
 void CMainDlg::OnGroups() {
@@ -500,7 +509,12 @@ void CMainDlg::OnGroups() {
 }
 
 void CMainDlg::OnPending() {
-    NotBuiltYet(QStringLiteral("Pending Articles"));
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    CPendingDlg dialog(shared_, profile_, this);
+    QApplication::restoreOverrideCursor();
+    // A click that arrives after the group's retrieval ended finds no list: nothing opens. The
+    // dialog closes itself when the engine lets go of it (end of the group or the run, Stop).
+    if (dialog.Opened()) dialog.exec();
 }
 
 void CMainDlg::NotBuiltYet(const QString& dialog) {

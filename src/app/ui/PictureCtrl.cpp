@@ -44,9 +44,13 @@ void CPictureCtrl::paintEvent(QPaintEvent*) {
     }
     if (image_.isNull() || width() <= 0 || height() <= 0) return;
     QSize target = image_.size().scaled(size(), Qt::KeepAspectRatio);
-    if (scaled_.size() != target) {
+    // Scaled for the screen's pixels, not the logical ones, so it stays sharp on high-DPI screens.
+    const qreal ratio = devicePixelRatioF();
+    const QSize device = (QSizeF(target) * ratio).toSize();
+    if (scaled_.size() != device) {
         scaled_ = QPixmap::fromImage(
-            image_.scaled(target, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+            image_.scaled(device, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+        scaled_.setDevicePixelRatio(ratio);
     }
     painter.drawPixmap((width() - target.width()) / 2, (height() - target.height()) / 2, scaled_);
 }
