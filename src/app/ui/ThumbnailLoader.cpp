@@ -39,15 +39,20 @@ QImage ThumbnailLoader::Decode(const QString& path, QSize maxSize, QSize& pictur
 }
 
 void ThumbnailLoader::Work() {
+    auto lastStart = std::chrono::steady_clock::now() - kPace;
     for (;;) {
         std::string path;
         {
             std::unique_lock lock(mutex_);
             wake_.wait(lock, [this] { return quit_ || next_.has_value(); });
+            // No more than a few pictures a second: nobody sees more, and every decode takes a
+            // processor from the harvest and the window. What arrives meanwhile replaces the wait.
+            wake_.wait_until(lock, lastStart + kPace, [this] { return quit_; });
             if (quit_) return;
             path = std::move(*next_);
             next_.reset();
         }
+        lastStart = std::chrono::steady_clock::now();
         QString name = QString::fromStdString(path);
         QSize size;
         QImage image = Decode(name, maxSize_, size);

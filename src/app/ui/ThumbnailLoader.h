@@ -7,6 +7,7 @@
 #include <QObject>
 #include <QSize>
 #include <QString>
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <optional>
@@ -26,6 +27,9 @@ public:
 
     // Decodes path scaled to fit maxSize; a null image when it cannot be read.
     static QImage Decode(const QString& path, QSize maxSize, QSize& pictureSize);
+
+    // The shortest time between the starts of two decodes.
+    static constexpr std::chrono::milliseconds kPace{100};
 
 signals:
     // On the receiver's thread when it lives elsewhere.
