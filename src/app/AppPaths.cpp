@@ -26,6 +26,21 @@ std::string DefaultDataDirectory() {
     return BaseDir("XDG_DATA_HOME", ".local/share/") + "quarrymoth/";
 }
 
+std::string AbsolutePath(const std::string& path) {
+    if (path.empty() || path[0] == '/') return path;
+    return CurrentDirectory() + "/" + path;
+}
+
+AppFiles ChooseAppFiles(const std::string& profileOption, const std::string& dataDirOption) {
+    AppFiles files{profileOption.empty() ? DefaultProfilePath() : profileOption,
+                   dataDirOption.empty() ? DefaultDataDirectory() : dataDirOption};
+    size_t slash = files.profile.rfind('/');
+    if (profileOption.empty() && slash != std::string::npos) {
+        MakeDirectories(files.profile.substr(0, slash));
+    }
+    return files;
+}
+
 bool EnterDataDirectory(const std::string& dir) {
     return MakeDirectories(dir) && ::chdir(dir.c_str()) == 0;
 }

@@ -46,13 +46,6 @@ struct Options {
     bool verbose = false;
 };
 
-std::string Absolute(const std::string& path) {
-    if (path.empty() || path[0] == '/') return path;
-    char cwd[4096];
-    if (!::getcwd(cwd, sizeof cwd)) return path;
-    return std::string(cwd) + "/" + path;
-}
-
 // 0: parsed, 1: help shown, 2: usage error.
 int ParseOptions(int argc, char** argv, Options& options) {
     if (argc >= 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
@@ -70,7 +63,7 @@ int ParseOptions(int argc, char** argv, Options& options) {
         } else if (arg == "--verbose" || arg == "-v") {
             options.verbose = true;
         } else if ((arg == "--profile" || arg == "--datadir") && i + 1 < argc) {
-            (arg == "--profile" ? options.profile : options.dataDir) = Absolute(argv[++i]);
+            (arg == "--profile" ? options.profile : options.dataDir) = qm::AbsolutePath(argv[++i]);
         } else {
             return 2;
         }
@@ -121,12 +114,9 @@ private:
 };
 
 int Run(const Options& options) {
-    std::string profilePath = options.profile.empty() ? qm::DefaultProfilePath() : options.profile;
-    std::string dataDir = options.dataDir.empty() ? qm::DefaultDataDirectory() : options.dataDir;
-    size_t slash = profilePath.rfind('/');
-    if (options.profile.empty() && slash != std::string::npos) {
-        qm::MakeDirectories(profilePath.substr(0, slash));
-    }
+    const qm::AppFiles files = qm::ChooseAppFiles(options.profile, options.dataDir);
+    const std::string& profilePath = files.profile;
+    const std::string& dataDir = files.dataDir;
     qm::ProfileStore profile;
     if (!profile.Load(profilePath)) {
         std::fprintf(stdout, "Quarrymoth: cannot read the profile %s: %s\n", profilePath.c_str(),

@@ -44,11 +44,6 @@ void MessageHandler(QtMsgType type, const QMessageLogContext&, const QString& me
     }
 }
 
-std::string Absolute(const std::string& path) {
-    if (path.empty() || path[0] == '/') return path;
-    return qm::CurrentDirectory() + "/" + path;
-}
-
 struct Options {
     std::string profile;
     std::string dataDir;
@@ -67,7 +62,7 @@ int ParseOptions(int argc, char** argv, Options& options) {
             return 1;
         }
         if ((arg == "--profile" || arg == "--datadir") && i + 1 < argc) {
-            (arg == "--profile" ? options.profile : options.dataDir) = Absolute(argv[++i]);
+            (arg == "--profile" ? options.profile : options.dataDir) = qm::AbsolutePath(argv[++i]);
         } else if (arg == "--profile" || arg == "--datadir") {
             return 2;
         }
@@ -100,12 +95,9 @@ int main(int argc, char** argv) {
     }
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("quarrymoth"), icon));
 
-    std::string profilePath = options.profile.empty() ? qm::DefaultProfilePath() : options.profile;
-    std::string dataDir = options.dataDir.empty() ? qm::DefaultDataDirectory() : options.dataDir;
-    size_t slash = profilePath.rfind('/');
-    if (options.profile.empty() && slash != std::string::npos) {
-        qm::MakeDirectories(profilePath.substr(0, slash));
-    }
+    const qm::AppFiles files = qm::ChooseAppFiles(options.profile, options.dataDir);
+    const std::string& profilePath = files.profile;
+    const std::string& dataDir = files.dataDir;
     qm::ProfileStore profile;
     if (!profile.Load(profilePath)) {
         std::fprintf(stderr, "Quarrymoth: cannot read the profile %s: %s\n", profilePath.c_str(),
