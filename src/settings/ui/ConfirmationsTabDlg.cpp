@@ -1,0 +1,34 @@
+#include "settings/ui/ConfirmationsTabDlg.h"
+
+#include <QCheckBox>
+#include <QVBoxLayout>
+
+namespace qm {
+
+CConfirmationsTabDlg::CConfirmationsTabDlg(SetupContext& context, QWidget* parent)
+    : CSetupPage(context, parent) {
+    setObjectName(QStringLiteral("confirmationsPage"));
+    stop_ = MakeCheckBox("Ask for confirmation when Stop button pressed", "confirmStopCheck", this);
+    catchUp_ = MakeCheckBox("Ask for confirmation when Catch-up button pressed",
+                            "confirmCatchupCheck", this);
+    delete_ = MakeCheckBox("Ask for confirmation before deleting file", "confirmDeleteCheck", this);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(stop_);
+    layout->addWidget(catchUp_);
+    layout->addWidget(delete_);
+    layout->addStretch(1);
+}
+
+void CConfirmationsTabDlg::Load() {
+    stop_->setChecked(PageFlag("ConfirmStop"));
+    catchUp_->setChecked(PageFlag("ConfirmCatchup"));
+    delete_->setChecked(PageFlag("ConfirmDelete"));
+}
+
+void CConfirmationsTabDlg::Save(std::vector<ProfileStore::Change>& changes) {
+    PutFlag(changes, "ConfirmStop", stop_->isChecked());
+    PutFlag(changes, "ConfirmCatchup", catchUp_->isChecked());
+    PutFlag(changes, "ConfirmDelete", delete_->isChecked());
+}
+
+}  // namespace qm

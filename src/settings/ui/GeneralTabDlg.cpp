@@ -1,0 +1,181 @@
+#include "settings/ui/GeneralTabDlg.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <functional>
+#include <utility>
+
+#include "settings/SettingsKeys.h"
+
+namespace qm {
+namespace {
+
+// The remembered hosts: NNTPHost first, then the ones used before it, most recent first.
+constexpr const char* kHostKeys[] = {"NNTPHost", "NNTPHost2", "NNTPHost3", "NNTPHost4"};
+constexpr int kRememberedHosts = 4;
+
+// An editable host list that says when its list opens and when it has closed.
+class HostCombo : public QComboBox {
+public:
+    HostCombo(std::function<void()> opening, std::function<void()> closed, QWidget* parent)
+        : QComboBox(parent), opening_(std::move(opening)), closed_(std::move(closed)) {}
+
+    void showPopup() override {
+        opening_();
+        QComboBox::showPopup();
+    }
+    void hidePopup() override {
+        QComboBox::hidePopup();
+        // The click that closes the list sets its selection only after this returns.
+        QTimer::singleShot(0, this, [this] { closed_(); });
+    }
+
+private:
+    std::function<void()> opening_, closed_;
+};
+
+}  // namespace
+
+CGeneralTabDlg::CGeneralTabDlg(SetupContext& context, QWidget* parent)
+    : CSetupPage(context, parent) {
+    setObjectName(QStringLiteral("generalPage"));
+    host_ = new HostCombo([this] { FillHostList(); }, [this] { OnListClosed(); }, this);
+    host_->setObjectName(QStringLiteral("hostCombo"));
+    host_->setAccessibleName(QStringLiteral("News Server:"));
+    host_->setEditable(true);
+    // Enter in the field presses OK; it must not add the text to the list as well.
+    host_->setInsertPolicy(QComboBox::NoInsert);
+    host_->setMinimumContentsLength(32);
+    host_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    port_ = MakeField("portEdit", "&Port:", this);
+    SetWidthInChars(port_, 6);
+    directory_ = MakeField("downloadDirectoryEdit", "&Download Directory:", this);
+    auto* find = MakeButton("&Find...", "findButton", this);
+    minLines_ = MakeField("minLinesEdit", "Mi&n Lines:", this);
+    maxLines_ = MakeField("maxLinesEdit", "Ma&x Lines:", this);
+    SetWidthInChars(minLines_, 8);
+    SetWidthInChars(maxLines_, 8);
+    thumbnail_ = MakeCheckBox("Display &Thumbnail", "showThumbnailCheck", this);
+    // Kept for the engine, which reads it at start; the page never shows it.
+    reconnect_ = MakeField("reconnectEdit", "Attempt Reconnect", this, true);
+    reconnect_->setVisible(false);
+
+    auto* grid = new QGridLayout;
+    grid->addWidget(MakeLabel("News &Server:", host_, this), 0, 0);
+    grid->addWidget(host_, 0, 1, 1, 2);
+    grid->addWidget(MakeLabel("&Port:", port_, this), 1, 0);
+    grid->addWidget(port_, 1, 1, Qt::AlignLeft);
+    grid->addWidget(MakeLabel("&Download Directory:", directory_, this), 2, 0);
+    grid->addWidget(directory_, 2, 1);
+    grid->addWidget(find, 2, 2);
+    grid->setColumnStretch(1, 1);
+
+    auto* lines = new QHBoxLayout;
+    lines->addWidget(MakeLabel("Mi&n Lines:", minLines_, this));
+    lines->addWidget(minLines_);
+    lines->addSpacing(fontMetrics().averageCharWidth() * 4);
+    lines->addWidget(MakeLabel("Ma&x Lines:", maxLines_, this));
+    lines->addWidget(maxLines_);
+    lines->addStretch(1);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(grid);
+    layout->addLayout(lines);
+    layout->addWidget(thumbnail_);
+    layout->addWidget(reconnect_);
+    layout->addStretch(1);
+
+    connect(find, &QPushButton::clicked, this, &CGeneralTabDlg::OnFind);
+}
+
+void CGeneralTabDlg::Load() {
+    thumbnail_->setChecked(PageFlag("ShowThumbnail"));
+    host_->setEditText(PageText("NNTPHost"));
+    port_->setText(PageText("NNTPPort"));
+    directory_->setText(PageText("DownloadDirectory"));
+    minLines_->setText(PageText("MinLines"));
+    maxLines_->setText(PageText("MaxLines"));
+    reconnect_->setText(PageText("Reconnect"));
+}
+
+void CGeneralTabDlg::FillHostList() {
+    if (listFilled_) return;
+    listFilled_ = true;
+    const QString typed = host_->currentText();
+    QSignalBlocker quiet(host_);
+    for (const char* key : kHostKeys) {
+        const QString host = PageText(key);
+        if (!host.isEmpty()) host_->addItem(host);
+    }
+    // Filling the list must not replace what the field shows.
+    host_->setCurrentIndex(-1);
+    host_->setEditText(typed);
+}
+
+QStringList CGeneralTabDlg::HostList() const {
+    QStringList hosts;
+    for (int i = 0; i < host_->count(); ++i) hosts << host_->itemText(i);
+    return hosts;
+}
+
+// A host picked from further down the list becomes the most recent one.
+void CGeneralTabDlg::OnListClosed() {
+    const int picked = host_->currentIndex();
+    if (picked <= 0) return;
+    const QString host = host_->itemText(picked);
+    QSignalBlocker quiet(host_);
+    host_->removeItem(picked);
+    host_->insertItem(0, host);
+    host_->setCurrentIndex(0);
+}
+
+void CGeneralTabDlg::OnFind() {
+    const QString chosen =
+        QFileDialog::getExistingDirectory(this, QStringLiteral("Please choose the directory"),
+                                          directory_->text(), QFileDialog::ShowDirsOnly);
+    if (chosen.isEmpty()) return;
+    directory_->setText(chosen.endsWith(QLatin1Char('/')) ? chosen : chosen + QLatin1Char('/'));
+}
+
+void CGeneralTabDlg::Leave() {
+    context_.currentHost = host_->currentText().toStdString();
+}
+
+void CGeneralTabDlg::Save(std::vector<ProfileStore::Change>& changes) {
+    PutFlag(changes, "ShowThumbnail", thumbnail_->isChecked());
+    if (!directory_->text().endsWith(QLatin1Char('/'))) {
+        directory_->setText(directory_->text() + QLatin1Char('/'));
+    }
+    const QString host = host_->currentText();
+    if (!host.isEmpty()) Put(changes, "NNTPHost", host);
+    // A new host typed without a look at the list still moves the earlier ones down, so none of
+    // them is forgotten only because the list was never opened.
+    if (!host.isEmpty()) FillHostList();
+    const QStringList hosts = HostList();
+    if (!hosts.isEmpty() && hosts.front() == host) {
+        // The first host stays; the others keep their places after it.
+        for (int i = 1; i < hosts.size() && i < kRememberedHosts; ++i) {
+            if (!hosts[i].isEmpty()) Put(changes, kHostKeys[i], hosts[i]);
+        }
+    } else {
+        // A new host: the earlier ones move down one place and the oldest is dropped.
+        for (int i = 0; i < hosts.size() && i + 1 < kRememberedHosts; ++i) {
+            if (!hosts[i].isEmpty()) Put(changes, kHostKeys[i + 1], hosts[i]);
+        }
+    }
+    Put(changes, "NNTPPort", port_->text());
+    Put(changes, "DownloadDirectory", directory_->text());
+    Put(changes, "MinLines", minLines_->text());
+    Put(changes, "MaxLines", maxLines_->text());
+    Put(changes, "Reconnect", reconnect_->text());
+}
+
+}  // namespace qm

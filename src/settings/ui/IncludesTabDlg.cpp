@@ -1,0 +1,107 @@
+#include "settings/ui/IncludesTabDlg.h"
+
+#include <QCheckBox>
+#include <QFormLayout>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QVBoxLayout>
+
+namespace qm {
+namespace {
+
+enum LimitIndex { kMaxCount, kMaxDays, kLastHeaders, kFirstHeaders };
+
+struct LimitText {
+    const char* caption;
+    const char* boxName;
+    const char* valueName;
+    const char* trailer;
+    bool digitsOnly;
+    const char* useKey;
+    const char* valueKey;
+};
+
+constexpr LimitText kLimits[] = {
+    {"Only download the last", "useMaxCountCheck", "maxCountEdit", "articles from any newsgroup",
+     true, "UseMaxCount", "MaxCount"},
+    {"Only download articles posted in the last", "useMaxDaysCheck", "maxDaysEdit", "days", false,
+     "UseMaxDays", "MaxDays"},
+    {"Only scan the last", "useMaxHeaderCountCheck", "maxHeaderCountEdit",
+     "headers in any newsgroup", true, "UseMaxHeaderCount", "MaxHeaderCount"},
+    {"Only scan the first", "useFirstHeaderCountCheck", "firstHeaderCountEdit",
+     "headers in any newsgroup", true, "UseFirstHeaderCount", "FirstHeaderCount"},
+};
+
+}  // namespace
+
+CIncludesTabDlg::CIncludesTabDlg(SetupContext& context, QWidget* parent)
+    : CSetupPage(context, parent) {
+    setObjectName(QStringLiteral("includesPage"));
+    include_ = MakeField("subjectInclEdit", "Subject &Include:", this);
+    include2_ = MakeField("subjectIncl2Edit", "And...", this);
+    auto* subjects = new QFormLayout;
+    subjects->addRow(MakeLabel("Subject &Include:", include_, this), include_);
+    subjects->addRow(MakeLabel("And...", include2_, this), include2_);
+
+    auto* group = new QGroupBox(QStringLiteral("Limits"), this);
+    group->setObjectName(QStringLiteral("limitsGroup"));
+    group->setAccessibleName(QStringLiteral("Limits"));
+    auto* grid = new QGridLayout(group);
+    for (int i = 0; i < 4; ++i) {
+        const LimitText& text = kLimits[i];
+        Limit& limit = limits_[i];
+        limit.useKey = text.useKey;
+        limit.valueKey = text.valueKey;
+        limit.box = MakeCheckBox(text.caption, text.boxName, group);
+        limit.value = MakeField(text.valueName, text.caption, group, text.digitsOnly);
+        limit.value->setAccessibleDescription(QString::fromUtf8(text.trailer));
+        SetWidthInChars(limit.value, 7);
+        limit.trailer = MakeLabel(text.trailer, nullptr, group);
+        grid->addWidget(limit.box, i, 0);
+        grid->addWidget(limit.value, i, 1);
+        grid->addWidget(limit.trailer, i, 2);
+        connect(limit.box, &QCheckBox::toggled, this, [this, i] { Follow(limits_[i]); });
+    }
+    grid->setColumnStretch(3, 1);
+    connect(limits_[kLastHeaders].box, &QCheckBox::clicked, this,
+            [this] { OnHeaderLimitClicked(kLastHeaders, kFirstHeaders); });
+    connect(limits_[kFirstHeaders].box, &QCheckBox::clicked, this,
+            [this] { OnHeaderLimitClicked(kFirstHeaders, kLastHeaders); });
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(subjects);
+    layout->addWidget(group);
+    layout->addStretch(1);
+}
+
+void CIncludesTabDlg::Follow(const Limit& limit) {
+    limit.value->setEnabled(limit.box->isChecked());
+    limit.trailer->setEnabled(limit.box->isChecked());
+}
+
+void CIncludesTabDlg::OnHeaderLimitClicked(int clicked, int other) {
+    Follow(limits_[clicked]);
+    limits_[other].box->setChecked(false);
+    Follow(limits_[other]);
+}
+
+void CIncludesTabDlg::Load() {
+    include_->setText(PageText("SubjectIncl"));
+    include2_->setText(PageText("SubjectIncl2"));
+    for (const Limit& limit : limits_) {
+        limit.box->setChecked(PageFlag(limit.useKey));
+        limit.value->setText(PageText(limit.valueKey));
+        Follow(limit);
+    }
+}
+
+void CIncludesTabDlg::Save(std::vector<ProfileStore::Change>& changes) {
+    Put(changes, "SubjectIncl", include_->text());
+    Put(changes, "SubjectIncl2", include2_->text());
+    for (const Limit& limit : limits_) Put(changes, limit.valueKey, limit.value->text());
+    for (const Limit& limit : limits_) PutFlag(changes, limit.useKey, limit.box->isChecked());
+}
+
+}  // namespace qm

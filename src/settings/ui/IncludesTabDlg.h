@@ -1,0 +1,39 @@
+#pragma once
+// CIncludesTabDlg: the subject words an article must carry, and the limits on how many articles
+// and headers a group gives and how old they may be.
+
+#include "settings/ui/SetupPage.h"
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+
+namespace qm {
+
+class CIncludesTabDlg : public CSetupPage {
+    Q_OBJECT
+public:
+    CIncludesTabDlg(SetupContext& context, QWidget* parent);
+    void Save(std::vector<ProfileStore::Change>& changes) override;
+
+protected:
+    void Load() override;
+
+private:
+    // One line of the Limits group: a box, its value and the words after the value.
+    struct Limit {
+        const char* useKey;
+        const char* valueKey;
+        QCheckBox* box;
+        QLineEdit* value;
+        QLabel* trailer;
+    };
+    static void Follow(const Limit& limit);
+    // Only one of the two header limits can be on.
+    void OnHeaderLimitClicked(int clicked, int other);
+
+    QLineEdit *include_, *include2_;
+    Limit limits_[4]{};
+};
+
+}  // namespace qm

@@ -1,0 +1,80 @@
+#pragma once
+// What every page of the setup sheet shares: the keys are loaded when the page is first shown and
+// handed back as changes when the sheet closes with OK, so a page the user never opened changes
+// nothing. Also the small builders that give each control its role name and spoken name.
+
+#include <QString>
+#include <QWidget>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "settings/ProfileStore.h"
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace qm {
+
+// Shared by the pages while the sheet is open.
+struct SetupContext {
+    ProfileStore& profile;
+    // The host the General page last showed: the Authentication page reads that server's section.
+    std::string currentHost;
+};
+
+class CSetupPage : public QWidget {
+    Q_OBJECT
+public:
+    CSetupPage(SetupContext& context, QWidget* parent);
+
+    // The page has become the sheet's current page.
+    void Enter();
+    // The page stops being the current page (another tab, or OK pressed on it).
+    virtual void Leave() {}
+    bool WasShown() const { return shown_; }
+
+    // The page's own files, written before the profile. False with a text for the user.
+    virtual bool SaveFiles(QString& /*error*/) { return true; }
+    // Adds the page's keys to the batch written on OK.
+    virtual void Save(std::vector<ProfileStore::Change>& changes) = 0;
+
+protected:
+    virtual void Load() = 0;  // first display
+    virtual void Shown() {}   // every display, after Load
+
+    // The value of a main-section key with the setup page's default.
+    QString PageText(std::string_view key) const;
+    bool PageFlag(std::string_view key) const;
+    static void Put(std::vector<ProfileStore::Change>& changes, const char* key,
+                    const QString& text);
+    static void PutFlag(std::vector<ProfileStore::Change>& changes, const char* key, bool on);
+
+public:
+    // Control builders: objectName says the role, the spoken name is the caption without "&".
+    static QString Spoken(const QString& caption);
+    static QCheckBox* MakeCheckBox(const char* caption, const char* objectName, QWidget* parent);
+    static QPushButton* MakeButton(const char* caption, const char* objectName, QWidget* parent);
+    // A field spoken as its label's caption; digitsOnly refuses anything but the digits 0-9.
+    static QLineEdit* MakeField(const char* objectName, const char* labelCaption, QWidget* parent,
+                                bool digitsOnly = false);
+    // A label; with a buddy its mnemonic moves the focus to the buddy.
+    static QLabel* MakeLabel(const char* caption, QWidget* buddy, QWidget* parent);
+    // A field for a number, about chars digits wide.
+    static void SetWidthInChars(QLineEdit* field, int chars);
+
+protected:
+    // Message boxes captioned "Quarrymoth".
+    bool AskYesNo(const QString& question);  // No is the default
+    void Inform(const QString& text);
+    void Warn(const QString& text);
+
+    SetupContext& context_;
+
+private:
+    bool shown_ = false;
+};
+
+}  // namespace qm

@@ -1,0 +1,709 @@
+// The setup sheet as a person uses it: each page's fields against the profile, the rules that tie
+// controls together, the files the pages write or clear, and the main window after OK.
+
+#include <unistd.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTest>
+#include <QTimer>
+#include <cstdint>
+#include <fstream>
+#include <functional>
+#include <sstream>
+
+#include "app/ui/MainDlg.h"
+#include "settings/ProfileStore.h"
+#include "settings/SettingsKeys.h"
+#include "settings/ui/ExcludesTabDlg.h"
+#include "settings/ui/GeneralTabDlg.h"
+#include "settings/ui/SetupSheet.h"
+#include "support/TempDir.h"
+
+using qm::CSetupSheet;
+using qm::ProfileStore;
+using qm::test::TempDir;
+
+namespace {
+
+enum Page { kGeneral, kConfirmations, kHistory, kIncludes, kExcludes, kLogging, kAuthentication };
+const char* const kServer = "news.example.net";
+
+// Answers the modal boxes that appear, as a person would: notes the text, presses a button.
+class BoxAnswerer : public QObject {
+public:
+    BoxAnswerer() {
+        connect(&poll_, &QTimer::timeout, this, [this] { Look(); });
+        poll_.start(10);
+    }
+    void Press(QMessageBox::StandardButton button) { answers_.push_back(button); }
+    QStringList texts;
+    QList<QMessageBox::Icon> icons;
+    QStringList titles;
+    QList<QMessageBox::StandardButton> defaults;
+
+private:
+    void Look() {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box || !box->isVisible() || answers_.empty() || seen_ == box) return;
+        seen_ = box;
+        texts << box->text();
+        icons << box->icon();
+        titles << box->windowTitle();
+        defaults << box->standardButton(box->defaultButton());
+        QMessageBox::StandardButton answer = answers_.front();
+        answers_.erase(answers_.begin());
+        box->button(answer)->click();
+    }
+    QTimer poll_;
+    std::vector<QMessageBox::StandardButton> answers_;
+    QPointer<QMessageBox> seen_;
+};
+
+// Acts on the next modal dialog once it is up (a dialog the code under test runs with exec()).
+void WhenModal(const std::function<void(QWidget*)>& act) {
+    auto* timer = new QTimer;
+    timer->setInterval(10);
+    QObject::connect(timer, &QTimer::timeout, [timer, act] {
+        QWidget* dialog = QApplication::activeModalWidget();
+        if (!dialog || !dialog->isVisible() || qobject_cast<QMessageBox*>(dialog)) return;
+        timer->stop();
+        timer->deleteLater();
+        act(dialog);
+    });
+    timer->start();
+}
+
+template <typename T>
+T* Find(QWidget& window, const char* name) {
+    T* widget = window.findChild<T*>(QString::fromLatin1(name));
+    if (!widget) qFatal("no control %s", name);
+    return widget;
+}
+
+QString FieldText(QWidget& sheet, const char* name) {
+    return Find<QLineEdit>(sheet, name)->text();
+}
+
+void Type(QWidget& sheet, const char* name, const QString& text) {
+    auto* field = Find<QLineEdit>(sheet, name);
+    field->clear();
+    QTest::keyClicks(field, text);
+}
+
+bool Checked(QWidget& sheet, const char* name) {
+    return Find<QCheckBox>(sheet, name)->isChecked();
+}
+
+bool Enabled(QWidget& sheet, const char* name) {
+    return Find<QWidget>(sheet, name)->isEnabled();
+}
+
+void Click(QWidget& sheet, const char* name) {
+    Find<QAbstractButton>(sheet, name)->click();
+}
+
+std::string ReadAll(const std::string& path) {
+    return TempDir::ReadFile(path);
+}
+
+// A fresh profile in a fresh current directory (where the pages' plain files live).
+struct Fixture {
+    Fixture() {
+        dir.Enter();
+        profile.Load(dir / "quarrymoth.ini");
+    }
+    void Set(const char* key, const std::string& value) {
+        profile.WriteString(qm::kMainSection, key, value);
+    }
+    void SetServer(const char* key, const std::string& value) {
+        profile.WriteString(kServer, key, value);
+    }
+    std::string Get(const char* key) const {
+        return profile.GetString(qm::kMainSection, key, "<none>");
+    }
+    std::string GetServer(const std::string& host, const char* key) const {
+        return profile.GetString(host, key, "<none>");
+    }
+    std::vector<std::string> MainKeys() const { return profile.Keys(qm::kMainSection); }
+
+    TempDir dir;
+    ProfileStore profile;
+};
+
+std::vector<std::string> Sorted(std::vector<std::string> keys) {
+    std::sort(keys.begin(), keys.end());
+    return keys;
+}
+
+}  // namespace
+
+class SetupSheetTest : public QObject {
+    Q_OBJECT
+private slots:
+    void GeneralDefaultsAndOnlyShownPagesWrite();
+    void HostHistory();
+    void DownloadDirectoryGetsTrailingSlash();
+    void ConfirmationsAndHistory();
+    void IncludesLimits();
+    void ExcludesAndFromList();
+    void FromExcludesFileThatCannotBeWritten();
+    void Logging();
+    void AuthenticationRules();
+    void AuthenticationFollowsCurrentHost();
+    void ProfileThatCannotBeWritten();
+    void MainWindowFollowsOk();
+};
+
+void SetupSheetTest::GeneralDefaultsAndOnlyShownPagesWrite() {
+    Fixture f;
+    {
+        CSetupSheet sheet(f.profile);
+        QCOMPARE(sheet.windowTitle(), QStringLiteral("Quarrymoth Setup"));
+        QStringList captions;
+        for (int i = 0; i < sheet.Tabs()->count(); ++i) captions << sheet.Tabs()->tabText(i);
+        QCOMPARE(captions, QStringList({"General", "Confirmations", "History", "Includes",
+                                        "Excludes", "Logging", "Authentication"}));
+        QCOMPARE(sheet.Tabs()->currentIndex(), 0);
+        QCOMPARE(Find<QComboBox>(sheet, "hostCombo")->currentText(), QString());
+        QCOMPARE(FieldText(sheet, "portEdit"), QStringLiteral("119"));
+        QCOMPARE(FieldText(sheet, "downloadDirectoryEdit"),
+                 qEnvironmentVariable("HOME") + QStringLiteral("/QMDownloadDir/"));
+        QCOMPARE(FieldText(sheet, "minLinesEdit"), QStringLiteral("500"));
+        QCOMPARE(FieldText(sheet, "maxLinesEdit"), QStringLiteral("2500"));
+        QCOMPARE(FieldText(sheet, "reconnectEdit"), QStringLiteral("0"));
+        QVERIFY(!Checked(sheet, "showThumbnailCheck"));
+        sheet.show();
+        QVERIFY(!Find<QLineEdit>(sheet, "reconnectEdit")->isVisible());
+        Click(sheet, "showThumbnailCheck");
+        // Visiting other pages and changing them, then Cancel: nothing is written.
+        sheet.Tabs()->setCurrentIndex(kConfirmations);
+        Click(sheet, "confirmStopCheck");
+        sheet.Tabs()->setCurrentIndex(kExcludes);
+        Type(sheet, "subjectExclEdit", "spam");
+        Click(sheet, "cancelButton");
+    }
+    QVERIFY(!TempDir::Exists(f.dir / "quarrymoth.ini"));
+    QVERIFY(!TempDir::Exists(f.dir / "FromExcludes"));
+
+    // Only the General and Logging pages shown: only their keys, in one rewrite. Edit fields are
+    // stored as typed, letters too.
+    CSetupSheet sheet(f.profile);
+    sheet.show();
+    Type(sheet, "maxLinesEdit", "lots");
+    sheet.Tabs()->setCurrentIndex(kLogging);
+    Click(sheet, "okButton");
+    QCOMPARE(sheet.result(), int(QDialog::Accepted));
+    QCOMPARE(f.profile.SaveCount(), std::uint64_t{1});
+    QCOMPARE(Sorted(f.MainKeys()),
+             Sorted({"ShowThumbnail", "NNTPPort", "DownloadDirectory", "MinLines", "MaxLines",
+                     "Reconnect", "ACDSeeDescription", "EnableLogging", "LogFile"}));
+    QCOMPARE(f.Get("MaxLines"), std::string("lots"));
+    QCOMPARE(f.Get("Reconnect"), std::string("0"));
+    QCOMPARE(f.Get("LogFile"), std::string("DownloadLog"));
+    QCOMPARE(f.Get("ShowThumbnail"), std::string("0"));
+    QVERIFY(!TempDir::Exists(f.dir / "FromExcludes"));  // the Excludes page was never shown
+}
+
+void SetupSheetTest::HostHistory() {
+    Fixture f;
+    // A new host typed while two earlier ones are remembered, without a look at the list.
+    f.Set("NNTPHost", "a.example");
+    f.Set("NNTPHost2", "b.example");
+    {
+        CSetupSheet sheet(f.profile);
+        auto* host = Find<QComboBox>(sheet, "hostCombo");
+        QCOMPARE(host->currentText(), QStringLiteral("a.example"));
+        host->setEditText(QStringLiteral("c.example"));
+        sheet.accept();
+    }
+    QCOMPARE(f.Get("NNTPHost"), std::string("c.example"));
+    QCOMPARE(f.Get("NNTPHost2"), std::string("a.example"));
+    QCOMPARE(f.Get("NNTPHost3"), std::string("b.example"));
+    QCOMPARE(f.Get("NNTPHost4"), std::string("<none>"));
+
+    // Four remembered and a new one: the oldest is dropped.
+    f.Set("NNTPHost4", "d.example");
+    {
+        CSetupSheet sheet(f.profile);
+        sheet.show();
+        auto* host = Find<QComboBox>(sheet, "hostCombo");
+        host->showPopup();
+        host->hidePopup();
+        QTest::qWait(20);
+        auto* page = static_cast<qm::CGeneralTabDlg*>(sheet.Page(kGeneral));
+        QCOMPARE(page->HostList(),
+                 QStringList({"c.example", "a.example", "b.example", "d.example"}));
+        QCOMPARE(host->currentText(), QStringLiteral("c.example"));  // filling kept the text
+        host->setEditText(QStringLiteral("e.example"));
+        sheet.accept();
+    }
+    QCOMPARE(f.Get("NNTPHost"), std::string("e.example"));
+    QCOMPARE(f.Get("NNTPHost2"), std::string("c.example"));
+    QCOMPARE(f.Get("NNTPHost3"), std::string("a.example"));
+    QCOMPARE(f.Get("NNTPHost4"), std::string("b.example"));
+
+    // A host picked from further down moves to the top; the others keep their order.
+    {
+        CSetupSheet sheet(f.profile);
+        sheet.show();
+        auto* host = Find<QComboBox>(sheet, "hostCombo");
+        host->showPopup();
+        host->setCurrentIndex(2);
+        host->hidePopup();
+        QTRY_COMPARE(host->itemText(0), QStringLiteral("a.example"));
+        auto* page = static_cast<qm::CGeneralTabDlg*>(sheet.Page(kGeneral));
+        QCOMPARE(page->HostList(),
+                 QStringList({"a.example", "e.example", "c.example", "b.example"}));
+        QCOMPARE(host->currentIndex(), 0);
+        QCOMPARE(host->currentText(), QStringLiteral("a.example"));
+        // Enter in the field presses OK and never adds to the list.
+        QTest::keyClick(host->lineEdit(), Qt::Key_Return);
+        QCOMPARE(sheet.result(), int(QDialog::Accepted));
+        QCOMPARE(host->count(), 4);
+    }
+    QCOMPARE(f.Get("NNTPHost"), std::string("a.example"));
+    QCOMPARE(f.Get("NNTPHost2"), std::string("e.example"));
+    QCOMPARE(f.Get("NNTPHost3"), std::string("c.example"));
+    QCOMPARE(f.Get("NNTPHost4"), std::string("b.example"));
+
+    // An emptied host field leaves the host as it was.
+    {
+        CSetupSheet sheet(f.profile);
+        Find<QComboBox>(sheet, "hostCombo")->setEditText(QString());
+        sheet.accept();
+    }
+    QCOMPARE(f.Get("NNTPHost"), std::string("a.example"));
+}
+
+void SetupSheetTest::DownloadDirectoryGetsTrailingSlash() {
+    Fixture f;
+    TempDir chosen;
+    CSetupSheet sheet(f.profile);
+    sheet.show();
+    QString title;
+    WhenModal([&](QWidget* dialog) {
+        title = dialog->windowTitle();
+        auto* chooser = qobject_cast<QFileDialog*>(dialog);
+        QVERIFY(chooser);
+        QCOMPARE(chooser->fileMode(), QFileDialog::Directory);
+        chooser->setDirectory(QString::fromStdString(chosen.path()));
+        chooser->selectFile(QString::fromStdString(chosen.path()));
+        static_cast<QDialog*>(chooser)->accept();
+    });
+    Click(sheet, "findButton");
+    QCOMPARE(title, QStringLiteral("Please choose the directory"));
+    QCOMPARE(FieldText(sheet, "downloadDirectoryEdit"),
+             QString::fromStdString(chosen.path() + "/"));
+
+    // Typed without the "/": stored with it, and the field shows it too.
+    Type(sheet, "downloadDirectoryEdit", "/srv/pictures");
+    sheet.accept();
+    QCOMPARE(f.Get("DownloadDirectory"), std::string("/srv/pictures/"));
+    QCOMPARE(FieldText(sheet, "downloadDirectoryEdit"), QStringLiteral("/srv/pictures/"));
+}
+
+void SetupSheetTest::ConfirmationsAndHistory() {
+    Fixture f;
+    f.Set("ConfirmCatchup", "0");
+    TempDir::WriteFile("HistList", "one.jpg\ntwo.jpg\n");
+    CSetupSheet sheet(f.profile);
+    sheet.show();
+    sheet.Tabs()->setCurrentIndex(kConfirmations);
+    QVERIFY(Checked(sheet, "confirmStopCheck"));
+    QVERIFY(!Checked(sheet, "confirmCatchupCheck"));
+    QVERIFY(Checked(sheet, "confirmDeleteCheck"));
+    Click(sheet, "confirmDeleteCheck");
+
+    sheet.Tabs()->setCurrentIndex(kHistory);
+    QCOMPARE(FieldText(sheet, "maxHistEdit"), QStringLiteral("20000"));
+    QCOMPARE(FieldText(sheet, "histSaveFrequencyEdit"), QStringLiteral("5"));
+    Type(sheet, "maxHistEdit", "300");
+
+    // No keeps the history; Yes empties it at once, before any OK.
+    BoxAnswerer boxes;
+    boxes.Press(QMessageBox::No);
+    Click(sheet, "clearHistoryButton");
+    QCOMPARE(boxes.texts, QStringList{"Are you sure you want to clear\nthe history file?"});
+    QCOMPARE(boxes.icons.front(), QMessageBox::Question);
+    QCOMPARE(boxes.titles.front(), QStringLiteral("Quarrymoth"));
+    QCOMPARE(boxes.defaults.front(), QMessageBox::No);
+    QCOMPARE(ReadAll("HistList"), std::string("one.jpg\ntwo.jpg\n"));
+    boxes.Press(QMessageBox::Yes);
+    Click(sheet, "clearHistoryButton");
+    QCOMPARE(boxes.texts.size(), 2);
+    QVERIFY(TempDir::Exists("HistList"));
+    QCOMPARE(ReadAll("HistList"), std::string());
+    QCOMPARE(f.profile.SaveCount(), std::uint64_t{1});  // only the key set above
+
+    // A history file that cannot be replaced (here a directory stands in its place).
+    ::unlink("HistList");
+    QDir().mkdir(QStringLiteral("HistList"));
+    boxes.Press(QMessageBox::Yes);
+    boxes.Press(QMessageBox::Ok);
+    Click(sheet, "clearHistoryButton");
+    QCOMPARE(boxes.texts.size(), 4);
+    QCOMPARE(boxes.texts.back(), QStringLiteral("Error clearing history"));
+
+    sheet.accept();
+    QCOMPARE(f.Get("ConfirmStop"), std::string("1"));
+    QCOMPARE(f.Get("ConfirmCatchup"), std::string("0"));
+    QCOMPARE(f.Get("ConfirmDelete"), std::string("0"));
+    QCOMPARE(f.Get("MaxHist"), std::string("300"));
+    QCOMPARE(f.Get("HistSaveFrequency"), std::string("5"));
+}
+
+void SetupSheetTest::IncludesLimits() {
+    Fixture f;
+    f.Set("UseMaxDays", "1");
+    f.Set("MaxDays", "14");
+    CSetupSheet sheet(f.profile);
+    sheet.show();
+    sheet.Tabs()->setCurrentIndex(kIncludes);
+    QCOMPARE(FieldText(sheet, "subjectInclEdit"), QStringLiteral("jpg:gif"));
+    QCOMPARE(FieldText(sheet, "subjectIncl2Edit"), QStringLiteral("1/1:01/01"));
+    QVERIFY(!Checked(sheet, "useMaxCountCheck"));
+    QVERIFY(!Enabled(sheet, "maxCountEdit"));
+    QVERIFY(Checked(sheet, "useMaxDaysCheck"));
+    QVERIFY(Enabled(sheet, "maxDaysEdit"));
+    QCOMPARE(FieldText(sheet, "maxDaysEdit"), QStringLiteral("14"));
+
+    Click(sheet, "useMaxCountCheck");
+    QVERIFY(Enabled(sheet, "maxCountEdit"));
+    Type(sheet, "maxCountEdit", "12ab3");  // numbers only
+    QCOMPARE(FieldText(sheet, "maxCountEdit"), QStringLiteral("123"));
+    Type(sheet, "maxDaysEdit", "7d");  // stored as typed
+    Click(sheet, "useMaxDaysCheck");
+    QVERIFY(!Enabled(sheet, "maxDaysEdit"));
+
+    // The two header limits exclude each other.
+    Click(sheet, "useMaxHeaderCountCheck");
+    QVERIFY(Enabled(sheet, "maxHeaderCountEdit"));
+    Type(sheet, "maxHeaderCountEdit", "5000");
+    Click(sheet, "useFirstHeaderCountCheck");
+    QVERIFY(Checked(sheet, "useFirstHeaderCountCheck"));
+    QVERIFY(Enabled(sheet, "firstHeaderCountEdit"));
+    QVERIFY(!Checked(sheet, "useMaxHeaderCountCheck"));
+    QVERIFY(!Enabled(sheet, "maxHeaderCountEdit"));
+    Click(sheet, "useMaxHeaderCountCheck");
+    QVERIFY(Checked(sheet, "useMaxHeaderCountCheck"));
+    QVERIFY(!Checked(sheet, "useFirstHeaderCountCheck"));
+    QVERIFY(!Enabled(sheet, "firstHeaderCountEdit"));
+
+    Type(sheet, "subjectInclEdit", "png");
+    sheet.accept();
+    QCOMPARE(f.Get("SubjectIncl"), std::string("png"));
+    QCOMPARE(f.Get("SubjectIncl2"), std::string("1/1:01/01"));
+    QCOMPARE(f.Get("UseMaxCount"), std::string("1"));
+    QCOMPARE(f.Get("MaxCount"), std::string("123"));
+    QCOMPARE(f.Get("UseMaxDays"), std::string("0"));
+    QCOMPARE(f.Get("MaxDays"), std::string("7d"));
+    QCOMPARE(f.Get("UseMaxHeaderCount"), std::string("1"));
+    QCOMPARE(f.Get("MaxHeaderCount"), std::string("5000"));
+    QCOMPARE(f.Get("UseFirstHeaderCount"), std::string("0"));
+    QCOMPARE(f.Get("FirstHeaderCount"), std::string(""));
+}
+
+void SetupSheetTest::ExcludesAndFromList() {
+    Fixture f;
+    TempDir::WriteFile("FromExcludes", "zeta@example.org\r\nAlpha\n\nbeta@\nalpha\n");
+    CSetupSheet sheet(f.profile);
+    sheet.show();
+    sheet.Tabs()->setCurrentIndex(kExcludes);
+    auto* page = static_cast<qm::CExcludesTabDlg*>(sheet.Page(kExcludes));
+    auto entries = [&] { return page->FromList().Entries(); };
+    auto* list = Find<QListView>(sheet, "fromExcludeList");
+    auto selected = [&] { return list->currentIndex().data().toString(); };
+    // Sorted without regard to case, equal ones in file order, empty lines no entries.
+    QCOMPARE(entries(), (std::vector<std::string>{"Alpha", "alpha", "beta@", "zeta@example.org"}));
+    QCOMPARE(selected(), QStringLiteral("Alpha"));
+    QVERIFY(!Checked(sheet, "limitCrosspostsCheck"));
+    QVERIFY(!Enabled(sheet, "crosspostLimitEdit"));
+    Click(sheet, "limitCrosspostsCheck");
+    QVERIFY(Enabled(sheet, "crosspostLimitEdit"));
+    Type(sheet, "crosspostLimitEdit", "3");
+    Type(sheet, "subjectExclEdit", "wanted:sale");
+
+    // Add through the entry dialog; an empty or blank text adds nothing.
+    auto addThroughDialog = [&](const QString& text) {
+        QString note;
+        WhenModal([&note, text](QWidget* dialog) {
+            QCOMPARE(dialog->windowTitle(), QStringLiteral("Enter From Field Exclude"));
+            note = Find<QLabel>(*dialog, "fromExcludeNote")->text();
+            Find<QLineEdit>(*dialog, "fromExcludeEdit")->setText(text);
+            qobject_cast<QDialog*>(dialog)->accept();
+        });
+        Click(sheet, "addFromExcludeButton");
+        QCOMPARE(note, QStringLiteral("To add an entire domain and ensure that it is matched "
+                                      "properly, include the '@' character."));
+    };
+    addThroughDialog(QStringLiteral("Gamma@spam.example"));
+    addThroughDialog(QString());
+    addThroughDialog(QStringLiteral("   "));
+    QCOMPARE(entries(), (std::vector<std::string>{"Alpha", "alpha", "beta@", "Gamma@spam.example",
+                                                  "zeta@example.org"}));
+
+    // Remove: the entry at the same place is selected next, the new last one after the last.
+    list->setCurrentIndex(list->model()->index(4, 0));
+    Click(sheet, "removeFromExcludeButton");
+    QCOMPARE(selected(), QStringLiteral("Gamma@spam.example"));
+    list->setCurrentIndex(list->model()->index(1, 0));
+    Click(sheet, "removeFromExcludeButton");
+    QCOMPARE(selected(), QStringLiteral("beta@"));
+    QCOMPARE(entries(), (std::vector<std::string>{"Alpha", "beta@", "Gamma@spam.example"}));
+
+    // The engine reading the old file while OK replaces it still reads the whole old list.
+    std::ifstream reader("FromExcludes", std::ios::binary);
+    sheet.accept();
+    std::stringstream old;
+    old << reader.rdbuf();
+    QCOMPARE(old.str(), std::string("zeta@example.org\r\nAlpha\n\nbeta@\nalpha\n"));
+    QCOMPARE(ReadAll("FromExcludes"), std::string("Alpha\nbeta@\nGamma@spam.example\n"));
+    QCOMPARE(f.Get("SubjectExcl"), std::string("wanted:sale"));
+    QCOMPARE(f.Get("LimitCrossposts"), std::string("1"));
+    QCOMPARE(f.Get("CrosspostLimit"), std::string("3"));
+
+    // Removing every entry leaves an empty file, and the page opens with nothing selected.
+    {
+        CSetupSheet again(f.profile);
+        again.show();
+        again.Tabs()->setCurrentIndex(kExcludes);
+        auto* view = Find<QListView>(again, "fromExcludeList");
+        for (int i = 0; i < 3; ++i) Click(again, "removeFromExcludeButton");
+        QCOMPARE(view->model()->rowCount(), 0);
+        Click(again, "removeFromExcludeButton");  // nothing left to remove
+        again.accept();
+    }
+    QCOMPARE(ReadAll("FromExcludes"), std::string());
+}
+
+void SetupSheetTest::FromExcludesFileThatCannotBeWritten() {
+    Fixture f;
+    QDir().mkdir(QStringLiteral("FromExcludes"));  // a directory where the file belongs
+    CSetupSheet sheet(f.profile);
+    sheet.show();
+    sheet.Tabs()->setCurrentIndex(kExcludes);
+    Type(sheet, "subjectExclEdit", "spam");
+    BoxAnswerer boxes;
+    boxes.Press(QMessageBox::Ok);
+    Click(sheet, "okButton");
+    QCOMPARE(boxes.texts.size(), 1);
+    QVERIFY2(boxes.texts[0].startsWith(QStringLiteral("Unable to save the From excludes")),
+             qPrintable(boxes.texts[0]));
+    // Said so, and the sheet stays open with nothing of the profile written.
+    QVERIFY(sheet.isVisible());
+    QCOMPARE(f.profile.SaveCount(), std::uint64_t{0});
+    QCOMPARE(f.Get("SubjectExcl"), std::string("<none>"));
+}
+
+void SetupSheetTest::Logging() {
+    Fixture f;
+    f.Set("LogFile", "old.log");
+    TempDir::WriteFile("old.log", "saved a.jpg\n");
+    TempDir::WriteFile("new.log", "kept\n");
+    CSetupSheet sheet(f.profile);
+    sheet.show();
+    sheet.Tabs()->setCurrentIndex(kLogging);
+    QVERIFY(!Checked(sheet, "enableLoggingCheck"));
+    QVERIFY(!Checked(sheet, "acdseeDescriptionCheck"));
+    QVERIFY(!Enabled(sheet, "logFileEdit"));
+    QVERIFY(!Enabled(sheet, "clearLogButton"));
+    Click(sheet, "enableLoggingCheck");
+    QVERIFY(Enabled(sheet, "logFileEdit"));
+    QVERIFY(Enabled(sheet, "clearLogButton"));
+    QCOMPARE(FieldText(sheet, "logFileEdit"), QStringLiteral("old.log"));
+
+    // Clear Contents empties the log the profile names, not the name typed but not yet saved.
+    Type(sheet, "logFileEdit", "new.log");
+    Click(sheet, "clearLogButton");
+    QCOMPARE(ReadAll("old.log"), std::string());
+    QCOMPARE(ReadAll("new.log"), std::string("kept\n"));
+    Click(sheet, "acdseeDescriptionCheck");
+    sheet.accept();
+    QCOMPARE(f.Get("EnableLogging"), std::string("1"));
+    QCOMPARE(f.Get("ACDSeeDescription"), std::string("1"));
+    QCOMPARE(f.Get("LogFile"), std::string("new.log"));
+
+    // With no log name stored the page shows the default name.
+    f.profile.RemoveKey(qm::kMainSection, "LogFile");
+    CSetupSheet fresh(f.profile);
+    fresh.Tabs()->setCurrentIndex(kLogging);
+    QCOMPARE(FieldText(fresh, "logFileEdit"), QStringLiteral("DownloadLog"));
+}
+
+void SetupSheetTest::AuthenticationRules() {
+    Fixture f;
+    f.Set("NNTPHost", kServer);
+    f.SetServer("UserAuthentication", "1");
+    f.SetServer("Username", "joe");
+    f.SetServer("Password", "secret");
+    f.SetServer("PromptForPasswd", "1");
+    f.SetServer("alt.pics", "4711");  // a read mark beside them stays
+    const char* const followers[] = {"usernameEdit", "passwordEdit", "promptForPasswdCheck",
+                                     "forceAuthInfoCheck"};
+    {
+        CSetupSheet sheet(f.profile);
+        sheet.show();
+        sheet.Tabs()->setCurrentIndex(kAuthentication);
+        QVERIFY(Checked(sheet, "userAuthenticationCheck"));
+        QVERIFY(Checked(sheet, "promptForPasswdCheck"));
+        QCOMPARE(FieldText(sheet, "usernameEdit"), QStringLiteral("joe"));
+        QCOMPARE(FieldText(sheet, "passwordEdit"), QStringLiteral("secret"));
+        QCOMPARE(Find<QLineEdit>(sheet, "passwordEdit")->echoMode(), QLineEdit::Password);
+        QVERIFY(Find<QLabel>(sheet, "passwordNote")->isVisible());
+        QCOMPARE(Find<QLabel>(sheet, "passwordNote")->text(),
+                 QStringLiteral("The password is kept in the profile file, readable by this "
+                                "user only."));
+        // Loaded with the prompt box on: the password waits for the session.
+        QVERIFY(Enabled(sheet, "usernameEdit"));
+        QVERIFY(!Enabled(sheet, "passwordEdit"));
+        Click(sheet, "promptForPasswdCheck");
+        QVERIFY(Enabled(sheet, "passwordEdit"));
+        Click(sheet, "userAuthenticationCheck");
+        for (const char* name : followers) QVERIFY2(!Enabled(sheet, name), name);
+        Click(sheet, "userAuthenticationCheck");
+        for (const char* name : followers) QVERIFY2(Enabled(sheet, name), name);
+
+        // Checking "Always send" warns and stays checked; unchecking says nothing.
+        BoxAnswerer boxes;
+        boxes.Press(QMessageBox::Ok);
+        boxes.Press(QMessageBox::Ok);
+        Click(sheet, "forceAuthInfoCheck");
+        QCOMPARE(boxes.texts.size(), 1);
+        QVERIFY(boxes.texts[0].startsWith(
+            "This option is only intended for use on news\nservers that don't properly request "
+            "authentication.\n\nIt is STRONGLY recommended"));
+        QVERIFY(boxes.texts[0].endsWith("may cause the server\nto reject your connection."));
+        QCOMPARE(boxes.icons.front(), QMessageBox::Information);
+        QVERIFY(Checked(sheet, "forceAuthInfoCheck"));
+        Click(sheet, "forceAuthInfoCheck");
+        QTest::qWait(50);
+        QCOMPARE(boxes.texts.size(), 1);
+        Click(sheet, "forceAuthInfoCheck");
+        QCOMPARE(boxes.texts.size(), 2);
+
+        Type(sheet, "passwordEdit", "n3w pass");
+        sheet.accept();
+    }
+    QCOMPARE(f.GetServer(kServer, "UserAuthentication"), std::string("1"));
+    QCOMPARE(f.GetServer(kServer, "PromptForPasswd"), std::string("0"));
+    QCOMPARE(f.GetServer(kServer, "ForceAuthInfo"), std::string("1"));
+    QCOMPARE(f.GetServer(kServer, "Password"), std::string("n3w pass"));
+
+    // Prompting stores no password; without "requires password" name and password stay as they
+    // were, and the fields start disabled.
+    {
+        CSetupSheet sheet(f.profile);
+        sheet.Tabs()->setCurrentIndex(kAuthentication);
+        Click(sheet, "promptForPasswdCheck");
+        sheet.accept();
+    }
+    QCOMPARE(f.GetServer(kServer, "Password"), std::string(""));
+    QCOMPARE(f.GetServer(kServer, "Username"), std::string("joe"));
+    f.SetServer("Password", "kept");
+    {
+        CSetupSheet sheet(f.profile);
+        sheet.Tabs()->setCurrentIndex(kAuthentication);
+        Click(sheet, "userAuthenticationCheck");
+        Type(sheet, "usernameEdit", "ignored");
+        sheet.accept();
+    }
+    QCOMPARE(f.GetServer(kServer, "UserAuthentication"), std::string("0"));
+    QCOMPARE(f.GetServer(kServer, "Username"), std::string("joe"));
+    QCOMPARE(f.GetServer(kServer, "Password"), std::string("kept"));
+    QCOMPARE(f.GetServer(kServer, "alt.pics"), std::string("4711"));
+    CSetupSheet sheet(f.profile);
+    sheet.Tabs()->setCurrentIndex(kAuthentication);
+    for (const char* name : followers) QVERIFY2(!Enabled(sheet, name), name);
+}
+
+void SetupSheetTest::AuthenticationFollowsCurrentHost() {
+    Fixture f;
+    f.Set("NNTPHost", kServer);
+    f.SetServer("UserAuthentication", "1");
+    f.SetServer("Username", "joe");
+    f.profile.WriteString("other.example", "Username", "ann");
+    CSetupSheet sheet(f.profile);
+    sheet.show();
+    sheet.Tabs()->setCurrentIndex(kAuthentication);
+    QCOMPARE(FieldText(sheet, "usernameEdit"), QStringLiteral("joe"));
+    Type(sheet, "usernameEdit", "joe2");
+    // Back to the same server: what was typed stays.
+    sheet.Tabs()->setCurrentIndex(kGeneral);
+    sheet.Tabs()->setCurrentIndex(kAuthentication);
+    QCOMPARE(FieldText(sheet, "usernameEdit"), QStringLiteral("joe2"));
+    // Another server named on the General page: its own section is shown.
+    sheet.Tabs()->setCurrentIndex(kGeneral);
+    Find<QComboBox>(sheet, "hostCombo")->setEditText(QStringLiteral("other.example"));
+    sheet.Tabs()->setCurrentIndex(kAuthentication);
+    QCOMPARE(FieldText(sheet, "usernameEdit"), QStringLiteral("ann"));
+    QVERIFY(!Checked(sheet, "userAuthenticationCheck"));
+    QVERIFY(!Enabled(sheet, "usernameEdit"));
+    Click(sheet, "userAuthenticationCheck");
+    sheet.accept();
+    QCOMPARE(f.Get("NNTPHost"), std::string("other.example"));
+    QCOMPARE(f.GetServer("other.example", "UserAuthentication"), std::string("1"));
+    QCOMPARE(f.GetServer("other.example", "Username"), std::string("ann"));
+    QCOMPARE(f.GetServer(kServer, "Username"), std::string("joe"));  // never saved: typed only
+}
+
+void SetupSheetTest::ProfileThatCannotBeWritten() {
+    Fixture f;
+    ProfileStore lost(f.dir / "missing-dir/quarrymoth.ini");
+    CSetupSheet sheet(lost);
+    sheet.show();
+    BoxAnswerer boxes;
+    boxes.Press(QMessageBox::Ok);
+    Click(sheet, "okButton");
+    QCOMPARE(boxes.texts.size(), 1);
+    QVERIFY2(boxes.texts[0].contains(QStringLiteral("could not be saved")) &&
+                 boxes.texts[0].contains(QStringLiteral("No such file or directory")),
+             qPrintable(boxes.texts[0]));
+    // The values hold for the session.
+    QCOMPARE(sheet.result(), int(QDialog::Accepted));
+    QCOMPARE(lost.GetString(qm::kMainSection, "NNTPPort", ""), std::string("119"));
+}
+
+void SetupSheetTest::MainWindowFollowsOk() {
+    Fixture f;
+    f.Set("NNTPHost", kServer);
+    qm::CMainDlg window(f.profile, false);
+    window.show();
+    auto* frame = Find<QGroupBox>(window, "thumbnailFrame");
+    auto* show = Find<QPushButton>(window, "showButton");
+    QVERIFY(!frame->isVisible());
+
+    WhenModal([](QWidget* sheet) {
+        QCOMPARE(sheet->windowTitle(), QStringLiteral("Quarrymoth Setup"));
+        Find<QComboBox>(*sheet, "hostCombo")->setEditText(QStringLiteral("news.example.org"));
+        Click(*sheet, "showThumbnailCheck");
+        Click(*sheet, "cancelButton");
+    });
+    Click(window, "setupButton");
+    QCOMPARE(window.windowTitle(), QStringLiteral("Quarrymoth V2.7c2 [news.example.net]"));
+    QVERIFY(!frame->isVisible());
+
+    WhenModal([](QWidget* sheet) {
+        Find<QComboBox>(*sheet, "hostCombo")->setEditText(QStringLiteral("news.example.org"));
+        Click(*sheet, "showThumbnailCheck");
+        Click(*sheet, "okButton");
+    });
+    Click(window, "setupButton");
+    QCOMPARE(window.windowTitle(), QStringLiteral("Quarrymoth V2.7c2 [news.example.org]"));
+    QVERIFY(show->isChecked());
+    QVERIFY(frame->isVisible());
+}
+
+QTEST_MAIN(SetupSheetTest)
+#include "SetupSheetTest.moc"
