@@ -10,6 +10,10 @@ std::string ActiveGroupFileName(const std::string& host) {
     return "Groups." + host;
 }
 
+std::string AllGroupFileName(const std::string& host) {
+    return "AllGroups." + host;
+}
+
 std::optional<std::vector<std::string>> ReadGroupListFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) return std::nullopt;
@@ -23,6 +27,27 @@ std::optional<std::vector<std::string>> ReadGroupListFile(const std::string& pat
         lines.push_back(first == std::string::npos ? "" : line.substr(first, last - first + 1));
     }
     return lines;
+}
+
+std::vector<std::string> ReadListLines(const std::string& path) {
+    std::vector<std::string> lines;
+    std::ifstream in(path, std::ios::binary);
+    std::string line;
+    while (in && ReadTextLine(in, line)) lines.push_back(line);
+    return lines;
+}
+
+bool WriteListLines(const std::string& path, const std::vector<std::string>& lines) {
+    if (path.empty()) return false;
+    size_t size = 0;
+    for (const std::string& line : lines) size += line.size() + 2;
+    std::string content;
+    content.reserve(size);
+    for (const std::string& line : lines) {
+        content += line;
+        content += "\r\n";
+    }
+    return ReplaceFileAtomically(path, content);
 }
 
 }  // namespace qm

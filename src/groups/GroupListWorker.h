@@ -1,0 +1,89 @@
+#pragma once
+// The server's group list: a worker thread connects, sends LIST and hands every group whose name
+// passes the group filter to a receiver (the group selection dialog), one name at a time, waiting
+// for the receiver to acknowledge each before it reads on, so the receiver is never flooded.
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "net/UserPrompt.h"
+#include "settings/ProfileStore.h"
+
+namespace qm {
+
+// What the worker tells its receiver, in this order: the list is emptied, status lines and
+// names, the first item is to be selected, and the retrieval is done. Every call must return at
+// once (post the news to the receiver's own thread); every text is the receiver's own copy.
+class GroupListSink {
+public:
+    virtual ~GroupListSink() = default;
+    virtual void ListStatus(std::string text) = 0;
+    virtual void ListCleared() = 0;
+    // The receiver calls GroupListWorker::Acknowledge() once it has taken the name.
+    virtual void ListGroup(std::string name) = 0;
+    virtual void ListSelectFirst() = 0;
+    virtual void ListDone() = 0;
+};
+
+// The filter text split at every separator; empty pieces count ("a:" gives "a" and "").
+std::vector<std::string> SplitList(const std::string& text, char separator);
+// Whether a group name passes the filter: an empty term lets every name through, any other
+// term must occur in the name, case and all.
+bool PassesGroupFilter(std::string_view name, const std::vector<std::string>& terms);
+// The group name of a line of the LIST reply: its first word.
+std::string_view GroupNameOfListLine(std::string_view line);
+
+class GroupListWorker {
+public:
+    GroupListWorker(const ProfileStore& profile, UserPrompt& prompt, GroupListSink& sink);
+    ~GroupListWorker();  // abandons a running retrieval
+    GroupListWorker(const GroupListWorker&) = delete;
+    GroupListWorker& operator=(const GroupListWorker&) = delete;
+
+    // Starts a retrieval with these filter terms; false while one is still running. A Stop left
+    // over from an earlier retrieval is forgotten.
+    bool Start(std::vector<std::string> filterTerms);
+    // Ends the retrieval at the next reply line (or at once while it waits for one).
+    void Stop();
+    // The receiver has taken the name last handed over.
+    void Acknowledge();
+    // The receiver goes away: the retrieval ends at once, nothing more reaches the receiver
+    // after this returns, and the thread is joined.
+    void Abandon();
+    bool Running() const { return running_; }
+    // Waits for the retrieval's thread to end (tests, and before a new start).
+    void Join();
+
+    // How long the worker waits for an acknowledgement before it reads on.
+    static constexpr int kAckWaitMs = 2000;
+
+private:
+    void Work(const std::vector<std::string>& terms);
+    bool Authenticate(class CLineSocket& socket, const std::string& host);
+    bool TakeStop();
+    bool StopOrAbandon();
+    bool Abandoned();
+    template <typename Fn>
+    void Tell(Fn&& fn);
+    void HandOver(std::string name);
+
+    const ProfileStore& profile_;
+    UserPrompt& prompt_;
+    GroupListSink& sink_;
+
+    std::mutex tellMutex_;
+    mutable std::mutex mutex_;
+    std::condition_variable acknowledged_;
+    bool ack_ = false;
+    bool stop_ = false;
+    bool abandoned_ = false;
+    std::atomic<bool> running_{false};
+    std::thread thread_;
+};
+
+}  // namespace qm
