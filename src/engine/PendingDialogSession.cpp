@@ -1,6 +1,8 @@
 #include "engine/PendingDialogSession.h"
 
-#include <algorithm>
+#include <cstddef>
+#include <string_view>
+#include <unordered_map>
 
 #include "engine/OverviewLine.h"
 #include "util/TextFiles.h"
@@ -21,14 +23,34 @@ bool PendingDialogSession::IsOpen() const {
 long PendingDialogSession::Remove(const std::vector<std::string>& numbers) {
     long removed = 0;
     shared_.EditPending(session_, [&](std::deque<std::string>& records) {
-        for (const std::string& number : numbers) {
-            auto it = std::find_if(records.begin(), records.end(), [&](const std::string& r) {
-                return ParseOverviewLine(r).number == number;
-            });
-            if (it == records.end()) continue;
-            removedSubjects_.push_back(Lowercase(ParseOverviewLine(*it).subject));
-            records.erase(it);
-            ++removed;
+        // One walk over the list, not one search per number: a thousand removals from a list of
+        // fifty thousand would otherwise parse tens of millions of records. The k-th request for
+        // a number takes the k-th record carrying it, as k searches from the head would.
+        std::unordered_map<std::string_view, std::vector<size_t>> requests;
+        for (size_t i = 0; i < numbers.size(); ++i) requests[numbers[i]].push_back(i);
+        std::unordered_map<std::string_view, size_t> served;
+        std::vector<std::string> subjects(numbers.size());
+        std::vector<char> found(numbers.size(), 0);
+        size_t kept = 0;
+        for (size_t i = 0; i < records.size(); ++i) {
+            const OverviewRecord record = ParseOverviewLine(records[i]);
+            auto wanted = requests.find(record.number);
+            if (wanted != requests.end()) {
+                size_t& next = served[wanted->first];
+                if (next < wanted->second.size()) {
+                    const size_t request = wanted->second[next++];
+                    subjects[request] = Lowercase(record.subject);
+                    found[request] = 1;
+                    ++removed;
+                    continue;
+                }
+            }
+            if (kept != i) records[kept] = std::move(records[i]);
+            ++kept;
+        }
+        records.erase(records.begin() + static_cast<std::ptrdiff_t>(kept), records.end());
+        for (size_t i = 0; i < numbers.size(); ++i) {
+            if (found[i] != 0) removedSubjects_.push_back(std::move(subjects[i]));
         }
         return removed;
     });
