@@ -1,0 +1,473 @@
+#include "app/ui/PendingDlg.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QContextMenuEvent>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QTableView>
+#include <QVBoxLayout>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <functional>
+
+#include "app/StatusFormat.h"
+#include "app/ui/DisplayText.h"
+#include "app/ui/FromExcludeEditDlg.h"
+#include "engine/PendingDialogSession.h"
+#include "engine/SharedState.h"
+#include "settings/ProfileStore.h"
+#include "settings/SettingsKeys.h"
+#include "util/TextFiles.h"
+
+namespace qm {
+
+namespace {
+
+const char kFromExcludesFile[] = "FromExcludes";
+// How often the dialog looks whether the engine still waits for it (the group's retrieval may
+// end, or Stop may let the engine go, while the dialog is on the screen).
+constexpr int kWatchMilliseconds = 100;
+
+class WaitCursor {
+public:
+    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
+    WaitCursor(const WaitCursor&) = delete;
+    WaitCursor& operator=(const WaitCursor&) = delete;
+};
+
+QString Spoken(const QString& caption) {
+    QString name = caption;
+    return name.remove(QLatin1Char('&'));
+}
+
+QLabel* Value(const char* objectName, const char* caption, QWidget* parent) {
+    auto* label = new QLabel(QStringLiteral("0"), parent);
+    label->setObjectName(QString::fromLatin1(objectName));
+    label->setAccessibleName(QString::fromUtf8(caption));
+    label->setTextFormat(Qt::PlainText);
+    label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    return label;
+}
+
+void SetValue(QLabel* label, const QString& text) {
+    label->setText(text);
+    label->setAccessibleDescription(text);
+}
+
+}  // namespace
+
+// The list: the Delete key removes, and a context menu request says whether it came from the
+// keyboard (the menu then opens at the dialog's corner, not where the mouse happens to be).
+class CPendingDlg::ListView : public QTableView {
+public:
+    using QTableView::QTableView;
+    std::function<void()> onDelete;
+    std::function<void(QPoint, bool)> onMenu;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override {
+        if (event->key() == Qt::Key_Delete && event->modifiers() == Qt::NoModifier) {
+            if (onDelete) onDelete();
+            return;
+        }
+        QTableView::keyPressEvent(event);
+    }
+    void contextMenuEvent(QContextMenuEvent* event) override {
+        if (onMenu) onMenu(event->globalPos(), event->reason() == QContextMenuEvent::Keyboard);
+    }
+};
+
+PendingSort& CPendingDlg::RememberedSort() {
+    static PendingSort sort;
+    return sort;
+}
+
+CPendingDlg::CPendingDlg(SharedState& shared, ProfileStore& profile, QWidget* parent)
+    : QDialog(parent),
+      shared_(shared),
+      profile_(profile),
+      session_(std::make_unique<PendingDialogSession>(shared)),
+      model_(new PendingModel(this)) {
+    BuildControls();
+    if (!Opened()) return;
+    cacheSubjects_->setChecked(ReadInt(profile_, "CacheSubjects") != 0);
+    (ReadInt(profile_, "UseArticles") != 0 ? articles_ : lines_)->setChecked(true);
+    Fill();
+    ReadFromExcludes();
+    connect(&watch_, &QTimer::timeout, this, &CPendingDlg::WatchEngine);
+    watch_.start(kWatchMilliseconds);
+}
+
+// A dialog that goes without OK or Cancel (the program ends) leaves the list as it found it.
+CPendingDlg::~CPendingDlg() = default;
+
+bool CPendingDlg::Opened() const {
+    return session_->IsOpen();
+}
+
+// ---- building the dialog
+
+void CPendingDlg::BuildControls() {
+    setObjectName(QStringLiteral("pendingDialog"));
+    setWindowTitle(QStringLiteral("Quarrymoth"));
+    setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
+
+    list_ = new ListView(this);
+    list_->setObjectName(QStringLiteral("pendingList"));
+    list_->setAccessibleName(QStringLiteral("Pending articles"));
+    list_->setModel(model_);
+    list_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    list_->setShowGrid(false);
+    list_->setWordWrap(false);
+    list_->setSortingEnabled(false);  // the dialog sorts: its own rules, not the view's
+    list_->verticalHeader()->hide();
+    list_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    list_->verticalHeader()->setDefaultSectionSize(list_->fontMetrics().height() + 4);
+    QHeaderView* header = list_->horizontalHeader();
+    header->setSectionsClickable(true);
+    header->setHighlightSections(false);
+    header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    header->setStretchLastSection(false);
+    const int ch = list_->fontMetrics().averageCharWidth();
+    const int widths[] = {50 * ch, 26 * ch, 8 * ch, 9 * ch};
+    for (int column = 0; column < PendingModel::kColumns; ++column) {
+        list_->setColumnWidth(column, widths[column]);
+    }
+    list_->setMinimumWidth(widths[0] + widths[1] + widths[2] + widths[3] +
+                           list_->verticalScrollBar()->sizeHint().width() +
+                           2 * list_->frameWidth());
+    list_->setMinimumHeight(list_->verticalHeader()->defaultSectionSize() * 16);
+    list_->onDelete = [this] { RemoveSelected(); };
+    list_->onMenu = [this](QPoint pos, bool fromKeyboard) { ShowMenu(pos, fromKeyboard); };
+    connect(header, &QHeaderView::sectionClicked, this, &CPendingDlg::SortBy);
+    connect(list_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &CPendingDlg::CountSelection);
+
+    auto* hint = new QLabel(
+        QStringLiteral(
+            "Select unwanted files and press 'Delete' key or right-click for popup menu"),
+        this);
+    hint->setObjectName(QStringLiteral("hintText"));
+
+    cacheSubjects_ = new QCheckBox(QStringLiteral("&Cache Subjects"), this);
+    cacheSubjects_->setObjectName(QStringLiteral("cacheSubjectsCheck"));
+    articles_ = new QRadioButton(QStringLiteral("&Articles"), this);
+    articles_->setObjectName(QStringLiteral("articlesRadio"));
+    lines_ = new QRadioButton(QStringLiteral("&Lines"), this);
+    lines_->setObjectName(QStringLiteral("linesRadio"));
+    for (QAbstractButton* button :
+         {static_cast<QAbstractButton*>(cacheSubjects_), static_cast<QAbstractButton*>(articles_),
+          static_cast<QAbstractButton*>(lines_)}) {
+        button->setAccessibleName(Spoken(button->text()));
+    }
+    connect(articles_, &QRadioButton::toggled, this, [this] { UpdateStatus(); });
+
+    auto* status = new QGroupBox(QStringLiteral("Status"), this);
+    status->setObjectName(QStringLiteral("statusBox"));
+    pending_ = Value("pendingValue", "Pending:", status);
+    selected_ = Value("selectedValue", "Selected:", status);
+    removed_ = Value("removedValue", "Removed:", status);
+    timeLeft_ = Value("timeLeftValue", "Time Left:", status);
+    auto* grid = new QGridLayout(status);
+    int line = 0;
+    for (QLabel* value : {pending_, selected_, removed_, timeLeft_}) {
+        auto* caption = new QLabel(value->accessibleName(), status);
+        caption->setBuddy(value);
+        grid->addWidget(caption, line, 0);
+        grid->addWidget(value, line++, 1);
+    }
+    grid->setColumnStretch(1, 1);
+
+    ok_ = new QPushButton(QStringLiteral("OK"), this);
+    ok_->setObjectName(QStringLiteral("okButton"));
+    cancel_ = new QPushButton(QStringLiteral("Cancel"), this);
+    cancel_->setObjectName(QStringLiteral("cancelButton"));
+    help_ = new QPushButton(QStringLiteral("Help"), this);
+    help_->setObjectName(QStringLiteral("helpButton"));
+    for (QPushButton* button : {ok_, cancel_, help_}) {
+        button->setAccessibleName(button->text());
+        button->setAutoDefault(false);
+    }
+    ok_->setDefault(true);
+    connect(ok_, &QPushButton::clicked, this, &CPendingDlg::accept);
+    connect(cancel_, &QPushButton::clicked, this, &CPendingDlg::reject);
+    connect(help_, &QPushButton::clicked, this, &CPendingDlg::ShowHelp);
+
+    menu_ = new QMenu(this);
+    menu_->setObjectName(QStringLiteral("pendingMenu"));
+    menu_->addAction(QStringLiteral("&Remove"), this, &CPendingDlg::RemoveSelected);
+    menu_->addAction(QStringLiteral("&Add to 'From' excludes"), this,
+                     &CPendingDlg::AddToFromExcludes);
+    QMenu* sort = menu_->addMenu(QStringLiteral("&Sort"));
+    const char* sortCaptions[] = {"Su&bject", "&From", "&Lines", "&Msg #"};
+    for (int column = 0; column < PendingModel::kColumns; ++column) {
+        sort->addAction(QString::fromUtf8(sortCaptions[column]), this,
+                        [this, column] { SortBy(column); });
+    }
+    menu_->addSeparator();
+    menu_->addAction(QStringLiteral("Ok"), this, &CPendingDlg::accept);
+    menu_->addAction(QStringLiteral("Cancel"), this, &CPendingDlg::reject);
+
+    auto* options = new QHBoxLayout;
+    options->addWidget(cacheSubjects_);
+    options->addSpacing(ch * 3);
+    options->addWidget(articles_);
+    options->addWidget(lines_);
+    options->addStretch(1);
+
+    auto* left = new QVBoxLayout;
+    left->addWidget(list_, 1);
+    left->addWidget(hint);
+    left->addLayout(options);
+
+    auto* right = new QVBoxLayout;
+    for (QPushButton* button : {ok_, cancel_, help_}) right->addWidget(button);
+    right->addSpacing(fontMetrics().height());
+    right->addWidget(status);
+    right->addStretch(1);
+
+    auto* layout = new QHBoxLayout(this);
+    layout->addLayout(left, 1);
+    layout->addLayout(right);
+
+    setTabOrder(list_, cacheSubjects_);
+    setTabOrder(cacheSubjects_, articles_);
+    setTabOrder(articles_, lines_);
+    setTabOrder(lines_, ok_);
+    setTabOrder(ok_, cancel_);
+    setTabOrder(cancel_, help_);
+    list_->setFocus();
+}
+
+// ---- opening
+
+void CPendingDlg::Fill() {
+    model_->SetRecords(session_->Snapshot());
+    pendingLines_ = 0;
+    for (int row = 0; row < model_->Count(); ++row) pendingLines_ += model_->At(row).lines;
+    current_ = PendingSort{};
+    const PendingSort remembered = RememberedSort();
+    // A sort by "Msg #" is not put back: the list then shows the order of fetching.
+    if (remembered.column >= 0 && remembered.column < PendingModel::kNumber) {
+        WaitCursor wait;
+        current_ = remembered;
+        model_->Sort(current_);
+        list_->horizontalHeader()->setSortIndicatorShown(true);
+        list_->horizontalHeader()->setSortIndicator(
+            current_.column, current_.ascending ? Qt::AscendingOrder : Qt::DescendingOrder);
+    }
+    removedArticles_ = selectedArticles_ = 0;
+    removedLines_ = selectedLines_ = 0;
+    UpdateStatus();
+}
+
+void CPendingDlg::ReadFromExcludes() {
+    std::ifstream in(kFromExcludesFile);
+    std::string line;
+    while (in && ReadTextLine(in, line)) fromExcludes_.push_back(line);
+}
+
+// ---- commands
+
+void CPendingDlg::SortBy(int column) {
+    if (column < 0 || column >= PendingModel::kColumns) return;
+    WaitCursor wait;
+    PendingSort sort;
+    sort.column = column;
+    sort.text = column == PendingModel::kSubject || column == PendingModel::kFrom;
+    // A second click on the same column reverses the order.
+    sort.ascending = column != current_.column || !current_.ascending;
+    current_ = sort;
+    RememberedSort() = sort;
+    model_->Sort(sort);
+    QHeaderView* header = list_->horizontalHeader();
+    header->setSortIndicatorShown(true);
+    header->setSortIndicator(column, sort.ascending ? Qt::AscendingOrder : Qt::DescendingOrder);
+    const std::vector<int> selected = SelectedRows();
+    if (model_->Count() > 0) list_->scrollTo(model_->index(selected.empty() ? 0 : selected[0], 0));
+}
+
+void CPendingDlg::RemoveSelected() {
+    if (EngineLetGo()) return;
+    WaitCursor wait;
+    const std::vector<int> rows = SelectedRows();
+    std::vector<std::string> numbers;
+    numbers.reserve(rows.size());
+    std::int64_t lines = 0;
+    for (int row : rows) {
+        numbers.push_back(model_->At(row).number);
+        lines += model_->At(row).lines;
+    }
+    session_->Remove(numbers);
+    model_->RemoveRows(rows);
+    // The item that took the place of the last one removed (each removal moved it up by one).
+    const int next = rows.empty() ? 0 : rows.back() - static_cast<int>(rows.size()) + 1;
+    if (next < model_->Count()) {
+        const QModelIndex index = model_->index(next, 0);
+        list_->selectionModel()->setCurrentIndex(
+            index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        list_->scrollTo(index);
+    }
+    pendingLines_ -= lines;
+    removedArticles_ += static_cast<long>(rows.size());
+    removedLines_ += lines;
+    CountSelection();
+}
+
+void CPendingDlg::AddToFromExcludes() {
+    if (EngineLetGo()) return;
+    for (int row : SelectedRows()) {
+        const QString from = model_->At(row).from;
+        bool known = false;
+        for (const std::string& entry : fromExcludes_) {
+            // An empty line in the file excludes nothing (the engine skips it), so it must not
+            // hide every sender from this action either.
+            if (!entry.empty() && from.contains(DisplayText(entry))) {
+                known = true;
+                break;
+            }
+        }
+        if (known) continue;
+        CFromExcludeEditDlg edit(this);
+        edit.SetText(from);
+        const bool accepted = edit.exec() == QDialog::Accepted;
+        if (EngineLetGo()) return;
+        // An empty entry would occur in every sender and reject every article.
+        if (!accepted || edit.Text().isEmpty()) continue;
+        fromExcludes_.push_back(edit.Text().toStdString());
+        fromExcludesAdded_ = true;
+    }
+}
+
+void CPendingDlg::accept() {
+    watch_.stop();  // the session ends here: what follows must not read as the engine letting go
+    int writeError = 0;
+    {
+        WaitCursor wait;
+        const bool cache = cacheSubjects_->isChecked();
+        profile_.Apply({{kMainSection, "CacheSubjects", cache ? "1" : "0"},
+                        {kMainSection, "UseArticles", articles_->isChecked() ? "1" : "0"}});
+        session_->Ok(cache);  // the engine runs on from here
+        if (fromExcludesAdded_ && !WriteFromExcludes()) writeError = errno != 0 ? errno : EIO;
+    }
+    if (writeError != 0) {
+        QMessageBox box(QMessageBox::Critical, QStringLiteral("Quarrymoth"),
+                        QStringLiteral("Unable to write the file FromExcludes\n\n%1")
+                            .arg(QString::fromLocal8Bit(std::strerror(writeError))),
+                        QMessageBox::Ok, this);
+        box.setTextFormat(Qt::PlainText);
+        box.exec();
+    }
+    QDialog::accept();
+}
+
+void CPendingDlg::reject() {
+    watch_.stop();
+    {
+        WaitCursor wait;
+        session_->Cancel();
+    }
+    QDialog::reject();
+}
+
+// Whole, through a temporary file: a crash or a full disk leaves the old list, never half of one.
+bool CPendingDlg::WriteFromExcludes() {
+    std::string content;
+    for (const std::string& entry : fromExcludes_) content.append(entry).append("\n");
+    return ReplaceFileAtomically(kFromExcludesFile, content);
+}
+
+// ---- the selection and the status
+
+std::vector<int> CPendingDlg::SelectedRows() const {
+    std::vector<int> rows;
+    const QItemSelection selection = list_->selectionModel()->selection();
+    if (selection.isEmpty()) return rows;
+    // Ranges may overlap after clicks with Ctrl and Shift; each row counts once, in list order.
+    std::vector<char> marked(static_cast<size_t>(model_->Count()), 0);
+    for (const QItemSelectionRange& range : selection) {
+        for (int row = range.top(); row <= range.bottom() && row < model_->Count(); ++row) {
+            marked[static_cast<size_t>(row)] = 1;
+        }
+    }
+    for (size_t row = 0; row < marked.size(); ++row) {
+        if (marked[row] != 0) rows.push_back(static_cast<int>(row));
+    }
+    return rows;
+}
+
+void CPendingDlg::CountSelection() {
+    selectedArticles_ = 0;
+    selectedLines_ = 0;
+    for (int row : SelectedRows()) {
+        ++selectedArticles_;
+        selectedLines_ += model_->At(row).lines;
+    }
+    UpdateStatus();
+}
+
+void CPendingDlg::UpdateStatus() {
+    SetValue(timeLeft_, QString::fromStdString(
+                            TimeLeftText(GroupSecondsLeft(pendingLines_, shared_.BinaryRate()))));
+    const bool articles = articles_->isChecked();
+    SetValue(pending_, QString::number(articles ? static_cast<std::int64_t>(model_->Count())
+                                                : pendingLines_));
+    SetValue(selected_, QString::number(articles ? static_cast<std::int64_t>(selectedArticles_)
+                                                 : selectedLines_));
+    SetValue(removed_, QString::number(articles ? static_cast<std::int64_t>(removedArticles_)
+                                                : removedLines_));
+}
+
+// ---- menu, help and the engine
+
+void CPendingDlg::ShowMenu(QPoint globalPos, bool fromKeyboard) {
+    menu_->exec(fromKeyboard ? mapToGlobal(QPoint(5, 5)) : globalPos);
+}
+
+void CPendingDlg::ShowHelp() {
+    QMessageBox box(
+        QMessageBox::Information, QStringLiteral("Quarrymoth"),
+        QStringLiteral(
+            "These are the articles of the current group still waiting to be fetched; the "
+            "download waits while this window is open.\n\n"
+            "Click a column heading to sort by it (click again to reverse). Select the articles "
+            "you do not want and press Delete, or right-click for the menu. Add to 'From' "
+            "excludes skips their senders in later runs.\n\n"
+            "Cache Subjects: articles with the subjects you removed are also skipped in the later "
+            "groups of this run.\n\n"
+            "OK keeps the removals; Cancel puts every removed article back."),
+        QMessageBox::Ok, this);
+    box.exec();
+}
+
+bool CPendingDlg::EngineLetGo() const {
+    return !session_->IsOpen();
+}
+
+// The group's retrieval ended, or Stop let the engine go: the list shown is no longer the
+// engine's, so the dialog goes, with whatever it has open on top of it.
+void CPendingDlg::WatchEngine() {
+    if (!EngineLetGo()) return;
+    watch_.stop();
+    for (QDialog* child : findChildren<QDialog*>()) {
+        if (child->isVisible()) child->reject();
+    }
+    if (menu_->isVisible()) menu_->close();
+    QDialog::reject();
+}
+
+}  // namespace qm
