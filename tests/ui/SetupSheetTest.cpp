@@ -292,12 +292,15 @@ void SetupSheetTest::DownloadDirectoryGetsTrailingSlash() {
     TempDir chosen;
     CSetupSheet sheet(f.profile);
     sheet.show();
+    // The chooser starts at the nearest directory that exists.
+    Type(sheet, "downloadDirectoryEdit", QString::fromStdString(chosen / "not/yet/made/"));
     QString title;
     WhenModal([&](QWidget* dialog) {
         title = dialog->windowTitle();
         auto* chooser = qobject_cast<QFileDialog*>(dialog);
         QVERIFY(chooser);
         QCOMPARE(chooser->fileMode(), QFileDialog::Directory);
+        QCOMPARE(chooser->directory().absolutePath(), QString::fromStdString(chosen.path()));
         chooser->setDirectory(QString::fromStdString(chosen.path()));
         chooser->selectFile(QString::fromStdString(chosen.path()));
         static_cast<QDialog*>(chooser)->accept();

@@ -2,7 +2,9 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -138,9 +140,15 @@ void CGeneralTabDlg::OnListClosed() {
 }
 
 void CGeneralTabDlg::OnFind() {
-    const QString chosen =
-        QFileDialog::getExistingDirectory(this, QStringLiteral("Please choose the directory"),
-                                          directory_->text(), QFileDialog::ShowDirsOnly);
+    // The chooser opens at the directory in the field, or the nearest one above it that exists
+    // (a first start names one that is yet to be made).
+    QString start = QDir::cleanPath(directory_->text());
+    while (!start.isEmpty() && !QFileInfo(start).isDir()) {
+        const qsizetype slash = start.lastIndexOf(QLatin1Char('/'));
+        start = slash > 0 ? start.left(slash) : slash == 0 ? QStringLiteral("/") : QString();
+    }
+    const QString chosen = QFileDialog::getExistingDirectory(
+        this, QStringLiteral("Please choose the directory"), start, QFileDialog::ShowDirsOnly);
     if (chosen.isEmpty()) return;
     directory_->setText(chosen.endsWith(QLatin1Char('/')) ? chosen : chosen + QLatin1Char('/'));
 }
