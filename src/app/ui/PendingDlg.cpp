@@ -77,6 +77,18 @@ public:
     std::function<void()> onDelete;
     std::function<void(QPoint, bool)> onMenu;
 
+    // Wide enough for every column and tall enough for sixteen rows, where the screen allows;
+    // on a small screen the dialog may be narrower and the columns scroll.
+    QSize sizeHint() const override {
+        int width = verticalScrollBar()->sizeHint().width() + 2 * frameWidth();
+        for (int column = 0; column < horizontalHeader()->count(); ++column) {
+            width += columnWidth(column);
+        }
+        const int height = horizontalHeader()->sizeHint().height() +
+                           verticalHeader()->defaultSectionSize() * 16 + 2 * frameWidth();
+        return {width, height};
+    }
+
 protected:
     void keyPressEvent(QKeyEvent* event) override {
         if (event->key() == Qt::Key_Delete && event->modifiers() == Qt::NoModifier) {
@@ -147,10 +159,7 @@ void CPendingDlg::BuildControls() {
     for (int column = 0; column < PendingModel::kColumns; ++column) {
         list_->setColumnWidth(column, widths[column]);
     }
-    list_->setMinimumWidth(widths[0] + widths[1] + widths[2] + widths[3] +
-                           list_->verticalScrollBar()->sizeHint().width() +
-                           2 * list_->frameWidth());
-    list_->setMinimumHeight(list_->verticalHeader()->defaultSectionSize() * 16);
+    list_->setMinimumSize(ch * 30, list_->verticalHeader()->defaultSectionSize() * 6);
     list_->onDelete = [this] { RemoveSelected(); };
     list_->onMenu = [this](QPoint pos, bool fromKeyboard) { ShowMenu(pos, fromKeyboard); };
     connect(header, &QHeaderView::sectionClicked, this, &CPendingDlg::SortBy);
@@ -162,6 +171,7 @@ void CPendingDlg::BuildControls() {
             "Select unwanted files and press 'Delete' key or right-click for popup menu"),
         this);
     hint->setObjectName(QStringLiteral("hintText"));
+    hint->setWordWrap(true);
 
     cacheSubjects_ = new QCheckBox(QStringLiteral("&Cache Subjects"), this);
     cacheSubjects_->setObjectName(QStringLiteral("cacheSubjectsCheck"));
