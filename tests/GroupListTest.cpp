@@ -397,5 +397,28 @@ TEST(GroupListWorker, AbandonedWhileWaitingForAnAcknowledgementPostsNothingMore)
     EXPECT_FALSE(rig.worker.Running());
 }
 
+TEST(GroupListWorker, AWindowOfHandOversNeverRunsFurtherAheadOfTheReceiver) {
+    ScriptServer server;
+    server.On("LIST", MultiLineReply("215 list", kSomeGroups));
+    TempDir dir;
+    ProfileStore profile(dir / "p.ini");
+    profile.WriteString("Quarrymoth", "NNTPHost", "127.0.0.1");
+    profile.WriteString("Quarrymoth", "NNTPPort", std::to_string(server.port()));
+    ScriptedPrompt prompt;
+    RecordingSink sink;
+    sink.acknowledge = false;
+    GroupListWorker worker(profile, prompt, sink, 2);
+    sink.worker = &worker;
+    ASSERT_TRUE(worker.Start({""}));
+    ASSERT_TRUE(sink.WaitFor("group:comp.lang.c", std::chrono::seconds(5)));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(sink.Groups().size(), 2u);  // the third waits for an acknowledgement
+    worker.Acknowledge();
+    worker.Acknowledge();
+    ASSERT_TRUE(sink.WaitFor("done", std::chrono::seconds(5)));
+    worker.Join();
+    EXPECT_EQ(sink.Groups().size(), 3u);
+}
+
 }  // namespace
 }  // namespace qm::test

@@ -1,5 +1,6 @@
 #include "groups/GroupListWorker.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 
@@ -37,8 +38,8 @@ std::string_view GroupNameOfListLine(std::string_view line) {
 }
 
 GroupListWorker::GroupListWorker(const ProfileStore& profile, UserPrompt& prompt,
-                                 GroupListSink& sink)
-    : profile_(profile), prompt_(prompt), sink_(sink) {}
+                                 GroupListSink& sink, int ackWindow)
+    : profile_(profile), prompt_(prompt), sink_(sink), ackWindow_(std::max(ackWindow, 1)) {}
 
 GroupListWorker::~GroupListWorker() {
     Abandon();
@@ -51,7 +52,7 @@ bool GroupListWorker::Start(std::vector<std::string> filterTerms) {
         std::lock_guard lock(mutex_);
         if (abandoned_) return false;
         stop_ = false;
-        ack_ = false;
+        unacknowledged_ = 0;
     }
     prompt_.AllowQuestions();
     running_ = true;
@@ -70,7 +71,7 @@ void GroupListWorker::Stop() {
 void GroupListWorker::Acknowledge() {
     {
         std::lock_guard lock(mutex_);
-        ack_ = true;
+        if (unacknowledged_ > 0) --unacknowledged_;
     }
     acknowledged_.notify_all();
 }
@@ -117,6 +118,10 @@ void GroupListWorker::Tell(Fn&& fn) {
 }
 
 void GroupListWorker::HandOver(std::string name) {
+    {
+        std::lock_guard lock(mutex_);
+        ++unacknowledged_;
+    }
     bool told = false;
     Tell([&] {
         sink_.ListGroup(std::move(name));
@@ -124,9 +129,10 @@ void GroupListWorker::HandOver(std::string name) {
     });
     if (!told) return;
     std::unique_lock lock(mutex_);
+    // A receiver that does not answer in time holds the worker no longer: the name is its own
+    // copy, so it may still arrive safely later.
     acknowledged_.wait_for(lock, std::chrono::milliseconds(kAckWaitMs),
-                           [this] { return ack_ || abandoned_; });
-    ack_ = false;
+                           [this] { return unacknowledged_ < ackWindow_ || abandoned_; });
 }
 
 bool GroupListWorker::Authenticate(CLineSocket& socket, const std::string& host) {

@@ -35,6 +35,7 @@
 #include "app/ui/ThumbnailLoader.h"
 #include "app/ui/WindowPrompt.h"
 #include "engine/ProcessGroups.h"
+#include "groups/ui/GroupSelectDlg.h"
 #include "settings/ProfileStore.h"
 #include "settings/SettingsKeys.h"
 #include "settings/ui/SetupSheet.h"
@@ -504,8 +505,10 @@ void CMainDlg::OnSetup() {
     ApplyShowThumbnail();
 }
 
+// Groups: the dialog writes the list files and keys itself; the window shows none of them.
 void CMainDlg::OnGroups() {
-    NotBuiltYet(QStringLiteral("Groups"));
+    CGroupSelectDlg dialog(profile_, this);
+    dialog.exec();
 }
 
 void CMainDlg::OnPending() {

@@ -1,0 +1,414 @@
+// The group selection dialog as a person uses it: opening from the files, moving and ordering
+// groups, categories, directories, read marks, Refresh against the scripted server, and what OK
+// and Cancel leave behind.
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QContextMenuEvent>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QMenu>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <functional>
+#include <memory>
+
+#include "groups/ui/GroupNameModel.h"
+#include "groups/ui/GroupSelectDlg.h"
+#include "settings/SettingsKeys.h"
+#include "support/NntpFixtures.h"
+#include "support/ScriptServer.h"
+#include "support/TempDir.h"
+
+using qm::CGroupSelectDlg;
+using qm::test::Reply;
+using qm::test::TempDir;
+using Names = std::vector<std::string>;
+
+namespace {
+
+constexpr const char* kHost = "news.test";
+
+template <typename T>
+T* Find(QWidget& window, const char* name) {
+    T* widget = window.findChild<T*>(QString::fromLatin1(name));
+    if (!widget) qFatal("no control %s", name);
+    return widget;
+}
+
+// Does what a person would do with the next modal window or menu that opens.
+class Answerer : public QObject {
+public:
+    Answerer() {
+        connect(&poll_, &QTimer::timeout, this, [this] { Look(); });
+        poll_.start(10);
+    }
+    void Then(std::function<bool(QWidget*)> step) { steps_.push_back(std::move(step)); }
+    QStringList boxTexts;
+    bool Done() const { return steps_.empty(); }
+
+private:
+    void Look() {
+        QWidget* open = QApplication::activePopupWidget();
+        if (!open) open = QApplication::activeModalWidget();
+        if (!open || !open->isVisible() || steps_.empty() || open == last_) return;
+        if (auto* box = qobject_cast<QMessageBox*>(open)) boxTexts << box->text();
+        if (steps_.front()(open)) {
+            last_ = open;
+            steps_.erase(steps_.begin());
+        }
+    }
+    QTimer poll_;
+    std::vector<std::function<bool(QWidget*)>> steps_;
+    QPointer<QWidget> last_;
+};
+
+bool PressOk(QWidget* w) {
+    auto* box = qobject_cast<QMessageBox*>(w);
+    if (!box) return false;
+    box->button(QMessageBox::Ok)->click();
+    return true;
+}
+
+std::function<bool(QWidget*)> PickMenuItem(const QString& text) {
+    return [text](QWidget* w) {
+        auto* menu = qobject_cast<QMenu*>(w);
+        if (!menu) return false;
+        for (QAction* action : menu->actions()) {
+            if (action->text() == text) {
+                menu->close();
+                action->trigger();
+                return true;
+            }
+        }
+        return false;
+    };
+}
+
+}  // namespace
+
+class GroupSelectDlgTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<TempDir> dir_;
+    std::unique_ptr<qm::ProfileStore> profile_;
+
+    void Host(const std::string& host, int port = 119) {
+        profile_->WriteString(qm::kMainSection, "NNTPHost", host);
+        profile_->WriteString(qm::kMainSection, "NNTPPort", std::to_string(port));
+    }
+    static std::string Status(CGroupSelectDlg& d) {
+        return Find<QLabel>(d, "statusField")->text().toStdString();
+    }
+    static void Choose(QListView* list, int row) {
+        list->selectionModel()->setCurrentIndex(list->model()->index(row, 0),
+                                                QItemSelectionModel::ClearAndSelect);
+    }
+    static std::string LabelOf(CGroupSelectDlg& d, QListView* list) {
+        for (QLabel* label : d.findChildren<QLabel*>()) {
+            if (label->buddy() == list) return label->text().toStdString();
+        }
+        return "";
+    }
+
+private slots:
+    void init() {
+        dir_ = std::make_unique<TempDir>();
+        dir_->Enter();
+        profile_ = std::make_unique<qm::ProfileStore>(*dir_ / "p.ini");
+    }
+    void cleanup() {
+        profile_.reset();
+        dir_.reset();
+    }
+
+    void OpeningReadsTheFilesAndAppliesTheEnablingRules() {
+        Host(kHost);
+        profile_->WriteString(qm::kMainSection, "DownloadDirectory", "/srv/pics/");
+        profile_->WriteString("DownloadDirs", "Enable", "1");
+        profile_->WriteString("DownloadDirs", "alt.b", "b-pics");
+        TempDir::WriteFile("Groups.news.test", "alt.b\r\n\r\nalt.a\n");
+        TempDir::WriteFile("AllGroups.news.test", "Beta\r\n\r\nalpha\r\ngamma\r\n");
+        CGroupSelectDlg d(*profile_);
+        QCOMPARE(d.ActiveGroups()->Names(), (Names{"alt.b", "", "alt.a"}));
+        QCOMPARE(d.AllGroups()->Names(), (Names{"alpha", "Beta", "gamma"}));
+        auto* active = Find<QListView>(d, "activeGroupsList");
+        auto* all = Find<QListView>(d, "allGroupsList");
+        QCOMPARE(LabelOf(d, active), std::string("A&ctive Groups: [3] (Drag to arrange)"));
+        QCOMPARE(LabelOf(d, all), std::string("A&ll Groups: [3]"));
+        QCOMPARE(Find<QLabel>(d, "baseDirValue")->text(), QStringLiteral("/srv/pics/"));
+        QCOMPARE(Find<QLineEdit>(d, "groupFilterEdit")->text(), QStringLiteral("pictures"));
+        QCOMPARE(Find<QLineEdit>(d, "groupDirectoryEdit")->text(), QStringLiteral("b-pics"));
+        QVERIFY(!Find<QPushButton>(d, "stopButton")->isEnabled());
+
+        auto* useNames = Find<QCheckBox>(d, "useGroupNamesCheck");
+        auto* dirEdit = Find<QLineEdit>(d, "groupDirectoryEdit");
+        QVERIFY(useNames->isEnabled() && dirEdit->isEnabled());
+        useNames->click();
+        QVERIFY(!dirEdit->isEnabled());
+        QVERIFY(!Find<QPushButton>(d, "updateDirectoryButton")->isEnabled());
+        Find<QCheckBox>(d, "enableSeparateDirsCheck")->click();
+        QVERIFY(!useNames->isEnabled() && !dirEdit->isEnabled());
+
+        // The field follows the selection, also when a removal moves it.
+        Choose(active, 0);
+        d.OnRemoveGroup();
+        QCOMPARE(dirEdit->text(), QString());  // the empty item now selected has no sub-path
+        profile_->WriteString("DownloadDirs", "alt.a", "a-pics");
+        Choose(active, 1);
+        QCOMPARE(dirEdit->text(), QStringLiteral("a-pics"));
+    }
+
+    void AddRemoveAndManualAdd() {
+        Host(kHost);
+        TempDir::WriteFile("AllGroups.news.test", "alt.m\r\nalt.z\r\n");
+        CGroupSelectDlg d(*profile_);
+        auto* all = Find<QListView>(d, "allGroupsList");
+        auto* active = Find<QListView>(d, "activeGroupsList");
+        auto* remove = Find<QPushButton>(d, "removeButton");
+        Choose(all, 1);
+        d.OnAddGroup();
+        Choose(all, 0);
+        d.OnAddGroup();
+        Choose(all, 1);
+        d.OnAddGroup();  // already active: not doubled, the last item selected
+        QCOMPARE(d.ActiveGroups()->Names(), (Names{"alt.z", "alt.m"}));
+        QCOMPARE(active->currentIndex().row(), 1);
+        QCOMPARE(d.AllGroups()->Count(), 2);
+
+        Answerer person;
+        person.Then([](QWidget* w) {
+            auto* add = qobject_cast<qm::CAddGroupDlg*>(w);
+            if (!add) return false;
+            add->findChild<QLineEdit*>(QStringLiteral("groupNameEdit"))->setText(" alt.Hand");
+            add->accept();
+            return true;
+        });
+        Find<QPushButton>(d, "manualAddButton")->click();
+        QVERIFY(person.Done());
+        QCOMPARE(d.ActiveGroups()->Names(), (Names{"alt.z", "alt.m", " alt.Hand"}));
+
+        // A manual group removed goes into All Groups in its sorted place.
+        d.OnRemoveGroup();
+        QCOMPARE(d.AllGroups()->Names(), (Names{" alt.Hand", "alt.m", "alt.z"}));
+        QCOMPARE(LabelOf(d, all), std::string("A&ll Groups: [3]"));
+        QCOMPARE(active->currentIndex().row(), 1);
+        d.OnRemoveGroup();
+        d.OnRemoveGroup();
+        QVERIFY(d.ActiveGroups()->Names().empty());
+        QVERIFY(!remove->isEnabled());
+        QCOMPARE(LabelOf(d, active), std::string("A&ctive Groups: [0] (Drag to arrange)"));
+        QCOMPARE(d.AllGroups()->Count(), 3);
+    }
+
+    void ReorderingChangesTheFileOrder() {
+        Host(kHost);
+        TempDir::WriteFile("Groups.news.test", "g1\r\ng2\r\ng3\r\ng4\r\n");
+        CGroupSelectDlg d(*profile_);
+        qm::GroupNameModel* model = d.ActiveGroups();
+        auto* active = Find<QListView>(d, "activeGroupsList");
+        // A drop as the view makes it: the dragged row's data, dropped into the gap before row 0.
+        std::unique_ptr<QMimeData> drag(model->mimeData({model->index(2)}));
+        QVERIFY(!model->dropMimeData(drag.get(), Qt::MoveAction, 0, 0, {}));
+        QCOMPARE(model->Names(), (Names{"g3", "g1", "g2", "g4"}));
+        drag.reset(model->mimeData({model->index(0)}));
+        model->dropMimeData(drag.get(), Qt::MoveAction, -1, 0, {});  // below the last item
+        QCOMPARE(model->Names(), (Names{"g1", "g2", "g4", "g3"}));
+        QCOMPARE(model->rowCount(), 4);
+
+        Choose(active, 0);
+        QTest::keyClick(active, Qt::Key_Down, Qt::ControlModifier);
+        QTest::keyClick(active, Qt::Key_Down, Qt::ControlModifier);
+        QCOMPARE(model->Names(), (Names{"g2", "g4", "g1", "g3"}));
+        QCOMPARE(active->currentIndex().row(), 2);
+        QTest::keyClick(active, Qt::Key_Up, Qt::ControlModifier);
+        QCOMPARE(model->Names(), (Names{"g2", "g1", "g4", "g3"}));
+        d.accept();
+        QCOMPARE(TempDir::ReadFile("Groups.news.test"), std::string("g2\r\ng1\r\ng4\r\ng3\r\n"));
+    }
+
+    void OkWritesFilesAndKeysAndStaysOpenWhenAFileCannotBeWritten() {
+        Host(kHost);
+        TempDir::WriteFile("AllGroups.news.test", "alt.x\r\n");
+        // A directory in the file's place: no rename can replace it, whoever runs the test.
+        QVERIFY(QDir().mkpath(QStringLiteral("Groups.news.test/keep")));
+        CGroupSelectDlg d(*profile_);
+        d.AddActiveGroup("alt.x");
+        Find<QLineEdit>(d, "groupFilterEdit")->setText(QStringLiteral("pics:"));
+        Find<QPushButton>(d, "loopOnListButton")->click();
+        Find<QCheckBox>(d, "enableSeparateDirsCheck")->click();
+        d.show();
+        Find<QPushButton>(d, "okButton")->click();
+        QVERIFY(d.isVisible());
+        QCOMPARE(Status(d), std::string("  Unable to create GroupList"));
+        QCOMPARE(profile_->GetString(qm::kMainSection, "GroupIncl", ""), std::string("pics:"));
+        QCOMPARE(profile_->GetInt(qm::kMainSection, "LoopOnList", 0), 1L);
+        QCOMPARE(profile_->GetInt("DownloadDirs", "Enable", 0), 1L);
+
+        QVERIFY(QDir(QStringLiteral("Groups.news.test")).removeRecursively());
+        QVERIFY(QFile::remove(QStringLiteral("AllGroups.news.test")));
+        QVERIFY(QDir().mkpath(QStringLiteral("AllGroups.news.test/keep")));
+        Find<QPushButton>(d, "okButton")->click();
+        QCOMPARE(Status(d), std::string("  Unable to create AllGroups"));
+        QCOMPARE(TempDir::ReadFile("Groups.news.test"), std::string("alt.x\r\n"));
+        QVERIFY(d.isVisible());
+
+        QVERIFY(QDir(QStringLiteral("AllGroups.news.test")).removeRecursively());
+        Find<QPushButton>(d, "okButton")->click();
+        QVERIFY(!d.isVisible());
+        QCOMPARE(TempDir::ReadFile("AllGroups.news.test"), std::string("alt.x\r\n"));
+    }
+
+    void CancelKeepsOnlyWhatWasWrittenAtOnce() {
+        Host(kHost);
+        TempDir::WriteFile("Groups.news.test", "alt.a\r\n");
+        profile_->WriteInt(kHost, "alt.a", 40);
+        profile_->WriteString("DownloadDirs", "Enable", "1");
+        CGroupSelectDlg d(*profile_);
+        d.AddActiveGroup("alt.new");
+        Find<QLineEdit>(d, "groupDirectoryEdit")->setText(QStringLiteral("new pics"));
+        d.OnUpdateDirectory();
+        // A path that would leave the download directory is refused, naming the group.
+        Answerer person;
+        person.Then(PressOk);
+        Find<QLineEdit>(d, "groupDirectoryEdit")->setText(QStringLiteral("a/../../etc"));
+        d.OnUpdateDirectory();
+        QVERIFY(person.Done());
+        QVERIFY(person.boxTexts.value(0).contains(QStringLiteral("alt.new")));
+        QCOMPARE(profile_->GetString("DownloadDirs", "alt.new", "?"), std::string("new pics"));
+
+        d.MarkAllUnread(Find<QListView>(d, "activeGroupsList"));
+        QCOMPARE(Status(d), std::string("All groups in list marked unread"));
+        Find<QCheckBox>(d, "enableSeparateDirsCheck")->click();
+        d.reject();
+        QCOMPARE(TempDir::ReadFile("Groups.news.test"), std::string("alt.a\r\n"));
+        qm::ProfileStore reread(*dir_ / "p.ini");
+        QCOMPARE(reread.GetString("DownloadDirs", "alt.new", "?"), std::string("new pics"));
+        QCOMPARE(reread.GetInt("DownloadDirs", "Enable", 0), 1L);
+        QCOMPARE(reread.GetInt(kHost, "alt.a", -1), 0L);
+    }
+
+    void RightClickMarksTheGroupUnderTheMouse() {
+        Host(kHost);
+        TempDir::WriteFile("Groups.news.test", "alt.a\r\nalt.b\r\nalt.c\r\n");
+        profile_->WriteInt(kHost, "alt.a", 10);
+        profile_->WriteInt(kHost, "alt.c", 30);
+        CGroupSelectDlg d(*profile_);
+        d.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&d));
+        auto* active = Find<QListView>(d, "activeGroupsList");
+        Answerer person;
+        person.Then(PickMenuItem(QStringLiteral("&Mark Unread")));
+        const QPoint at = active->visualRect(active->model()->index(2, 0)).center();
+        QContextMenuEvent click(QContextMenuEvent::Mouse, at, active->viewport()->mapToGlobal(at));
+        QApplication::sendEvent(active->viewport(), &click);
+        QVERIFY(person.Done());
+        QCOMPARE(Status(d), std::string("Group alt.c marked unread"));
+        QCOMPARE(profile_->GetInt(kHost, "alt.c", -1), 0L);
+        QCOMPARE(profile_->GetInt(kHost, "alt.a", -1), 10L);
+
+        d.MarkUnread(active);
+        QCOMPARE(Status(d), std::string("Group alt.c already marked unread or never processed"));
+    }
+
+    void CategoriesLoadSaveAndDelete() {
+        Host(kHost);
+        TempDir::WriteFile("Groups.news.test", "alt.a\r\nalt.b\r\n");
+        TempDir::WriteFile("GroupCat.news.test", "[Zoo]\r\nalt.z\r\n\r\n[Art]\r\nalt.art\r\n\r\n");
+        CGroupSelectDlg d(*profile_);
+        auto* combo = Find<QComboBox>(d, "categoryCombo");
+        QCOMPARE(combo->count(), 2);
+        QCOMPARE(combo->itemText(0), QStringLiteral("Art"));  // sorted
+        d.OnCategoryChosen(1);
+        QCOMPARE(d.ActiveGroups()->Names(), Names{"alt.z"});
+        QCOMPARE(combo->itemText(0), QStringLiteral("Zoo"));  // chosen: to the top
+
+        combo->setEditText(QStringLiteral("Mine"));
+        d.OnAddCategory();
+        QCOMPARE(combo->itemText(0), QStringLiteral("Mine"));
+        // An entry whose block is gone (Update renamed it) leaves the user's list alone.
+        combo->setCurrentIndex(0);
+        combo->setEditText(QStringLiteral("Renamed"));
+        d.OnUpdateCategory();
+        d.AddActiveGroup("alt.keep");
+        d.OnCategoryChosen(0);
+        QCOMPARE(d.ActiveGroups()->Names(), (Names{"alt.z", "alt.keep"}));
+        QVERIFY(Status(d).find("Mine") != std::string::npos);
+
+        while (combo->count() > 0) {
+            combo->setCurrentIndex(0);
+            d.OnDeleteCategory();
+        }
+        d.OnCategoryChosen(-1);
+        d.accept();
+        // "Renamed" had no entry of its own to delete it by; every other block went.
+        QCOMPARE(TempDir::ReadFile("GroupCat.news.test"),
+                 std::string("[Renamed]\r\nalt.z\r\n\r\n"));
+    }
+
+    void RefreshFillsAllGroupsAndOkWritesThem() {
+        qm::test::ScriptServer server;
+        server.On("LIST", qm::test::MultiLineReply(
+                              "215 list", {"alt.pictures.b 1 1 y", "comp.lang.c 1 1 y",
+                                           "alt.pictures.A 1 1 y", "alt.pictures.c 1 1 y"}));
+        Host("127.0.0.1", server.port());
+        CGroupSelectDlg d(*profile_);
+        auto* refresh = Find<QPushButton>(d, "refreshButton");
+        auto* stop = Find<QPushButton>(d, "stopButton");
+        auto* ok = Find<QPushButton>(d, "okButton");
+        refresh->click();
+        QVERIFY(!refresh->isEnabled() && !ok->isEnabled() && stop->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(!d.Retrieving(), 5000);
+        QVERIFY(refresh->isEnabled() && ok->isEnabled() && !stop->isEnabled());
+        QCOMPARE(d.AllGroups()->Names(),
+                 (Names{"alt.pictures.A", "alt.pictures.b", "alt.pictures.c"}));
+        QCOMPARE(Status(d),
+                 std::string("  Operation complete -- 4 groups scanned; 3 groups added"));
+        QCOMPARE(LabelOf(d, Find<QListView>(d, "allGroupsList")), std::string("A&ll Groups: [3]"));
+        QCOMPARE(Find<QListView>(d, "allGroupsList")->currentIndex().row(), 0);
+        ok->click();
+        QCOMPARE(TempDir::ReadFile("AllGroups.127.0.0.1"),
+                 std::string("alt.pictures.A\r\nalt.pictures.b\r\nalt.pictures.c\r\n"));
+    }
+
+    void ClosingDuringARefreshEndsTheWorkerFirst() {
+        qm::test::ScriptServer server;
+        server.On("LIST", Reply{.text = "215 list\r\nalt.pictures.a 1 1 y\r\n"});  // and no end
+        Host("127.0.0.1", server.port());
+        auto d = std::make_unique<CGroupSelectDlg>(*profile_);
+        d->show();
+        d->OnRefresh();
+        QTRY_COMPARE_WITH_TIMEOUT(d->AllGroups()->Count(), 1, 5000);
+        d->reject();  // Escape is refused like the disabled Cancel
+        QVERIFY(d->isVisible());
+        QVERIFY(d->close());
+        QVERIFY(!d->isVisible());
+        d.reset();  // nothing the worker posted may reach the dialog now
+        QTest::qWait(50);
+    }
+
+    void RefreshWithoutAServerSaysWhereToNameOne() {
+        CGroupSelectDlg d(*profile_);
+        Answerer person;
+        person.Then(PressOk);
+        Find<QPushButton>(d, "refreshButton")->click();
+        QVERIFY(person.Done());
+        QCOMPARE(
+            person.boxTexts.value(0),
+            QStringLiteral("No news server specified\n\nPlease choose 'Setup' from main window"));
+        QVERIFY(!d.Retrieving());
+        d.accept();
+        QCOMPARE(Status(d), std::string("  Unable to create GroupList"));
+    }
+};
+
+QTEST_MAIN(GroupSelectDlgTest)
+#include "GroupSelectDlgTest.moc"
