@@ -46,7 +46,7 @@ QPushButton* MakeButton(const QString& caption, const char* objectName, QWidget*
 QLabel* MakeLabel(const QString& caption, QWidget* buddy, QWidget* parent) {
     auto* label = new QLabel(caption, parent);
     label->setBuddy(buddy);
-    buddy->setAccessibleName(QString(caption).remove(QLatin1Char('&')).remove(QLatin1Char(':')));
+    buddy->setAccessibleName(QString(caption).remove(QLatin1Char('&')));
     return label;
 }
 
@@ -220,10 +220,10 @@ QWidget* CGroupSelectDlg::BuildGroupLists() {
     activeList_->setDropIndicatorShown(true);
 
     allLabel_ = MakeLabel(QStringLiteral("A&ll Groups:"), allList_, area);
-    allList_->setAccessibleName(QStringLiteral("All Groups"));
+    allList_->setAccessibleName(QStringLiteral("All Groups:"));
     activeLabel_ =
         MakeLabel(QStringLiteral("A&ctive Groups: (Drag to arrange)"), activeList_, area);
-    activeList_->setAccessibleName(QStringLiteral("Active Groups"));
+    activeList_->setAccessibleName(QStringLiteral("Active Groups:"));
 
     filter_ = new QLineEdit(area);
     filter_->setObjectName(QStringLiteral("groupFilterEdit"));
@@ -562,12 +562,14 @@ void CGroupSelectDlg::OnUpdateDirectory() {
 
 void CGroupSelectDlg::MarkUnread(QListView* list) {
     const int row = SelectedRow(list);
-    if (row < 0) return;
+    // Without a server there is no section of marks to change.
+    if (row < 0 || host_.empty()) return;
     auto* model = static_cast<GroupNameModel*>(list->model());
     SetStatus(MarkGroupUnread(profile_, host_, model->Name(row)));
 }
 
 void CGroupSelectDlg::MarkAllUnread(QListView* list) {
+    if (host_.empty()) return;
     QApplication::setOverrideCursor(Qt::WaitCursor);
     auto* model = static_cast<GroupNameModel*>(list->model());
     FlushPending();
