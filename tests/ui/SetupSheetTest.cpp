@@ -15,6 +15,7 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+#include <QSet>
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
@@ -163,6 +164,7 @@ private slots:
     void AuthenticationRules();
     void AuthenticationFollowsCurrentHost();
     void ProfileThatCannotBeWritten();
+    void MnemonicsUniquePerPage();
     void MainWindowFollowsOk();
 };
 
@@ -676,6 +678,31 @@ void SetupSheetTest::ProfileThatCannotBeWritten() {
     // The values hold for the session.
     QCOMPARE(sheet.result(), int(QDialog::Accepted));
     QCOMPARE(lost.GetString(qm::kMainSection, "NNTPPort", ""), std::string("119"));
+}
+
+// Each page's Alt keys reach one control each, the sheet's own buttons included.
+void SetupSheetTest::MnemonicsUniquePerPage() {
+    Fixture f;
+    CSetupSheet sheet(f.profile);
+    sheet.show();
+    for (int page = 0; page < sheet.Tabs()->count(); ++page) {
+        sheet.Tabs()->setCurrentIndex(page);
+        QStringList captions;
+        for (auto* button : sheet.findChildren<QAbstractButton*>()) {
+            if (button->isVisible()) captions << button->text();
+        }
+        for (auto* label : sheet.findChildren<QLabel*>()) {
+            if (label->isVisible() && label->buddy()) captions << label->text();
+        }
+        QSet<QChar> keys;
+        for (const QString& caption : captions) {
+            const qsizetype amp = caption.indexOf(QLatin1Char('&'));
+            if (amp < 0 || amp + 1 >= caption.size()) continue;
+            const QChar key = caption[amp + 1].toLower();
+            QVERIFY2(!keys.contains(key), qPrintable(sheet.Tabs()->tabText(page) + ": " + caption));
+            keys.insert(key);
+        }
+    }
 }
 
 void SetupSheetTest::MainWindowFollowsOk() {

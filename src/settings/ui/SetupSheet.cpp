@@ -52,6 +52,9 @@ CSetupSheet::CSetupSheet(ProfileStore& profile, QWidget* parent)
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     buttons->button(QDialogButtonBox::Ok)->setObjectName(QStringLiteral("okButton"));
     buttons->button(QDialogButtonBox::Cancel)->setObjectName(QStringLiteral("cancelButton"));
+    // Some desktop themes caption it "&Cancel"; Alt+C belongs to the Logging page's "&Clear
+    // Contents", and Escape cancels anyway.
+    buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("Cancel"));
     connect(buttons, &QDialogButtonBox::accepted, this, &CSetupSheet::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &CSetupSheet::reject);
     auto* layout = new QVBoxLayout(this);
