@@ -520,10 +520,6 @@ void CMainDlg::OnPending() {
     if (dialog.Opened()) dialog.exec();
 }
 
-void CMainDlg::NotBuiltYet(const QString& dialog) {
-    Inform(QStringLiteral("The %1 dialog is not built yet.").arg(dialog));
-}
-
 // ---- what the engine reports
 
 void CMainDlg::Apply(const StatusChange& change) {

@@ -89,7 +89,6 @@ private:
     void OnPause(bool checked);
     void OnSet();
     void OnClose();
-    void NotBuiltYet(const QString& dialog);
     void ShowContextMenu(QPoint globalPos, bool fromKeyboard);
 
     void LoadThumbnail(const std::string& path);  // any thread
