@@ -6,8 +6,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <iostream>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -15,7 +17,9 @@
 
 #include "support/EngineHarness.h"
 #include "support/InnServerSuite.h"
+#include "support/NewsModel.h"
 #include "support/RealEncoders.h"
+#include "support/ScriptServer.h"
 #include "support/Subprocess.h"
 
 namespace qm::test {
@@ -65,6 +69,19 @@ protected:
         }
     }
 
+    // Runs the driver on the program with its steps first; false when it could not run here
+    // (the test is then skipped or failed already).
+    static bool Drive(const std::vector<std::string>& steps, const std::string& profile,
+                      const std::string& dataDir, ProcessResult& run) {
+        std::vector<std::string> args{kTimeout, "-k", "30", "260", kPython, QM_GUI_DRIVER};
+        args.insert(args.end(), steps.begin(), steps.end());
+        args.insert(args.end(), {QM_GUI_PATH, "--profile", profile, "--datadir", dataDir});
+        run = RunProcess(args);
+        if (run.exitCode != kDriverMissingTool) return true;
+        NeedTools("Xvfb, dbus-daemon or python3-pyatspi missing");
+        return false;
+    }
+
     static void NeedTools(const std::string& why) {
         if (InnServer::RequiredByEnvironment()) {
             FAIL() << why << "; run scripts/install-deps.sh";
@@ -99,13 +116,8 @@ TEST_F(MainWindowGui, GoHarvestsBothGroupsAndTheWindowShowsWhatWasSaved) {
     h.SetGroups(groups);
     h.Set("MaxLines", "20000");
     h.Set("ShowThumbnail", "1");
-    const ProcessResult run =
-        RunProcess({kTimeout, "-k", "30", "260", kPython, QM_GUI_DRIVER, QM_GUI_PATH, "--profile",
-                    h.dir / "quarrymoth.ini", "--datadir", h.dir.path()});
-    if (run.exitCode == kDriverMissingTool) {
-        NeedTools("Xvfb, dbus-daemon or python3-pyatspi missing");
-        return;
-    }
+    ProcessResult run;
+    if (!Drive({}, h.dir / "quarrymoth.ini", h.dir.path(), run)) return;
     const std::string& json = run.output;
     ASSERT_EQ(run.exitCode, 0) << json << "\n" << run.errors;
 
@@ -131,6 +143,78 @@ TEST_F(MainWindowGui, GoHarvestsBothGroupsAndTheWindowShowsWhatWasSaved) {
     EXPECT_EQ(m[2].str(), std::to_string(shown->width)) << caption;
     EXPECT_EQ(m[3].str(), std::to_string(shown->height)) << caption;
     std::cout << "[   INFO   ] " << json;  // the driver's timings, for slow builds
+}
+
+// A first start: no server is named. Setup names the scripted one and the download directory; an
+// article the user takes out of the pending list while the slow retrieval runs is never fetched.
+TEST_F(MainWindowGui, SetupNamesTheServerAndAnArticleRemovedFromPendingIsNeverFetched) {
+    const std::string group = "alt.binaries.pictures.qm.gui.pending";
+    ScriptServer server;
+    ASSERT_TRUE(server.Listening());
+    NewsModel model;
+    model.Serve(server);
+    std::vector<std::string> jpegs;
+    for (long n = 1; n <= 6; ++n) {
+        std::string error;
+        jpegs.push_back(
+            CjpegEncode(PpmImage(80 + 10 * static_cast<int>(n), 60, 40 + n), 80, error));
+        ASSERT_FALSE(jpegs.back().empty()) << error;
+        const std::string name = "slow" + std::to_string(n) + ".jpg";
+        ModelArticle a = qm::test::Picture(name + " (1/1)");
+        a.body = UuencodeBody(jpegs.back(), name);
+        model.AddArticle(group, n, std::move(a));
+    }
+    // Every article comes slowly, so that the list is still long when the user opens it.
+    server.On("ARTICLE ", ScriptServer::Responder([&model, group](const std::string& command) {
+                  const long n = std::stol(command.substr(8));
+                  std::string text =
+                      "220 " + std::to_string(n) + " <" + std::to_string(n) + "@test>\r\n";
+                  std::string line;
+                  std::istringstream body(model.ArticleText(group, n));
+                  while (std::getline(body, line)) {
+                      text += (line.rfind('.', 0) == 0 ? "." : "") + line + "\r\n";
+                  }
+                  return Reply{.text = text + ".\r\n", .delayMs = 1500};
+              }));
+
+    TempDir dir;
+    const std::string download = dir / "pictures/";
+    std::filesystem::create_directory(download);
+    TempDir::WriteFile(dir / "quarrymoth.ini", "");
+    TempDir::WriteFile(dir / "Groups.127.0.0.1", group + "\n");
+
+    ProcessResult run;
+    if (!Drive({"--setup", "127.0.0.1", std::to_string(server.port()), download, "--remove-pending",
+                "slow6.jpg"},
+               dir / "quarrymoth.ini", dir.path(), run)) {
+        return;
+    }
+    const std::string& json = run.output;
+    ASSERT_EQ(run.exitCode, 0) << json << "\n" << run.errors;
+    // The list's own count went down by the article taken out.
+    const std::string before = JsonField(json, "pendingBeforeRemoval");
+    const std::string after = JsonField(json, "pendingAfterRemoval");
+    ASSERT_FALSE(before.empty() || after.empty()) << json;
+    EXPECT_LT(std::stol(after), std::stol(before)) << json;
+    EXPECT_EQ(JsonField(json, "exitCode"), "0") << json;
+    EXPECT_EQ(JsonField(json, "articlesSaved"), "5") << json;
+
+    const std::vector<std::string> commands = server.Received();
+    auto asked = [&](long n) {
+        return std::count(commands.begin(), commands.end(), "ARTICLE " + std::to_string(n)) > 0;
+    };
+    EXPECT_FALSE(asked(6)) << "the removed article was fetched";
+    for (long n = 1; n <= 5; ++n) {
+        EXPECT_TRUE(asked(n)) << n;
+        const std::string name = "slow" + std::to_string(n) + ".jpg";
+        EXPECT_EQ(TempDir::ReadFile(download + name), jpegs[static_cast<size_t>(n - 1)]) << name;
+    }
+    EXPECT_FALSE(TempDir::Exists(download + "slow6.jpg"));
+    const std::string profile = TempDir::ReadFile(dir / "quarrymoth.ini");
+    EXPECT_NE(profile.find("NNTPHost=127.0.0.1"), std::string::npos) << profile;
+    EXPECT_NE(profile.find("NNTPPort=" + std::to_string(server.port())), std::string::npos)
+        << profile;
+    std::cout << "[   INFO   ] " << json;
 }
 
 }  // namespace

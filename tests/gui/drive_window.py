@@ -7,7 +7,12 @@ to say the run is over, reads the figures a user would read, presses Close and w
 program to exit. Prints what it read as one JSON object on stdout; exits 0 when every step
 happened, 1 when one failed (the JSON then has "error"), 77 when a tool it needs is missing.
 
-  drive_window.py PROGRAM [PROGRAM ARGUMENTS...]
+  drive_window.py [STEPS...] PROGRAM [PROGRAM ARGUMENTS...]
+
+Steps, done in this order around the run:
+  --setup HOST PORT DIR      before Go: Setup..., type the server, port and download directory, OK
+  --remove-pending SUBJECT   during the run: Pending..., pick the article whose subject starts
+                             with SUBJECT, press Delete, OK
 
 Every process it starts shares its process group and is ended on every way out.
 """
@@ -154,7 +159,87 @@ def press(pyatspi, app, name):
         raise Failure(f'"{name}" refused to be pressed')
 
 
-def drive(program_args, runtime, errors):
+def window(pyatspi, app, title):
+    """The shown top-level window of app with this title, or None."""
+    app.clear_cache()
+    for node in app:
+        try:
+            if node is not None and node.name == title and node.getState().contains(
+                    pyatspi.STATE_SHOWING):
+                return node
+        except Exception:  # the window went away while looked at
+            continue
+    return None
+
+
+def top_window(app, node):
+    while node.parent is not None and node.parent != app:
+        node = node.parent
+    return node
+
+
+def type_into(pyatspi, root, name, text):
+    """Replaces the text of the field called name (an editable list's field is its child)."""
+    node = find(root, lambda n: n.name == name and n.getRole() != pyatspi.ROLE_LABEL)
+    if node is not None and "EditableText" not in node.get_interfaces():
+        node = find(node, lambda n: "EditableText" in n.get_interfaces())
+    if node is None:
+        raise Failure(f'no field named "{name}" to type into')
+    node.queryEditableText().setTextContents(text)
+    shown = shown_text(node)
+    if shown != text:
+        raise Failure(f'"{name}" shows "{shown}" after "{text}" was typed')
+
+
+def click(pyatspi, node):
+    """A real click of the mouse in the middle of node, through the X server."""
+    x, y, width, height = node.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+    pyatspi.Registry.generateMouseEvent(x + width // 2, y + height // 2, "b1c")
+
+
+def setup_step(pyatspi, app, host, port, directory):
+    press(pyatspi, app, "Setup...")
+    sheet = wait_for("the Setup sheet", FIND_WINDOW_S,
+                     lambda: window(pyatspi, app, "Quarrymoth Setup"))
+    type_into(pyatspi, sheet, "News Server:", host)
+    type_into(pyatspi, sheet, "Port:", port)
+    type_into(pyatspi, sheet, "Download Directory:", directory)
+    press(pyatspi, sheet, "OK")
+    wait_for("the Setup sheet to close", FIND_WINDOW_S,
+             lambda: None if window(pyatspi, app, "Quarrymoth Setup") else True)
+
+
+def pending_step(pyatspi, app, subject):
+    """Opens Pending..., removes the article with this subject with the Delete key, OK."""
+    press(pyatspi, app, "Pending...")
+
+    def list_shown():
+        app.clear_cache()
+        return find(app, lambda n: n.getRole() == pyatspi.ROLE_TABLE
+                    and n.name == "Pending articles")
+
+    table = wait_for("the pending list", FIND_WINDOW_S, list_shown)
+    dialog = top_window(app, table)
+    cells = table.queryTable()
+    subjects = [cells.getAccessibleAt(r, 0).name for r in range(cells.nRows)]
+    result["pendingSubjects"] = subjects
+    row = next((r for r, s in enumerate(subjects) if s.startswith(subject)), None)
+    if row is None:
+        raise Failure(f'no pending article "{subject}" in {subjects}')
+    result["pendingBeforeRemoval"] = read(pyatspi, dialog, "Pending:")[1]
+    click(pyatspi, cells.getAccessibleAt(row, 0))
+    wait_for("the clicked article to be selected", 10,
+             lambda: True if read(pyatspi, dialog, "Selected:")[1] == "1" else None)
+    pyatspi.Registry.generateKeyboardEvent(0xFFFF, None, pyatspi.KEY_SYM)  # Delete
+    wait_for("the list to count the removal", 10,
+             lambda: True if read(pyatspi, dialog, "Removed:")[1] == "1" else None)
+    result["pendingAfterRemoval"] = read(pyatspi, dialog, "Pending:")[1]
+    press(pyatspi, dialog, "OK")
+    wait_for("the pending list to close", FIND_WINDOW_S,
+             lambda: None if list_shown() else True)
+
+
+def drive(steps, program_args, runtime, errors):
     env = os.environ
     for key in ("NO_AT_BRIDGE", "AT_SPI_BUS_ADDRESS", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"):
         env.pop(key, None)
@@ -182,6 +267,8 @@ def drive(program_args, runtime, errors):
                    interval_s=0.5)
     result["secondsToWindow"] = round(time.monotonic() - began, 1)
     status, result["statusAtStart"] = read(pyatspi, app, "Status")
+    if "setup" in steps:
+        setup_step(pyatspi, app, *steps["setup"])
 
     go = button(pyatspi, app, "Go")
     press(pyatspi, app, "Go")
@@ -196,6 +283,9 @@ def drive(program_args, runtime, errors):
         text = (shown_text(status) or "").strip()
         if not seen or seen[-1] != text:
             seen.append(text)
+        if "remove-pending" in steps and "pendingAfterRemoval" not in result and button(
+                pyatspi, app, "Pending...").getState().contains(pyatspi.STATE_SENSITIVE):
+            pending_step(pyatspi, app, steps["remove-pending"][0])
         idle = go.getState().contains(pyatspi.STATE_SENSITIVE)
         return text if text == "Operation complete" and idle else None
 
@@ -258,8 +348,16 @@ def left_in_group():
     return found
 
 
+STEPS = {"--setup": 3, "--remove-pending": 1}
+
+
 def main():
-    if len(sys.argv) < 2:
+    args, steps = sys.argv[1:], {}
+    while args and args[0] in STEPS:
+        count = STEPS[args[0]]
+        steps[args[0][2:]] = args[1:1 + count]
+        args = args[1 + count:]
+    if not args or any(len(v) != STEPS["--" + k] for k, v in steps.items()):
         print(__doc__, file=sys.stderr)
         return 2
     missing = [t for t in (XVFB, DBUS_DAEMON) if not os.access(t, os.X_OK)]
@@ -275,7 +373,7 @@ def main():
     code = 0
     with tempfile.TemporaryFile() as errors, tempfile.TemporaryDirectory() as runtime:
         try:
-            drive(sys.argv[1:], runtime, errors)
+            drive(steps, args, runtime, errors)
         except Exception as error:  # any failure is reported, with what was read so far
             result["error"] = f"{type(error).__name__}: {error}"
             code = 1
