@@ -145,6 +145,54 @@ TEST_F(MainWindowGui, GoHarvestsBothGroupsAndTheWindowShowsWhatWasSaved) {
     std::cout << "[   INFO   ] " << json;  // the driver's timings, for slow builds
 }
 
+// No group is chosen yet: the group selection lists the server's groups on Refresh, >> makes two
+// of them active and a drag with the mouse puts the second first; Go then harvests both.
+TEST_F(MainWindowGui, GroupsChosenAndOrderedInTheDialogAreHarvested) {
+    const std::vector<std::string> groups{"alt.binaries.pictures.qm.gui.chosen.first",
+                                          "alt.binaries.pictures.qm.gui.chosen.second"};
+    std::vector<Picture> pictures;
+    std::vector<std::string> articles;
+    for (int i = 0; i < 4; ++i) {
+        std::string error, jpeg = CjpegEncode(PpmImage(64 + 8 * i, 48, 900 + i), 85, error);
+        ASSERT_FALSE(jpeg.empty()) << error;
+        Picture p{groups[i % 2],  "chosen" + std::to_string(i + 1) + ".jpg", 0, 0, i >= 2,
+                  std::move(jpeg)};
+        articles.push_back(Article(p, error));
+        ASSERT_FALSE(articles.back().empty()) << error;
+        pictures.push_back(std::move(p));
+    }
+    for (const std::string& g : groups) ASSERT_TRUE(server().CreateGroup(g)) << server().error();
+    ASSERT_TRUE(server().PostAll(articles)) << server().error();
+    for (const std::string& g : groups) {
+        ASSERT_TRUE(server().WaitForArticles(g, 2)) << server().error();
+    }
+
+    EngineHarness h(server().port());  // no group file: the dialog writes it
+    h.Set("MaxLines", "20000");
+    const std::string groupFile = h.dir / "Groups.127.0.0.1";
+    ASSERT_FALSE(TempDir::Exists(groupFile));
+    ProcessResult run;
+    if (!Drive({"--add-groups", groups[0] + "," + groups[1], "--raise-last"},
+               h.dir / "quarrymoth.ini", h.dir.path(), run)) {
+        return;
+    }
+    const std::string& json = run.output;
+    ASSERT_EQ(run.exitCode, 0) << json << "\n" << run.errors;
+    // The dragged group comes first in the file (its line ends are the group files' own affair).
+    std::vector<std::string> written;
+    std::istringstream file(TempDir::ReadFile(groupFile));
+    for (std::string line; std::getline(file, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        written.push_back(line);
+    }
+    EXPECT_EQ(written, (std::vector<std::string>{groups[1], groups[0]}));
+    EXPECT_EQ(JsonField(json, "articlesSaved"), std::to_string(pictures.size())) << json;
+    for (const Picture& p : pictures) {
+        EXPECT_EQ(TempDir::ReadFile(h.DownloadDir() + p.name), p.jpeg) << p.name;
+    }
+    std::cout << "[   INFO   ] " << json;
+}
+
 // A first start: no server is named. Setup names the scripted one and the download directory; an
 // article the user takes out of the pending list while the slow retrieval runs is never fetched.
 TEST_F(MainWindowGui, SetupNamesTheServerAndAnArticleRemovedFromPendingIsNeverFetched) {

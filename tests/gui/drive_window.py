@@ -13,6 +13,10 @@ Steps, done in this order around the run:
   --setup HOST PORT DIR      before Go: Setup..., type the server, port and download directory, OK
   --remove-pending SUBJECT   during the run: Pending..., pick the article whose subject starts
                              with SUBJECT, press Delete, OK
+  --add-groups NAME[,NAME...] before Go: Groups..., type NAME's common start as the filter,
+                             Refresh, select each NAME in All Groups and press >>, OK
+  --raise-last               with --add-groups, before OK: drag the last active group onto the
+                             first with the mouse (xdotool), so that it goes first
 
 Every process it starts shares its process group and is ended on every way out.
 """
@@ -31,6 +35,7 @@ import time
 MISSING_TOOL = 77
 XVFB = "/usr/bin/Xvfb"
 DBUS_DAEMON = "/usr/bin/dbus-daemon"
+XDOTOOL = "/usr/bin/xdotool"
 # Slow builds (AddressSanitizer) start and close much more slowly than plain ones.
 FIND_WINDOW_S = 60
 RUN_S = 120
@@ -239,6 +244,61 @@ def pending_step(pyatspi, app, subject):
              lambda: None if list_shown() else True)
 
 
+def items(pyatspi, root, name):
+    """The list called name and the names of its items, in order (its children are its items)."""
+    root.clear_cache()
+    node = find(root, lambda n: n.getRole() == pyatspi.ROLE_LIST and n.name == name)
+    if node is None:
+        raise Failure(f'no list named "{name}"')
+    node.clear_cache()
+    return node, [c.name for c in node if c is not None and c.getRole() == pyatspi.ROLE_LIST_ITEM]
+
+
+def drag(pyatspi, source, target):
+    """Drags source onto the upper part of target with the mouse, in steps a person's hand makes
+    (a drag starts only once the pointer has moved a little with the button down)."""
+    def point(node, fraction):
+        x, y, width, height = node.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+        return x + width // 2, y + int(height * fraction)
+
+    (x1, y1), (x2, y2) = point(source, 0.5), point(target, 0.2)
+    moves = [["mousemove", str(x1), str(y1 - d)] for d in (0, 4, 8, 16)]
+    moves += [["mousemove", str(x2), str(y)] for y in range(y1 - 16, y2 - 1, -4)] + [
+        ["mousemove", str(x2), str(y2)]]
+    commands = [moves[0], ["sleep", "0.3"], ["mousedown", "1"]]
+    for move in moves[1:]:
+        commands += [["sleep", "0.05"], move]
+    commands += [["sleep", "0.5"], ["mouseup", "1"]]
+    subprocess.run([XDOTOOL] + [w for c in commands for w in c], check=True, timeout=30)
+
+
+def groups_step(pyatspi, app, names, raise_last):
+    press(pyatspi, app, "Groups...")
+    title = "Quarrymoth Group Select"
+    dialog = wait_for("the group selection", FIND_WINDOW_S, lambda: window(pyatspi, app, title))
+    type_into(pyatspi, dialog, "Group Filter:", os.path.commonprefix(names))
+    press(pyatspi, dialog, "Refresh")
+    wait_for("the server's groups in All Groups", RUN_S,
+             lambda: True if set(names) <= set(items(pyatspi, dialog, "All Groups:")[1])
+             else None)
+    for name in names:
+        view, shown = items(pyatspi, dialog, "All Groups:")
+        click(pyatspi, view[shown.index(name)])
+        press(pyatspi, dialog, ">>")
+        wait_for(f"{name} in Active Groups", 10,
+                 lambda: True if name in items(pyatspi, dialog, "Active Groups:")[1] else None)
+    if raise_last:
+        view, shown = items(pyatspi, dialog, "Active Groups:")
+        drag(pyatspi, view[len(shown) - 1], view[0])
+        wait_for("the dragged group to go first", 10,
+                 lambda: True if items(pyatspi, dialog, "Active Groups:")[1][0] == names[-1]
+                 else None)
+    result["activeGroups"] = items(pyatspi, dialog, "Active Groups:")[1]
+    press(pyatspi, dialog, "OK")
+    wait_for("the group selection to close", FIND_WINDOW_S,
+             lambda: None if window(pyatspi, app, title) else True)
+
+
 def drive(steps, program_args, runtime, errors):
     env = os.environ
     for key in ("NO_AT_BRIDGE", "AT_SPI_BUS_ADDRESS", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"):
@@ -269,6 +329,8 @@ def drive(steps, program_args, runtime, errors):
     status, result["statusAtStart"] = read(pyatspi, app, "Status")
     if "setup" in steps:
         setup_step(pyatspi, app, *steps["setup"])
+    if "add-groups" in steps:
+        groups_step(pyatspi, app, steps["add-groups"][0].split(","), "raise-last" in steps)
 
     go = button(pyatspi, app, "Go")
     press(pyatspi, app, "Go")
@@ -348,7 +410,7 @@ def left_in_group():
     return found
 
 
-STEPS = {"--setup": 3, "--remove-pending": 1}
+STEPS = {"--setup": 3, "--remove-pending": 1, "--add-groups": 1, "--raise-last": 0}
 
 
 def main():
@@ -360,7 +422,8 @@ def main():
     if not args or any(len(v) != STEPS["--" + k] for k, v in steps.items()):
         print(__doc__, file=sys.stderr)
         return 2
-    missing = [t for t in (XVFB, DBUS_DAEMON) if not os.access(t, os.X_OK)]
+    tools = (XVFB, DBUS_DAEMON) + ((XDOTOOL,) if "raise-last" in steps else ())
+    missing = [t for t in tools if not os.access(t, os.X_OK)]
     if importlib.util.find_spec("pyatspi") is None:
         missing.append("python3-pyatspi")
     if missing:
