@@ -3,7 +3,6 @@
 
 #include <unistd.h>
 
-#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
@@ -12,18 +11,15 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
-#include <QMessageBox>
-#include <QPointer>
 #include <QPushButton>
 #include <QSet>
 #include <QTabWidget>
 #include <QTest>
-#include <QTimer>
 #include <cstdint>
 #include <fstream>
-#include <functional>
 #include <sstream>
 
+#include "UiTestSupport.h"
 #include "app/ui/MainDlg.h"
 #include "settings/ProfileStore.h"
 #include "settings/SettingsKeys.h"
@@ -34,64 +30,17 @@
 
 using qm::CSetupSheet;
 using qm::ProfileStore;
+using qm::test::BoxAnswerer;
+using qm::test::Find;
 using qm::test::TempDir;
+using qm::test::WhenModal;
 
 namespace {
 
 enum Page { kGeneral, kConfirmations, kHistory, kIncludes, kExcludes, kLogging, kAuthentication };
 const char* const kServer = "news.example.net";
-
-// Answers the modal boxes that appear, as a person would: notes the text, presses a button.
-class BoxAnswerer : public QObject {
-public:
-    BoxAnswerer() {
-        connect(&poll_, &QTimer::timeout, this, [this] { Look(); });
-        poll_.start(10);
-    }
-    void Press(QMessageBox::StandardButton button) { answers_.push_back(button); }
-    QStringList texts;
-    QList<QMessageBox::Icon> icons;
-    QStringList titles;
-    QList<QMessageBox::StandardButton> defaults;
-
-private:
-    void Look() {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!box || !box->isVisible() || answers_.empty() || seen_ == box) return;
-        seen_ = box;
-        texts << box->text();
-        icons << box->icon();
-        titles << box->windowTitle();
-        defaults << box->standardButton(box->defaultButton());
-        QMessageBox::StandardButton answer = answers_.front();
-        answers_.erase(answers_.begin());
-        box->button(answer)->click();
-    }
-    QTimer poll_;
-    std::vector<QMessageBox::StandardButton> answers_;
-    QPointer<QMessageBox> seen_;
-};
-
-// Acts on the next modal dialog once it is up (a dialog the code under test runs with exec()).
-void WhenModal(const std::function<void(QWidget*)>& act) {
-    auto* timer = new QTimer;
-    timer->setInterval(10);
-    QObject::connect(timer, &QTimer::timeout, [timer, act] {
-        QWidget* dialog = QApplication::activeModalWidget();
-        if (!dialog || !dialog->isVisible() || qobject_cast<QMessageBox*>(dialog)) return;
-        timer->stop();
-        timer->deleteLater();
-        act(dialog);
-    });
-    timer->start();
-}
-
-template <typename T>
-T* Find(QWidget& window, const char* name) {
-    T* widget = window.findChild<T*>(QString::fromLatin1(name));
-    if (!widget) qFatal("no control %s", name);
-    return widget;
-}
+const std::initializer_list<const char*> kHosts = {"NNTPHost", "NNTPHost2", "NNTPHost3",
+                                                   "NNTPHost4"};
 
 QString FieldText(QWidget& sheet, const char* name) {
     return Find<QLineEdit>(sheet, name)->text();
@@ -134,10 +83,14 @@ struct Fixture {
     std::string Get(const char* key) const {
         return profile.GetString(qm::kMainSection, key, "<none>");
     }
-    std::string GetServer(const std::string& host, const char* key) const {
-        return profile.GetString(host, key, "<none>");
-    }
     std::vector<std::string> MainKeys() const { return profile.Keys(qm::kMainSection); }
+    // The stored values of these keys in the main section (or a server's), "<none>" for none.
+    std::vector<std::string> Values(std::initializer_list<const char*> keys,
+                                    const std::string& section = qm::kMainSection) const {
+        std::vector<std::string> values;
+        for (const char* key : keys) values.push_back(profile.GetString(section, key, "<none>"));
+        return values;
+    }
 
     TempDir dir;
     ProfileStore profile;
@@ -159,11 +112,10 @@ private slots:
     void ConfirmationsAndHistory();
     void IncludesLimits();
     void ExcludesAndFromList();
-    void FromExcludesFileThatCannotBeWritten();
+    void FilesThatCannotBeWritten();
     void Logging();
     void AuthenticationRules();
     void AuthenticationFollowsCurrentHost();
-    void ProfileThatCannotBeWritten();
     void MnemonicsUniquePerPage();
     void MainWindowFollowsOk();
 };
@@ -211,10 +163,8 @@ void SetupSheetTest::GeneralDefaultsAndOnlyShownPagesWrite() {
     QCOMPARE(Sorted(f.MainKeys()),
              Sorted({"ShowThumbnail", "NNTPPort", "DownloadDirectory", "MinLines", "MaxLines",
                      "Reconnect", "ACDSeeDescription", "EnableLogging", "LogFile"}));
-    QCOMPARE(f.Get("MaxLines"), std::string("lots"));
-    QCOMPARE(f.Get("Reconnect"), std::string("0"));
-    QCOMPARE(f.Get("LogFile"), std::string("DownloadLog"));
-    QCOMPARE(f.Get("ShowThumbnail"), std::string("0"));
+    QCOMPARE(f.Values({"MaxLines", "Reconnect", "LogFile", "ShowThumbnail"}),
+             (std::vector<std::string>{"lots", "0", "DownloadLog", "0"}));
     QVERIFY(!TempDir::Exists(f.dir / "FromExcludes"));  // the Excludes page was never shown
 }
 
@@ -230,10 +180,8 @@ void SetupSheetTest::HostHistory() {
         host->setEditText(QStringLiteral("c.example"));
         sheet.accept();
     }
-    QCOMPARE(f.Get("NNTPHost"), std::string("c.example"));
-    QCOMPARE(f.Get("NNTPHost2"), std::string("a.example"));
-    QCOMPARE(f.Get("NNTPHost3"), std::string("b.example"));
-    QCOMPARE(f.Get("NNTPHost4"), std::string("<none>"));
+    QCOMPARE(f.Values(kHosts),
+             (std::vector<std::string>{"c.example", "a.example", "b.example", "<none>"}));
 
     // Four remembered and a new one: the oldest is dropped.
     f.Set("NNTPHost4", "d.example");
@@ -251,10 +199,8 @@ void SetupSheetTest::HostHistory() {
         host->setEditText(QStringLiteral("e.example"));
         sheet.accept();
     }
-    QCOMPARE(f.Get("NNTPHost"), std::string("e.example"));
-    QCOMPARE(f.Get("NNTPHost2"), std::string("c.example"));
-    QCOMPARE(f.Get("NNTPHost3"), std::string("a.example"));
-    QCOMPARE(f.Get("NNTPHost4"), std::string("b.example"));
+    QCOMPARE(f.Values(kHosts),
+             (std::vector<std::string>{"e.example", "c.example", "a.example", "b.example"}));
 
     // A host picked from further down moves to the top; the others keep their order.
     {
@@ -275,10 +221,8 @@ void SetupSheetTest::HostHistory() {
         QCOMPARE(sheet.result(), int(QDialog::Accepted));
         QCOMPARE(host->count(), 4);
     }
-    QCOMPARE(f.Get("NNTPHost"), std::string("a.example"));
-    QCOMPARE(f.Get("NNTPHost2"), std::string("e.example"));
-    QCOMPARE(f.Get("NNTPHost3"), std::string("c.example"));
-    QCOMPARE(f.Get("NNTPHost4"), std::string("b.example"));
+    QCOMPARE(f.Values(kHosts),
+             (std::vector<std::string>{"a.example", "e.example", "c.example", "b.example"}));
 
     // An emptied host field leaves the host as it was.
     {
@@ -362,11 +306,9 @@ void SetupSheetTest::ConfirmationsAndHistory() {
     QCOMPARE(boxes.texts.back(), QStringLiteral("Error clearing history"));
 
     sheet.accept();
-    QCOMPARE(f.Get("ConfirmStop"), std::string("1"));
-    QCOMPARE(f.Get("ConfirmCatchup"), std::string("0"));
-    QCOMPARE(f.Get("ConfirmDelete"), std::string("0"));
-    QCOMPARE(f.Get("MaxHist"), std::string("300"));
-    QCOMPARE(f.Get("HistSaveFrequency"), std::string("5"));
+    QCOMPARE(f.Values({"ConfirmStop", "ConfirmCatchup", "ConfirmDelete", "MaxHist",
+                       "HistSaveFrequency"}),
+             (std::vector<std::string>{"1", "0", "0", "300", "5"}));
 }
 
 void SetupSheetTest::IncludesLimits() {
@@ -408,16 +350,11 @@ void SetupSheetTest::IncludesLimits() {
 
     Type(sheet, "subjectInclEdit", "png");
     sheet.accept();
-    QCOMPARE(f.Get("SubjectIncl"), std::string("png"));
-    QCOMPARE(f.Get("SubjectIncl2"), std::string("1/1:01/01"));
-    QCOMPARE(f.Get("UseMaxCount"), std::string("1"));
-    QCOMPARE(f.Get("MaxCount"), std::string("123"));
-    QCOMPARE(f.Get("UseMaxDays"), std::string("0"));
-    QCOMPARE(f.Get("MaxDays"), std::string("7d"));
-    QCOMPARE(f.Get("UseMaxHeaderCount"), std::string("1"));
-    QCOMPARE(f.Get("MaxHeaderCount"), std::string("5000"));
-    QCOMPARE(f.Get("UseFirstHeaderCount"), std::string("0"));
-    QCOMPARE(f.Get("FirstHeaderCount"), std::string(""));
+    QCOMPARE(f.Values({"SubjectIncl", "SubjectIncl2", "UseMaxCount", "MaxCount", "UseMaxDays",
+                       "MaxDays", "UseMaxHeaderCount", "MaxHeaderCount", "UseFirstHeaderCount",
+                       "FirstHeaderCount"}),
+             (std::vector<std::string>{"png", "1/1:01/01", "1", "123", "0", "7d", "1", "5000", "0",
+                                       ""}));
 }
 
 void SetupSheetTest::ExcludesAndFromList() {
@@ -475,9 +412,8 @@ void SetupSheetTest::ExcludesAndFromList() {
     old << reader.rdbuf();
     QCOMPARE(old.str(), std::string("zeta@example.org\r\nAlpha\n\nbeta@\nalpha\n"));
     QCOMPARE(ReadAll("FromExcludes"), std::string("Alpha\nbeta@\nGamma@spam.example\n"));
-    QCOMPARE(f.Get("SubjectExcl"), std::string("wanted:sale"));
-    QCOMPARE(f.Get("LimitCrossposts"), std::string("1"));
-    QCOMPARE(f.Get("CrosspostLimit"), std::string("3"));
+    QCOMPARE(f.Values({"SubjectExcl", "LimitCrossposts", "CrosspostLimit"}),
+             (std::vector<std::string>{"wanted:sale", "1", "3"}));
 
     // Removing every entry leaves an empty file, and the page opens with nothing selected.
     {
@@ -493,23 +429,41 @@ void SetupSheetTest::ExcludesAndFromList() {
     QCOMPARE(ReadAll("FromExcludes"), std::string());
 }
 
-void SetupSheetTest::FromExcludesFileThatCannotBeWritten() {
+void SetupSheetTest::FilesThatCannotBeWritten() {
     Fixture f;
-    QDir().mkdir(QStringLiteral("FromExcludes"));  // a directory where the file belongs
-    CSetupSheet sheet(f.profile);
-    sheet.show();
-    sheet.Tabs()->setCurrentIndex(kExcludes);
-    Type(sheet, "subjectExclEdit", "spam");
-    BoxAnswerer boxes;
-    boxes.Press(QMessageBox::Ok);
-    Click(sheet, "okButton");
-    QCOMPARE(boxes.texts.size(), 1);
-    QVERIFY2(boxes.texts[0].startsWith(QStringLiteral("Unable to save the From excludes")),
-             qPrintable(boxes.texts[0]));
-    // Said so, and the sheet stays open with nothing of the profile written.
-    QVERIFY(sheet.isVisible());
-    QCOMPARE(f.profile.SaveCount(), std::uint64_t{0});
-    QCOMPARE(f.Get("SubjectExcl"), std::string("<none>"));
+    {
+        QDir().mkdir(QStringLiteral("FromExcludes"));  // a directory where the file belongs
+        CSetupSheet sheet(f.profile);
+        sheet.show();
+        sheet.Tabs()->setCurrentIndex(kExcludes);
+        Type(sheet, "subjectExclEdit", "spam");
+        BoxAnswerer boxes;
+        boxes.Press(QMessageBox::Ok);
+        Click(sheet, "okButton");
+        QCOMPARE(boxes.texts.size(), 1);
+        QVERIFY2(boxes.texts[0].startsWith(QStringLiteral("Unable to save the From excludes")),
+                 qPrintable(boxes.texts[0]));
+        // Said so, and the sheet stays open with nothing of the profile written.
+        QVERIFY(sheet.isVisible());
+        QCOMPARE(f.profile.SaveCount(), std::uint64_t{0});
+        QCOMPARE(f.Get("SubjectExcl"), std::string("<none>"));
+    }
+
+    // A profile that cannot be saved: said so, and the values hold for the session.
+    {
+        ProfileStore lost(f.dir / "missing-dir/quarrymoth.ini");
+        CSetupSheet sheet(lost);
+        sheet.show();
+        BoxAnswerer boxes;
+        boxes.Press(QMessageBox::Ok);
+        Click(sheet, "okButton");
+        QCOMPARE(boxes.texts.size(), 1);
+        QVERIFY2(boxes.texts[0].contains(QStringLiteral("could not be saved")) &&
+                     boxes.texts[0].contains(QStringLiteral("No such file or directory")),
+                 qPrintable(boxes.texts[0]));
+        QCOMPARE(sheet.result(), int(QDialog::Accepted));
+        QCOMPARE(lost.GetString(qm::kMainSection, "NNTPPort", ""), std::string("119"));
+    }
 }
 
 void SetupSheetTest::Logging() {
@@ -536,9 +490,8 @@ void SetupSheetTest::Logging() {
     QCOMPARE(ReadAll("new.log"), std::string("kept\n"));
     Click(sheet, "acdseeDescriptionCheck");
     sheet.accept();
-    QCOMPARE(f.Get("EnableLogging"), std::string("1"));
-    QCOMPARE(f.Get("ACDSeeDescription"), std::string("1"));
-    QCOMPARE(f.Get("LogFile"), std::string("new.log"));
+    QCOMPARE(f.Values({"EnableLogging", "ACDSeeDescription", "LogFile"}),
+             (std::vector<std::string>{"1", "1", "new.log"}));
 
     // With no log name stored the page shows the default name.
     f.profile.RemoveKey(qm::kMainSection, "LogFile");
@@ -601,10 +554,9 @@ void SetupSheetTest::AuthenticationRules() {
         Type(sheet, "passwordEdit", "n3w pass");
         sheet.accept();
     }
-    QCOMPARE(f.GetServer(kServer, "UserAuthentication"), std::string("1"));
-    QCOMPARE(f.GetServer(kServer, "PromptForPasswd"), std::string("0"));
-    QCOMPARE(f.GetServer(kServer, "ForceAuthInfo"), std::string("1"));
-    QCOMPARE(f.GetServer(kServer, "Password"), std::string("n3w pass"));
+    QCOMPARE(
+        f.Values({"UserAuthentication", "PromptForPasswd", "ForceAuthInfo", "Password"}, kServer),
+        (std::vector<std::string>{"1", "0", "1", "n3w pass"}));
 
     // Prompting stores no password; without "requires password" name and password stay as they
     // were, and the fields start disabled.
@@ -614,8 +566,7 @@ void SetupSheetTest::AuthenticationRules() {
         Click(sheet, "promptForPasswdCheck");
         sheet.accept();
     }
-    QCOMPARE(f.GetServer(kServer, "Password"), std::string(""));
-    QCOMPARE(f.GetServer(kServer, "Username"), std::string("joe"));
+    QCOMPARE(f.Values({"Password", "Username"}, kServer), (std::vector<std::string>{"", "joe"}));
     f.SetServer("Password", "kept");
     {
         CSetupSheet sheet(f.profile);
@@ -624,10 +575,8 @@ void SetupSheetTest::AuthenticationRules() {
         Type(sheet, "usernameEdit", "ignored");
         sheet.accept();
     }
-    QCOMPARE(f.GetServer(kServer, "UserAuthentication"), std::string("0"));
-    QCOMPARE(f.GetServer(kServer, "Username"), std::string("joe"));
-    QCOMPARE(f.GetServer(kServer, "Password"), std::string("kept"));
-    QCOMPARE(f.GetServer(kServer, "alt.pics"), std::string("4711"));
+    QCOMPARE(f.Values({"UserAuthentication", "Username", "Password", "alt.pics"}, kServer),
+             (std::vector<std::string>{"0", "joe", "kept", "4711"}));
     CSetupSheet sheet(f.profile);
     sheet.Tabs()->setCurrentIndex(kAuthentication);
     for (const char* name : followers) QVERIFY2(!Enabled(sheet, name), name);
@@ -658,26 +607,9 @@ void SetupSheetTest::AuthenticationFollowsCurrentHost() {
     Click(sheet, "userAuthenticationCheck");
     sheet.accept();
     QCOMPARE(f.Get("NNTPHost"), std::string("other.example"));
-    QCOMPARE(f.GetServer("other.example", "UserAuthentication"), std::string("1"));
-    QCOMPARE(f.GetServer("other.example", "Username"), std::string("ann"));
-    QCOMPARE(f.GetServer(kServer, "Username"), std::string("joe"));  // never saved: typed only
-}
-
-void SetupSheetTest::ProfileThatCannotBeWritten() {
-    Fixture f;
-    ProfileStore lost(f.dir / "missing-dir/quarrymoth.ini");
-    CSetupSheet sheet(lost);
-    sheet.show();
-    BoxAnswerer boxes;
-    boxes.Press(QMessageBox::Ok);
-    Click(sheet, "okButton");
-    QCOMPARE(boxes.texts.size(), 1);
-    QVERIFY2(boxes.texts[0].contains(QStringLiteral("could not be saved")) &&
-                 boxes.texts[0].contains(QStringLiteral("No such file or directory")),
-             qPrintable(boxes.texts[0]));
-    // The values hold for the session.
-    QCOMPARE(sheet.result(), int(QDialog::Accepted));
-    QCOMPARE(lost.GetString(qm::kMainSection, "NNTPPort", ""), std::string("119"));
+    QCOMPARE(f.Values({"UserAuthentication", "Username"}, "other.example"),
+             (std::vector<std::string>{"1", "ann"}));
+    QCOMPARE(f.Values({"Username"}, kServer), std::vector<std::string>{"joe"});  // typed only
 }
 
 // Each page's Alt keys reach one control each, the sheet's own buttons included.
