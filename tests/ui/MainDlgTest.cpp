@@ -5,9 +5,7 @@
 #include <unistd.h>
 
 #include <QApplication>
-#include <QBuffer>
 #include <QGroupBox>
-#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -22,6 +20,7 @@
 #include <system_error>
 #include <thread>
 
+#include "UiTestSupport.h"
 #include "app/ui/FullSizeDlg.h"
 #include "app/ui/MainDlg.h"
 #include "settings/SettingsKeys.h"
@@ -29,20 +28,14 @@
 #include "support/LoopbackPort.h"
 
 using qm::CMainDlg;
+using qm::test::BoxAnswerer;
 using qm::test::EngineHarness;
+using qm::test::Find;
+using qm::test::Jpeg;
+using qm::test::LabelText;
 using qm::test::Reply;
 
 namespace {
-
-std::string Jpeg(int width, int height) {
-    QImage image(width, height, QImage::Format_RGB32);
-    image.fill(QColor(200, 80, 40));
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "JPEG");
-    return bytes.toStdString();
-}
 
 std::string ReadAll(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -60,31 +53,6 @@ void AddPicture(EngineHarness& h, long number, const std::string& subject, const
     h.model.AddArticle("alt.pics", number, article);
 }
 
-// Answers the modal boxes that appear, as a person would: notes the text, presses a button.
-class BoxAnswerer : public QObject {
-public:
-    BoxAnswerer() {
-        connect(&poll_, &QTimer::timeout, this, [this] { Look(); });
-        poll_.start(10);
-    }
-    void Press(QMessageBox::StandardButton button) { answers_.push_back(button); }
-    QStringList texts;
-
-private:
-    void Look() {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!box || !box->isVisible() || answers_.empty() || seen_ == box) return;
-        seen_ = box;
-        texts << box->text();
-        QMessageBox::StandardButton answer = answers_.front();
-        answers_.erase(answers_.begin());
-        box->button(answer)->click();
-    }
-    QTimer poll_;
-    std::vector<QMessageBox::StandardButton> answers_;
-    QPointer<QMessageBox> seen_;
-};
-
 // A window whose engine can never get a thread.
 class NoThreadWindow : public CMainDlg {
 public:
@@ -95,17 +63,6 @@ protected:
         throw std::system_error(EAGAIN, std::generic_category(), "no thread");
     }
 };
-
-template <typename T>
-T* Find(QWidget& window, const char* name) {
-    T* widget = window.findChild<T*>(QString::fromLatin1(name));
-    if (!widget) qFatal("no control %s", name);
-    return widget;
-}
-
-QString Text(QWidget& window, const char* name) {
-    return Find<QLabel>(window, name)->text();
-}
 
 // Which of the run controls are enabled, in a fixed order, for comparing with the state table.
 QString Enabled(QWidget& window) {
@@ -157,7 +114,7 @@ void MainDlgTest::IdleWindowAtStartUp() {
     QCOMPARE(Find<QSlider>(window, "prioritySlider")->value(), 3);
     QVERIFY(Find<QPushButton>(window, "showButton")->isChecked());
     QVERIFY(Find<QGroupBox>(window, "thumbnailFrame")->isVisible());
-    QCOMPARE(Text(window, "statusLine"), QStringLiteral("  Ready..."));
+    QCOMPARE(LabelText(window, "statusLine"), QStringLiteral("  Ready..."));
     QCOMPARE(Find<QPushButton>(window, "fullSizeButton")->text(), QStringLiteral("&Full Size"));
     QCOMPARE(Find<QPushButton>(window, "stopButton")->accessibleName(), QStringLiteral("Stop"));
     Find<QPushButton>(window, "showButton")->click();
@@ -196,10 +153,10 @@ void MainDlgTest::HarvestRunsAndAutoStartCloses() {
     QVERIFY(Find<QPushButton>(window, "stopButton")->isDefault());
     QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 20000);
 
-    QCOMPARE(Text(window, "statusLine"), QStringLiteral("  Operation complete"));
-    QCOMPARE(Text(window, "articlesSavedValue"), QStringLiteral("3"));
+    QCOMPARE(LabelText(window, "statusLine"), QStringLiteral("  Operation complete"));
+    QCOMPARE(LabelText(window, "articlesSavedValue"), QStringLiteral("3"));
     QVERIFY(QRegularExpression(QStringLiteral("^[ 0-9]\\d:\\d\\d:\\d\\d$"))
-                .match(Text(window, "elapsedTimeValue"))
+                .match(LabelText(window, "elapsedTimeValue"))
                 .hasMatch());
     QCOMPARE(ReadAll(h.DownloadDir() + "b.jpg"), b);
     // The GIF saved last leaves the thumbnail on the last JPEG.
@@ -309,7 +266,7 @@ void MainDlgTest::EngineQuestionsAndSignals() {
         QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 10000);
         QCOMPARE(boxes.texts.size(), 1);
         QVERIFY(boxes.texts[0].contains(QStringLiteral("does not exist")));
-        QCOMPARE(Text(window, "articlesSavedValue"), QStringLiteral("1"));
+        QCOMPARE(LabelText(window, "articlesSavedValue"), QStringLiteral("1"));
     }
     {
         // A termination signal while the engine waits on a question: the box goes, the run
@@ -346,7 +303,7 @@ void MainDlgTest::ThumbnailTextsAndFileActions() {
     });
     QTRY_COMPARE(frame->accessibleName(), QStringLiteral("a&b.jpg (32 x 24)"));
     QCOMPARE(frame->title(), QStringLiteral("a&&b.jpg (32 x 24)"));  // shows one "&"
-    QTRY_COMPARE(Text(window, "subjectValue"), QStringLiteral("next"));
+    QTRY_COMPARE(LabelText(window, "subjectValue"), QStringLiteral("next"));
     QCOMPARE(window.Shared().LastSubject(), std::string("Tom & Jerry"));
 
     // A GIF and an unreadable JPEG leave the picture, its caption and its path alone.
