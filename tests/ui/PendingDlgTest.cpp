@@ -18,6 +18,7 @@
 #include <future>
 #include <thread>
 
+#include "UiTestSupport.h"
 #include "app/ui/FromExcludeEditDlg.h"
 #include "app/ui/MainDlg.h"
 #include "app/ui/PendingDlg.h"
@@ -30,6 +31,8 @@
 using qm::CPendingDlg;
 using qm::SharedState;
 using qm::test::EngineHarness;
+using qm::test::Find;
+using qm::test::LabelText;
 using qm::test::OverviewLine;
 using qm::test::TempDir;
 
@@ -58,13 +61,6 @@ std::vector<Article> Numbered(int count, long lines = 100) {
     return articles;
 }
 
-template <typename T>
-T* Find(QWidget& dialog, const char* name) {
-    T* widget = dialog.findChild<T*>(QString::fromLatin1(name));
-    if (!widget) qFatal("no control %s", name);
-    return widget;
-}
-
 QTableView* List(QWidget& dialog) {
     return Find<QTableView>(dialog, "pendingList");
 }
@@ -87,8 +83,10 @@ QStringList EngineList(const SharedState& shared) {
     return numbers;
 }
 
-QString Value(QWidget& dialog, const char* name) {
-    return Find<QLabel>(dialog, name)->text();
+// The Pending, Removed and Selected figures, in that order.
+QStringList Counts(QWidget& dialog) {
+    return {LabelText(dialog, "pendingValue"), LabelText(dialog, "removedValue"),
+            LabelText(dialog, "selectedValue")};
 }
 
 void ClickHeader(QWidget& dialog, int column) {
@@ -294,10 +292,10 @@ void PendingDlgTest::RemoveInBothCountingModes() {
         CPendingDlg dialog(shared, profile);
         dialog.show();
         QCOMPARE(Find<QRadioButton>(dialog, "linesRadio")->isChecked(), lines);
-        QCOMPARE(Value(dialog, "pendingValue"),
+        QCOMPARE(LabelText(dialog, "pendingValue"),
                  lines ? QStringLiteral("750") : QStringLiteral("6"));
         Select(dialog, {1, 2, 3});
-        QCOMPARE(Value(dialog, "selectedValue"),
+        QCOMPARE(LabelText(dialog, "selectedValue"),
                  lines ? QStringLiteral("300") : QStringLiteral("3"));
         if (lines) {
             QTest::keyClick(List(dialog), Qt::Key_Delete);
@@ -306,19 +304,13 @@ void PendingDlgTest::RemoveInBothCountingModes() {
         }
         QCOMPARE(Column(dialog, 3), QStringList({"1", "5", "6"}));
         QCOMPARE(EngineList(shared), QStringList({"1", "5", "6"}));
-        QCOMPARE(Value(dialog, "pendingValue"),
-                 lines ? QStringLiteral("450") : QStringLiteral("3"));
-        QCOMPARE(Value(dialog, "removedValue"),
-                 lines ? QStringLiteral("300") : QStringLiteral("3"));
-        QCOMPARE(Value(dialog, "selectedValue"),
-                 lines ? QStringLiteral("250") : QStringLiteral("1"));
+        QCOMPARE(Counts(dialog),
+                 lines ? QStringList({"450", "300", "250"}) : QStringList({"3", "3", "1"}));
         QCOMPARE(List(dialog)->currentIndex().row(), 1);
         // The other mode shows the same state in the other unit.
         Find<QRadioButton>(dialog, lines ? "articlesRadio" : "linesRadio")->click();
-        QCOMPARE(Value(dialog, "pendingValue"),
-                 lines ? QStringLiteral("3") : QStringLiteral("450"));
-        QCOMPARE(Value(dialog, "removedValue"),
-                 lines ? QStringLiteral("3") : QStringLiteral("300"));
+        QCOMPARE(Counts(dialog),
+                 lines ? QStringList({"3", "3", "1"}) : QStringList({"450", "300", "250"}));
 
         EngineStep engine(shared);
         QTest::mouseClick(Find<QPushButton>(dialog, "okButton"), Qt::LeftButton);
@@ -341,7 +333,7 @@ void PendingDlgTest::RemoveEdgeCases() {
     QTest::keyClick(List(dialog), Qt::Key_Delete);
     QCOMPARE(EngineList(shared), QStringList({"7", "7", "8"}));
     QCOMPARE(List(dialog)->selectionModel()->selectedRows().at(0).row(), 0);
-    QCOMPARE(Value(dialog, "selectedValue"), QStringLiteral("1"));
+    QCOMPARE(LabelText(dialog, "selectedValue"), QStringLiteral("1"));
     // Two records with one number: each removal takes one of them.
     Select(dialog, {1});
     QTest::keyClick(List(dialog), Qt::Key_Delete);
@@ -351,9 +343,7 @@ void PendingDlgTest::RemoveEdgeCases() {
     QTest::keyClick(List(dialog), Qt::Key_Delete);
     QCOMPARE(List(dialog)->model()->rowCount(), 0);
     QVERIFY(EngineList(shared).isEmpty());
-    QCOMPARE(Value(dialog, "pendingValue"), QStringLiteral("0"));
-    QCOMPARE(Value(dialog, "removedValue"), QStringLiteral("3"));
-    QCOMPARE(Value(dialog, "selectedValue"), QStringLiteral("0"));
+    QCOMPARE(Counts(dialog), QStringList({"0", "3", "0"}));
     dialog.accept();
     std::string line;
     long removed = 0;
@@ -395,15 +385,15 @@ void PendingDlgTest::TimeLeft() {
     Fill(shared, {{1, "a", "x", 3000}, {2, "b", "x", 725}});
     {
         CPendingDlg dialog(shared, profile);  // no second counted yet: rate 0
-        QCOMPARE(Value(dialog, "timeLeftValue"), QStringLiteral("00:00:00"));
+        QCOMPARE(LabelText(dialog, "timeLeftValue"), QStringLiteral("00:00:00"));
         dialog.reject();
     }
     shared.SetBinaryRate(60);  // one line a second
     CPendingDlg dialog(shared, profile);
-    QCOMPARE(Value(dialog, "timeLeftValue"), QStringLiteral("01:02:05"));
+    QCOMPARE(LabelText(dialog, "timeLeftValue"), QStringLiteral("01:02:05"));
     Select(dialog, {0});
     dialog.RemoveSelected();
-    QCOMPARE(Value(dialog, "timeLeftValue"), QStringLiteral("00:12:05"));
+    QCOMPARE(LabelText(dialog, "timeLeftValue"), QStringLiteral("00:12:05"));
 }
 
 void PendingDlgTest::AddToFromExcludes() {
