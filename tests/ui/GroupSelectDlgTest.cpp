@@ -21,6 +21,7 @@
 #include <functional>
 #include <memory>
 
+#include "UiTestSupport.h"
 #include "groups/ui/GroupNameModel.h"
 #include "groups/ui/GroupSelectDlg.h"
 #include "settings/SettingsKeys.h"
@@ -29,6 +30,7 @@
 #include "support/TempDir.h"
 
 using qm::CGroupSelectDlg;
+using qm::test::Find;
 using qm::test::Reply;
 using qm::test::TempDir;
 using Names = std::vector<std::string>;
@@ -36,13 +38,6 @@ using Names = std::vector<std::string>;
 namespace {
 
 constexpr const char* kHost = "news.test";
-
-template <typename T>
-T* Find(QWidget& window, const char* name) {
-    T* widget = window.findChild<T*>(QString::fromLatin1(name));
-    if (!widget) qFatal("no control %s", name);
-    return widget;
-}
 
 // Does what a person would do with the next modal window or menu that opens.
 class Answerer : public QObject {
