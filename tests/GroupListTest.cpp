@@ -24,7 +24,7 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-TEST(GroupListFiles, ReadBothLineEndsKeepEmptyLinesAndWriteCrLf) {
+TEST(GroupListFiles, ReadBothLineEndsKeepEmptyLinesWriteCrLfAndReportFailures) {
     TempDir dir;
     TempDir::WriteFile(dir / "Groups.h", "alt.a\r\n\r\nalt.b\nalt.c");
     EXPECT_EQ(ReadListLines(dir / "Groups.h"), (Lines{"alt.a", "", "alt.b", "alt.c"}));
@@ -36,9 +36,7 @@ TEST(GroupListFiles, ReadBothLineEndsKeepEmptyLinesAndWriteCrLf) {
     EXPECT_EQ(TempDir::ReadFile(dir / "Groups.h"), "");
     EXPECT_EQ(ActiveGroupFileName("news.example"), "Groups.news.example");
     EXPECT_EQ(AllGroupFileName("news.example"), "AllGroups.news.example");
-}
-
-TEST(GroupListFiles, AFileThatCannotBeWrittenIsReported) {
+    // A file that cannot be written is reported.
     EXPECT_FALSE(WriteListLines("/nonexistent-dir/Groups.h", {"alt.new"}));
     EXPECT_FALSE(WriteListLines("", {"alt.new"}));
 }
