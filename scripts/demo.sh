@@ -314,8 +314,8 @@ build_runner() {
     say "building the programs into build/ (log: build/demo-build.log)"
     mkdir -p "$REPO/build"
     local log="$REPO/build/demo-build.log"
-    if { [ -f "$REPO/build/CMakeCache.txt" ] ||
-        cmake -S "$REPO" -B "$REPO/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo; } >"$log" 2>&1 &&
+    # Configured every time: a build folder made before a program was added has no target for it.
+    if cmake -S "$REPO" -B "$REPO/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >"$log" 2>&1 &&
         cmake --build "$REPO/build" --target quarrymoth-cli quarrymoth -j2 >>"$log" 2>&1; then
         return 0
     fi
