@@ -26,6 +26,7 @@ import json
 import os
 import re
 import select
+import socket
 import signal
 import subprocess
 import sys
@@ -85,7 +86,21 @@ def start_display(errors):
                    "-nolisten", "tcp"], stdout=errors, stderr=errors, pass_fds=[out_w])
     os.close(out_w)
     with os.fdopen(out_r, "rb", buffering=0) as pipe:
-        return ":" + read_line(pipe, 30, "display number from Xvfb")
+        number = read_line(pipe, 30, "display number from Xvfb")
+    # The number can come before the server takes connections (seen once in a test run: the
+    # program found no display); wait until its socket answers.
+    path = f"/tmp/.X11-unix/X{number}"
+
+    def answers():
+        with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as probe:
+            try:
+                probe.connect(path)
+                return True
+            except OSError:
+                return None
+
+    wait_for(f"the X server on :{number}", 30, answers, interval_s=0.05)
+    return ":" + number
 
 
 def start_session_bus(errors):
