@@ -82,13 +82,14 @@ def read_line(stream, deadline_s, what):
 def start_display(errors):
     """Xvfb on a display number it picks itself: free by construction, no guessing."""
     out_r, out_w = os.pipe()
+    # -noreset: by default the server resets whenever its last client leaves (the accessibility
+    # bus launcher only sets a property and goes), and a program connecting meanwhile is refused.
     start("Xvfb", [XVFB, "-displayfd", str(out_w), "-screen", "0", "1280x1024x24",
-                   "-nolisten", "tcp"], stdout=errors, stderr=errors, pass_fds=[out_w])
+                   "-nolisten", "tcp", "-noreset"], stdout=errors, stderr=errors, pass_fds=[out_w])
     os.close(out_w)
     with os.fdopen(out_r, "rb", buffering=0) as pipe:
         number = read_line(pipe, 30, "display number from Xvfb")
-    # The number can come before the server takes connections (seen once in a test run: the
-    # program found no display); wait until its socket answers.
+    # Be sure the server takes connections before the program is started.
     path = f"/tmp/.X11-unix/X{number}"
 
     def answers():
