@@ -26,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "decode/SafeFileName.h"
 #include "decode/UUDecoder.h"
 #include "engine/DownloadLog.h"
@@ -43,7 +44,11 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using qm::bench::Clock;
+using qm::bench::LoadAverage;
+using qm::bench::Random;
+using qm::bench::SecondsSince;
+using qm::bench::WorkDir;
 
 constexpr const char* kGroup = "alt.binaries.pictures.bench";
 constexpr const char* kHost = "127.0.0.1";
@@ -56,30 +61,12 @@ constexpr double kMemoryTargetMiB = 64;
 // article costs the engine.
 constexpr std::chrono::microseconds kClientWork{300};
 
-double SecondsSince(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
 struct Options {
     long articles = 1000;
     long sizeKb = 50;
 };
 
 // ---------------------------------------------------------------------------- articles
-
-class Random {
-public:
-    explicit Random(std::uint64_t seed) : state_(seed ? seed : 1) {}
-    std::uint64_t Next() {
-        state_ ^= state_ << 13;
-        state_ ^= state_ >> 7;
-        state_ ^= state_ << 17;
-        return state_;
-    }
-
-private:
-    std::uint64_t state_;
-};
 
 std::string PictureName(long index) {
     char name[32];
@@ -344,29 +331,10 @@ public:
     bool AskPassword(std::string&) override { return false; }
 };
 
-// A profile as a long-time user has it: every main key, and the read marks of two servers with
-// kGroupsPerServer groups each.
+// A profile as a long-time user has it, asking before Stop, Catch-up and Delete.
 std::string RealisticProfile(int port, const std::string& downloadDir, const std::string& logFile) {
-    std::ostringstream out;
-    out << "[Quarrymoth]\nNNTPHost=" << kHost << "\nNNTPHost2=news.example.net\nNNTPPort=" << port
-        << "\nDownloadDirectory=" << downloadDir
-        << "\nMinLines=1\nMaxLines=1000000\nReconnect=0\nShowThumbnail=1\nConfirmStop=1\n"
-           "ConfirmCatchup=1\nConfirmDelete=1\nMaxHist=20000\nHistSaveFrequency="
-        << kHistSaveFrequency
-        << "\nSubjectIncl=jpg\nSubjectIncl2=1/1:01/01\nUseMaxCount=0\nMaxCount=\nUseMaxDays=0\n"
-           "MaxDays=\nUseMaxHeaderCount=0\nMaxHeaderCount=\nUseFirstHeaderCount=0\n"
-           "FirstHeaderCount=\nSubjectExcl=\nLimitCrossposts=0\nCrosspostLimit=\n"
-           "EnableLogging=1\nLogFile="
-        << logFile
-        << "\nACDSeeDescription=1\nPriority=3\nGroupIncl=pictures\nLoopOnList=0\n"
-           "CacheSubjects=0\nUseArticles=1\n\n[DownloadDirs]\nEnable=0\nUseGroupName=0\n";
-    for (const char* server : {"news.example.net", kHost}) {
-        out << "\n[" << server << "]\nUserAuthentication=0\n";
-        for (int g = 0; g < kGroupsPerServer; ++g) {
-            out << "alt.binaries.pictures.topic" << g << "=" << 100000 + g * 7919 << "\n";
-        }
-    }
-    return out.str();
+    return qm::bench::RealisticProfile(kHost, port, downloadDir, logFile, true, kHistSaveFrequency,
+                                       kGroupsPerServer);
 }
 
 // Where one harvest keeps its files: the profile, the data directory (history, group list,
@@ -459,25 +427,6 @@ struct Timing {
     double seconds = 0;
 };
 
-// A new directory named prefix + six random characters (path "" when it cannot be made),
-// removed with everything in it when the object goes away.
-class WorkDir {
-public:
-    explicit WorkDir(const char* prefix) : path_(std::string(prefix) + "XXXXXX") {
-        if (!::mkdtemp(path_.data())) path_.clear();
-    }
-    ~WorkDir() {
-        std::error_code ignored;
-        if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-    }
-    WorkDir(const WorkDir&) = delete;
-    WorkDir& operator=(const WorkDir&) = delete;
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
-};
-
 // The read mark written before every ARTICLE: one profile rewrite each.
 Timing TimeReadMarkWrites(const std::string& dir, long count, int port, size_t& profileBytes) {
     const std::string path = dir + "/profile.ini";
@@ -559,13 +508,6 @@ void PrintFetch(const char* what, const FetchResult& r) {
         std::printf("  first byte after %.0f us", r.firstByteSeconds * 1e6 / r.articles);
     }
     std::printf("\n");
-}
-
-std::string LoadAverage() {
-    std::ifstream in("/proc/loadavg");
-    std::string one, five;
-    in >> one >> five;
-    return one + " " + five;
 }
 
 void PrintTiming(const char* what, const Timing& t) {

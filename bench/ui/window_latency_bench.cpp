@@ -36,6 +36,7 @@
 #include <string>
 #include <vector>
 
+#include "../BenchSupport.h"
 #include "app/ui/MainDlg.h"
 #include "settings/ProfileStore.h"
 #include "support/InnServer.h"
@@ -44,7 +45,10 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using qm::bench::Clock;
+using qm::bench::LoadAverage;
+using qm::bench::Random;
+using qm::bench::SecondsSince;
 
 constexpr const char* kGroup = "alt.binaries.pictures.bench.window";
 constexpr const char* kHost = "127.0.0.1";
@@ -56,10 +60,6 @@ constexpr double kScreenshotShare = 0.4;
 constexpr size_t kWorstShown = 5;
 // Before Go: time for the window to be mapped and painted once, as a user would see it.
 constexpr int kSettleMilliseconds = 500;
-
-double SecondsSince(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
 
 double Milliseconds(Clock::duration d) {
     return std::chrono::duration<double, std::milli>(d).count();
@@ -80,34 +80,12 @@ ThreadTimes ReadThreadTimes() {
     return {cpuNs / 1e6, queueNs / 1e6};
 }
 
-std::string LoadAverage() {
-    std::ifstream in("/proc/loadavg");
-    std::string one, five;
-    in >> one >> five;
-    return one + " " + five;
-}
-
 struct Options {
     long articles = 1000;
     std::string screenshot;
 };
 
 // ---------------------------------------------------------------------------- pictures
-
-class Random {
-public:
-    explicit Random(std::uint64_t seed) : state_(seed ? seed : 1) {}
-    std::uint64_t Next() {
-        state_ ^= state_ << 13;
-        state_ ^= state_ >> 7;
-        state_ ^= state_ << 17;
-        return state_;
-    }
-    double Unit() { return static_cast<double>(Next() >> 11) / static_cast<double>(1ull << 53); }
-
-private:
-    std::uint64_t state_;
-};
 
 std::string PictureName(long index) {
     char name[32];
@@ -207,45 +185,9 @@ bool PostArticles(qm::test::InnServer& server, long articles, std::int64_t& pict
 // A profile as a long-time user has it (every main key, the read marks of two servers), with the
 // thumbnail shown and no question to hold the run up.
 std::string Profile(int port, const std::string& downloadDir, const std::string& logFile) {
-    std::ostringstream out;
-    out << "[Quarrymoth]\nNNTPHost=" << kHost << "\nNNTPHost2=news.example.net\nNNTPPort=" << port
-        << "\nDownloadDirectory=" << downloadDir
-        << "\nMinLines=1\nMaxLines=1000000\nReconnect=0\nShowThumbnail=1\nConfirmStop=0\n"
-           "ConfirmCatchup=0\nConfirmDelete=0\nMaxHist=20000\nHistSaveFrequency=5\n"
-           "SubjectIncl=jpg\nSubjectIncl2=1/1:01/01\nUseMaxCount=0\nMaxCount=\nUseMaxDays=0\n"
-           "MaxDays=\nUseMaxHeaderCount=0\nMaxHeaderCount=\nUseFirstHeaderCount=0\n"
-           "FirstHeaderCount=\nSubjectExcl=\nLimitCrossposts=0\nCrosspostLimit=\n"
-           "EnableLogging=1\nLogFile="
-        << logFile
-        << "\nACDSeeDescription=1\nPriority=3\nGroupIncl=pictures\nLoopOnList=0\n"
-           "CacheSubjects=0\nUseArticles=1\n\n[DownloadDirs]\nEnable=0\nUseGroupName=0\n";
-    for (const char* server : {"news.example.net", kHost}) {
-        out << "\n[" << server << "]\nUserAuthentication=0\n";
-        for (int g = 0; g < kGroupsPerServer; ++g) {
-            out << "alt.binaries.pictures.topic" << g << "=" << 100000 + g * 7919 << "\n";
-        }
-    }
-    return out.str();
+    return qm::bench::RealisticProfile(kHost, port, downloadDir, logFile, false, 5,
+                                       kGroupsPerServer);
 }
-
-// A new directory under /tmp ("" when it cannot be made), removed with everything in it when the
-// object goes away.
-class WorkDir {
-public:
-    WorkDir() : path_("/tmp/qm-window-bench-XXXXXX") {
-        if (!::mkdtemp(path_.data())) path_.clear();
-    }
-    ~WorkDir() {
-        std::error_code ignored;
-        if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-    }
-    WorkDir(const WorkDir&) = delete;
-    WorkDir& operator=(const WorkDir&) = delete;
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
-};
 
 // ---------------------------------------------------------------------------- the probe
 
@@ -364,7 +306,7 @@ int RunBench(QApplication& app, const Options& options) {
                 static_cast<double>(pictureBytes) / 1024.0 / static_cast<double>(options.articles),
                 SecondsSince(postStart), server.port());
 
-    const WorkDir work;
+    const qm::bench::WorkDir work("/tmp/qm-window-bench-");
     if (work.path().empty()) {
         std::fprintf(stderr, "window_latency_bench: cannot make a work directory under /tmp\n");
         return 1;
