@@ -80,8 +80,23 @@ std::string_view ArticleRetriever::Line(std::size_t i) const {
 }
 
 int ArticleRetriever::RetrieveArticle(long number) {
+    SendArticleCommand(*engine_.socket, number);
+    return ReceiveArticle(number);
+}
+
+void ArticleRetriever::SendArticleCommand(CLineSocket& socket, long number) {
+    socket.SendLine("ARTICLE " + std::to_string(number) + "\r\n");
+}
+
+bool ArticleRetriever::DiscardReply(CLineSocket& socket, const std::atomic<bool>& stop) {
+    std::string reply;
+    if (!socket.ReadLine(reply)) return false;
+    if (ReplyCode(reply) != 220) return true;
+    return ReadMultiLine(socket, stop, [](const std::string&) {});
+}
+
+int ArticleRetriever::ReceiveArticle(long number) {
     EngineState& e = engine_;
-    e.socket->SendLine("ARTICLE " + std::to_string(number) + "\r\n");
     std::string reply = e.socket->ReadLine();
     if (ReplyCode(reply) != 220) {
         e.status.SetProgress(ProgressBar::LinesDecoded, 0, 0, true);

@@ -4,6 +4,7 @@
 // temporary name in the group's save directory and gives it its name only once it is whole, then
 // reports the result to the history, the log, the counters and the thumbnail.
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <string>
@@ -20,6 +21,14 @@ public:
 
     // 1 when the article was dealt with (the read mark may move past it), 0 when it was not.
     int RetrieveArticle(long number);
+
+    // The two halves of RetrieveArticle, for callers that keep several commands in flight:
+    // the replies come back in the order the commands went out.
+    static void SendArticleCommand(CLineSocket& socket, long number);
+    int ReceiveArticle(long number);
+    // Reads one ARTICLE reply to its end and keeps nothing (an article removed from the pending
+    // list after its command went out). False when the connection is gone or a stop abandoned it.
+    static bool DiscardReply(CLineSocket& socket, const std::atomic<bool>& stop);
 
     // Articles larger than this (their lines and the index of them) are not held in memory: they
     // are read to their end and skipped.

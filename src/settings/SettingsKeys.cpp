@@ -11,7 +11,7 @@ namespace {
 constexpr std::optional<std::string_view> kNone = std::nullopt;
 
 // Key, setup page default, other readers' default.
-constexpr std::array<KeyDefaults, 43> kKeys{{
+constexpr std::array<KeyDefaults, 44> kKeys{{
     {"NNTPHost", "", ""},
     {"NNTPHost2", "", kNone},
     {"NNTPHost3", "", kNone},
@@ -51,6 +51,7 @@ constexpr std::array<KeyDefaults, 43> kKeys{{
     {"LogHistAct", kNone, ""},
     {"SaveAscii", kNone, "0"},
     {"ShowXP", kNone, "0"},
+    {"PipelineDepth", kNone, "4"},
     // Section DownloadDirs.
     {"Enable", "0", "0"},
     {"UseGroupName", "0", "0"},
