@@ -4,11 +4,13 @@
 #include <gtest/gtest.h>
 #include <sys/mount.h>
 
+#include <algorithm>
 #include <mutex>
 #include <thread>
 
 #include "engine/ArticleRetrieval.h"
 #include "support/EngineHarness.h"
+#include "support/RealEncoders.h"
 #include "util/TextFiles.h"
 
 namespace qm::test {
@@ -29,6 +31,19 @@ ModelArticle Mime(const std::string& subject, const std::string& data, const std
         "Content-Type: text/plain\n\nhello\n--XX\n" +
         header + "\nContent-Transfer-Encoding: base64\n\n" + Base64Lines(data) + "----XX--\n";
     return a;
+}
+
+ModelArticle YEnc(const std::string& subject, const std::string& text) {
+    ModelArticle a;
+    a.subject = subject;
+    a.body = "A yEnc picture.\n\n" + text;
+    return a;
+}
+
+std::string Replaced(std::string text, const std::string& from, const std::string& to) {
+    const std::size_t at = text.find(from);
+    EXPECT_NE(at, std::string::npos) << from;
+    return at == std::string::npos ? text : text.replace(at, from.size(), to);
 }
 
 // An ARTICLE reply as the model's server would send it, for rules that pace or cut it.
@@ -55,36 +70,44 @@ protected:
     EngineHarness h;
 };
 
-TEST_F(Harvest, UuencodedAndBase64PicturesAreSavedByteForByte) {
+TEST_F(Harvest, UuencodedBase64AndYEncPicturesAreSavedByteForByte) {
     std::string one = RandomBytes(20000, 1), two = FakeJpeg(30001, 2), three = FakeJpeg(4000, 3);
+    std::string four = RandomBytes(50000, 4);
     h.model.AddArticle("alt.pics", 1, Uu("One.jpg (1/1)", one, "One.jpg"));
     h.model.AddArticle("alt.pics", 2,
                        Mime("two", two, "Content-Type: image/jpeg; name=\"my pic.jpg\""));
     ModelArticle bare = Mime("Beach.JPG yes", three, "Content-Type: application/octet-stream");
     h.model.AddArticle("alt.pics", 3, bare);
+    h.model.AddArticle("alt.pics", 4, YEnc("Four.jpg yEnc (1/1)", YEncode(four, "Four.jpg")));
+    h.Set("SaveAscii", "1");  // the text copy is for MIME pictures only
     h.Run();
     EXPECT_EQ(h.FinalStatus(), "Operation complete");
     EXPECT_EQ(h.SavedFiles(),
-              (std::vector<std::string>{"Descript.ion", "One.jpg", "beach.jpg", "mypic.jpg"}));
+              (std::vector<std::string>{"Descript.ion", "Four.jpg", "One.jpg", "beach.jpg",
+                                        "beach.jpga", "mypic.jpg", "mypic.jpga"}));
     EXPECT_EQ(Saved("One.jpg"), one);
     EXPECT_EQ(Saved("mypic.jpg"), two);
     EXPECT_EQ(Saved("beach.jpg"), three);
+    EXPECT_TRUE(Saved("Four.jpg") == four);
+    EXPECT_TRUE(h.status.Saw("savingTo", h.DownloadDir() + "Four.jpg"));
     EXPECT_EQ(TempDir::ReadFile("DownloadLog"),
               h.DownloadDir() + "One.jpg -> poster@example.com\n" + h.DownloadDir() +
                   "mypic.jpg -> poster@example.com\n" + h.DownloadDir() +
-                  "beach.jpg -> poster@example.com\n");
+                  "beach.jpg -> poster@example.com\n" + h.DownloadDir() +
+                  "Four.jpg -> poster@example.com\n");
     EXPECT_EQ(Saved("Descript.ion"),
               "one.jpg One.jpg (1/1) -> poster@example.com\nmypic.jpg two -> poster@example.com\n"
-              "beach.jpg Beach.JPG yes -> poster@example.com\n");
-    EXPECT_EQ(TempDir::ReadFile("HistList"), "one.jpg\nmypic.jpg\nbeach.jpg\n");
-    EXPECT_EQ(h.ReadMark("alt.pics"), 3);
-    EXPECT_EQ(h.status.Values("thumbnail").size(), 3u);
-    EXPECT_EQ(h.status.Last("saved"), "3");
+              "beach.jpg Beach.JPG yes -> poster@example.com\n"
+              "four.jpg Four.jpg yEnc (1/1) -> poster@example.com\n");
+    EXPECT_EQ(TempDir::ReadFile("HistList"), "one.jpg\nmypic.jpg\nbeach.jpg\nfour.jpg\n");
+    EXPECT_EQ(h.ReadMark("alt.pics"), 4);
+    EXPECT_EQ(h.status.Values("thumbnail").size(), 4u);
+    EXPECT_EQ(h.status.Last("saved"), "4");
     EXPECT_GT(h.shared.BinaryRate(), 0);  // articles faster than a second still count
 
     h.Run();  // a second run saves nothing new
-    EXPECT_EQ(h.CountCommands("ARTICLE"), 3);
-    EXPECT_EQ(h.SavedFiles().size(), 4u);
+    EXPECT_EQ(h.CountCommands("ARTICLE"), 4);
+    EXPECT_EQ(h.SavedFiles().size(), 7u);
 }
 
 TEST_F(Harvest, DotStuffedLinesAreDecodedAsPosted) {
@@ -92,8 +115,15 @@ TEST_F(Harvest, DotStuffedLinesAreDecodedAsPosted) {
     std::string data = RandomBytes(45 * 3 + 14, 11);
     ASSERT_EQ(UuencodeBody(data, "dot.jpg").find("\n.") != std::string::npos, true);
     h.model.AddArticle("alt.pics", 1, Uu("dot.jpg", data, "dot.jpg"));
+    // yEnc posters need not escape a leading dot: 0x04 + 42 is ".", the first of its line.
+    const std::string yencData = std::string(128, '\x37') + '\x04' + RandomBytes(300, 12);
+    std::string text = YEncode(yencData, "ydot.jpg");
+    ASSERT_NE(text.find("\n=n"), std::string::npos);
+    text = text.replace(text.find("\n=n") + 1, 2, ".");
+    h.model.AddArticle("alt.pics", 2, YEnc("ydot.jpg", text));
     h.Run();
     EXPECT_EQ(Saved("dot.jpg"), data);
+    EXPECT_TRUE(Saved("ydot.jpg") == yencData);
 }
 
 TEST_F(Harvest, HostileNamesStayInTheSaveDirectoryAndTheRunGoesOn) {
@@ -108,6 +138,7 @@ TEST_F(Harvest, HostileNamesStayInTheSaveDirectoryAndTheRunGoesOn) {
                             "attachment; filename=\"../up one.jpg\""));
     h.model.AddArticle("alt.pics", 6, Uu("f", data, std::string(400, 'L') + ".jpg"));
     h.model.AddArticle("alt.pics", 7, Uu("g", data, "ok.jpg"));
+    h.model.AddArticle("alt.pics", 8, YEnc("h", YEncode(data, "../../y name.jpg")));
     h.Run();
     auto files = h.SavedFiles();
     EXPECT_FALSE(TempDir::Exists(h.dir / "x.jpg"));
@@ -118,8 +149,9 @@ TEST_F(Harvest, HostileNamesStayInTheSaveDirectoryAndTheRunGoesOn) {
     EXPECT_EQ(Saved("win.jpg"), data);
     EXPECT_EQ(Saved("upone.jpg").size(), 500u);
     EXPECT_EQ(Saved("ok.jpg"), data);
+    EXPECT_EQ(Saved("y name.jpg"), data);
     EXPECT_EQ(h.FinalStatus(), "Operation complete");
-    EXPECT_EQ(h.ReadMark("alt.pics"), 7);
+    EXPECT_EQ(h.ReadMark("alt.pics"), 8);
 }
 
 TEST_F(Harvest, TextThatMerelyStartsWithBeginIsNotAnAttachment) {
@@ -142,6 +174,48 @@ TEST_F(Harvest, ExistingFilesAreKeptAndTheNewPictureGetsAFreeName) {
     EXPECT_EQ(TempDir::ReadFile("DownloadLog"),
               h.DownloadDir() + "pic(1).jpg -> poster@example.com\n");
     EXPECT_EQ(TempDir::ReadFile("HistList"), "pic.jpg\n");
+}
+
+// A yEnc article that fails its check is never saved, nor a piece of a multi-part post: they are
+// counted as skipped, said on the status line, and passed over for good.
+TEST_F(Harvest, YEncArticlesThatFailTheirCheckAreSkippedAndCounted) {
+    const std::string data = RandomBytes(4000, 13);
+    const std::string good = YEncode(data, "good.jpg");
+    const std::size_t trailer = good.rfind("=yend");
+    std::string flipped = good;
+    flipped[trailer - 20] = flipped[trailer - 20] == 'a' ? 'b' : 'a';
+    h.model.AddArticle("alt.pics", 1, YEnc("crc.jpg", Replaced(flipped, "good.jpg", "crc.jpg")));
+    h.model.AddArticle("alt.pics", 2,
+                       YEnc("size.jpg", Replaced(Replaced(good, "good.jpg", "size.jpg"),
+                                                 "=yend size=4000", "=yend size=4001")));
+    h.model.AddArticle("alt.pics", 3,
+                       YEnc("cut.jpg", Replaced(good.substr(0, trailer), "good.jpg", "cut.jpg")));
+    h.model.AddArticle("alt.pics", 4,
+                       YEnc("part.jpg", YEncode(data, "part.jpg", YEncPart{2, 4, 1001, 2000})));
+    // Nine lines before the header: the Lines Decoded bar counts from the header on.
+    ModelArticle last = YEnc("good.jpg", good);
+    last.body = std::string(9, '\n') + last.body;
+    h.model.AddArticle("alt.pics", 5, last);
+    h.Run();
+    EXPECT_EQ(h.SavedFiles(), (std::vector<std::string>{"Descript.ion", "good.jpg"}));
+    EXPECT_TRUE(Saved("good.jpg") == data);
+    EXPECT_EQ(h.status.Values("otherSkipped"), (std::vector<std::string>{"0", "1", "2", "3", "4"}));
+    for (const char* text :
+         {"yEnc check failed for crc.jpg: CRC32 mismatch",
+          "yEnc check failed for size.jpg: size mismatch",
+          "yEnc check failed for cut.jpg: no =yend line, the article is cut short",
+          "Skipped part.jpg: multi-part yEnc posts are not supported"}) {
+        EXPECT_TRUE(h.status.Saw("status", text)) << text;
+    }
+    EXPECT_EQ(TempDir::ReadFile("HistList"), "good.jpg\n");
+    EXPECT_EQ(TempDir::ReadFile("DownloadLog"),
+              h.DownloadDir() + "good.jpg -> poster@example.com\n");
+    EXPECT_EQ(h.status.Values("thumbnail"), std::vector<std::string>{h.DownloadDir() + "good.jpg"});
+    EXPECT_EQ(h.ReadMark("alt.pics"), 5);
+    EXPECT_EQ(h.FinalStatus(), "Operation complete");
+    const auto lines = h.status.Values("progress2");
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "30/1000"), 4);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "40/1000"), 0) << "counted from the top";
 }
 
 TEST_F(Harvest, MissingArticlesMovePastAndPartsWithoutNamesDoNot) {

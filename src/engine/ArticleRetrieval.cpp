@@ -11,6 +11,8 @@
 #include "decode/PartialPicture.h"
 #include "decode/SafeFileName.h"
 #include "decode/UUDecoder.h"
+#include "decode/YEncDecoder.h"
+#include "engine/ArticleSelector.h"
 #include "engine/DownloadLog.h"
 #include "engine/GroupSelection.h"
 #include "engine/HistoryList.h"
@@ -188,17 +190,25 @@ bool ArticleRetriever::Drain(std::string& line, Clock::time_point& stopSeen) {
 }
 
 // Learns the picture's name and kind from one line. True when the line starts the attachment
-// (a begin line, a MIME sign), from which the Lines Decoded bar counts anew.
+// (a begin line, a "=ybegin" line, a MIME sign), from which the Lines Decoded bar counts anew.
+// Whichever of uuencode and yEnc starts first is the article's; the other is passed over.
 bool ArticleRetriever::WatchLine(std::string_view line, Names& names) {
     bool starts = false;
     EngineState& e = engine_;
-    if (!names.uuencoded) {
+    if (!names.uuencoded && !names.yenc) {
         std::string posted = BeginLineName(line);
         if (!posted.empty() || CUUDecoder::IsBeginLine(line)) {
             names.uuencoded = true;
             names.output = SafeFileName(WithJpgWhenNoDot(posted));
             e.status.SetSavingToText(e.saveDirectory + names.output);
             starts = true;
+        } else if (line.starts_with("=ybegin")) {
+            if (std::optional<YEncBegin> begin = CYEncDecoder::ParseBegin(line)) {
+                names.yenc = true;
+                names.output = SafeFileName(WithJpgWhenNoDot(begin->name));
+                e.status.SetSavingToText(e.saveDirectory + names.output);
+                starts = true;
+            }
         }
     }
     bool typeLine = StartsWithNoCase(line, "content-type: application/octet-stream") ||
@@ -219,8 +229,8 @@ bool ArticleRetriever::WatchLine(std::string_view line, Names& names) {
         names.mime = SafeFileName(NameFromSubject(subjectText_));
         if (!names.mime.empty()) e.status.SetSavingToText(e.saveDirectory + names.mime);
     }
-    // In a uuencoded article, MIME signs only rename the picture when they name one.
-    if (!names.uuencoded || !names.mime.empty()) names.output = names.mime;
+    // In a uuencoded or yEnc article, MIME signs only rename the picture when they name one.
+    if ((!names.uuencoded && !names.yenc) || !names.mime.empty()) names.output = names.mime;
     return starts;
 }
 
@@ -236,11 +246,14 @@ int ArticleRetriever::Save(const Names& names, long number) {
         e.NoteWriteFailure(err, e.saveDirectory);
         return 0;
     }
-    if (int err = Decode(names, partial); err != 0) {
+    YEncVerdict verdict = YEncVerdict::kOk;
+    const int err = names.yenc ? DecodeYEnc(partial, verdict) : Decode(names, partial);
+    if (err != 0) {
         ::unlink(partial.c_str());
         e.NoteWriteFailure(err, e.saveDirectory);
         return 0;
     }
+    if (verdict != YEncVerdict::kOk) return SkipYEnc(names, verdict, partial);
     return Commit(names, number, partial);
 }
 
@@ -276,6 +289,33 @@ int ArticleRetriever::DecodeBase64(const std::string& path) {
     }
     if (decoder.Close()) return 0;
     return decoder.LastErrno() != 0 ? decoder.LastErrno() : EIO;
+}
+
+// Decodes the stored lines into path and checks them against the yEnc trailer. 0, or the errno of
+// a failed write.
+int ArticleRetriever::DecodeYEnc(const std::string& path, YEncVerdict& verdict) {
+    CYEncDecoder decoder(path);
+    for (std::size_t i = 0; i < lineEnds_.size(); ++i) decoder.DecodeLine(Line(i));
+    verdict = decoder.Close();
+    if (verdict != YEncVerdict::kWriteError) return 0;
+    return decoder.LastErrno() != 0 ? decoder.LastErrno() : EIO;
+}
+
+// A yEnc article that failed its check, or one part of a larger file, is never saved as a broken
+// picture. Fetching it again would give the same bytes, so the read mark may move past it.
+int ArticleRetriever::SkipYEnc(const Names& names, YEncVerdict verdict,
+                               const std::string& partial) {
+    EngineState& e = engine_;
+    ::unlink(partial.c_str());
+    if (verdict == YEncVerdict::kMultiPart) {
+        e.status.SetStatusText("Skipped " + names.output +
+                               ": multi-part yEnc posts are not supported");
+    } else {
+        e.status.SetStatusText("yEnc check failed for " + names.output + ": " +
+                               YEncVerdictText(verdict));
+    }
+    if (e.selector != nullptr) e.selector->CountOtherSkipped();
+    return 1;
 }
 
 // The text copy beside a base64 picture: every stored line followed by one more line end.
@@ -322,7 +362,8 @@ int ArticleRetriever::Commit(const Names& names, long number, const std::string&
         return 1;
     }
     if (saved != names.output) e.status.SetSavingToText(e.saveDirectory + saved);
-    if (e.settings.saveAscii && !names.uuencoded && !WriteTextCopy(e.saveDirectory + saved + "a"))
+    if (e.settings.saveAscii && !names.uuencoded && !names.yenc &&
+        !WriteTextCopy(e.saveDirectory + saved + "a"))
         e.NoteWriteFailure(errno, e.saveDirectory);
     if (e.settings.enableLogging) {
         AppendDownloadLog(e.settings.logFile, e.saveDirectory, saved, e.article.sender);

@@ -1,8 +1,8 @@
 #pragma once
 // Turns one chosen article into a saved picture: fetches it with ARTICLE, watches its lines for a
-// uuencode "begin" line or the signs of a base64 JPEG, names the file, decodes it under a
-// temporary name in the group's save directory and gives it its name only once it is whole, then
-// reports the result to the history, the log, the counters and the thumbnail.
+// uuencode "begin" line, a yEnc "=ybegin" line or the signs of a base64 JPEG, names the file,
+// decodes it under a temporary name in the group's save directory and gives it its name only once
+// it is whole, then reports the result to the history, the log, the counters and the thumbnail.
 
 #include <atomic>
 #include <chrono>
@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "decode/YEncDecoder.h"
 #include "engine/EngineState.h"
 
 namespace qm {
@@ -42,6 +43,7 @@ private:
         std::string output;  // as posted (after making it safe)
         std::string mime;
         bool uuencoded = false;
+        bool yenc = false;  // a "=ybegin" line came first
         bool mimeMode = false;
     };
 
@@ -53,6 +55,8 @@ private:
     int Decode(const Names& names, const std::string& path);
     int DecodeUuencoded(const std::string& path);
     int DecodeBase64(const std::string& path);
+    int DecodeYEnc(const std::string& path, YEncVerdict& verdict);
+    int SkipYEnc(const Names& names, YEncVerdict verdict, const std::string& partial);
     bool WriteTextCopy(const std::string& path);
     int Commit(const Names& names, long number, const std::string& partial);
     void ReportRates(Clock::time_point articleStart);

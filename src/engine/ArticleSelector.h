@@ -65,6 +65,9 @@ public:
     void ResetPassCounters();
     long HistorySkipped() const { return historySkipped_; }
     long OtherSkipped() const { return otherSkipped_; }
+    // An article fetched and then passed over (a yEnc post that failed its check, one part of a
+    // multi-part post) counts among the other files skipped too.
+    void CountOtherSkipped() { RejectAsOther(); }
 
 private:
     bool PassesIncludes(const std::string& lowerSubject) const;

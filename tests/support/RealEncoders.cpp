@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <random>
 #include <string>
 #include <vector>
@@ -82,6 +83,59 @@ std::string GnuUuencode(const std::string& data, const std::string& remoteName,
 std::string CoreutilsBase64(const std::string& data, std::string& error) {
     std::string text;
     return RunOnFile({kBase64, "-w", "76", kInput}, data, text, error) ? text : "";
+}
+
+std::uint32_t BitwiseCrc32(const std::string& data) {
+    std::uint32_t crc = 0xFFFFFFFFu;
+    for (unsigned char byte : data) {
+        crc ^= byte;
+        for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
+    }
+    return ~crc;
+}
+
+std::string YEncode(const std::string& file, const std::string& name, std::optional<YEncPart> part,
+                    std::size_t lineLength) {
+    auto hex = [](std::uint32_t crc) {
+        char text[9];
+        std::snprintf(text, sizeof text, "%08x", crc);
+        return std::string(text);
+    };
+    const std::string data =
+        part ? file.substr(part->begin - 1, part->end - part->begin + 1) : file;
+    std::string out = "=ybegin ";
+    if (part)
+        out +=
+            "part=" + std::to_string(part->number) + " total=" + std::to_string(part->total) + " ";
+    out += "line=" + std::to_string(lineLength) + " size=" + std::to_string(file.size()) +
+           " name=" + name + "\n";
+    if (part) {
+        out += "=ypart begin=" + std::to_string(part->begin) + " end=" + std::to_string(part->end) +
+               "\n";
+    }
+    std::size_t column = 0;
+    for (std::size_t i = 0; i < data.size(); ++i) {
+        const auto c = static_cast<unsigned char>(static_cast<unsigned char>(data[i]) + 42);
+        const bool first = column == 0;
+        const bool last = column + 1 >= lineLength || i + 1 == data.size();
+        const bool edgeSpace = (c == '\t' || c == ' ') && (first || last);
+        if (c == 0 || c == '\n' || c == '\r' || c == '=' || edgeSpace || (first && c == '.')) {
+            out += '=';
+            out += static_cast<char>(c + 64);
+            column += 2;
+        } else {
+            out += static_cast<char>(c);
+            ++column;
+        }
+        if (column >= lineLength) {
+            out += '\n';
+            column = 0;
+        }
+    }
+    if (column > 0) out += '\n';
+    out += "=yend size=" + std::to_string(data.size());
+    if (part) out += " part=" + std::to_string(part->number) + " pcrc32=" + hex(BitwiseCrc32(data));
+    return out + " crc32=" + hex(BitwiseCrc32(file)) + "\n";
 }
 
 }  // namespace qm::test
