@@ -1,7 +1,9 @@
 #include "engine/EngineState.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <thread>
 
 #include "settings/SettingsKeys.h"
 #include "util/TextFiles.h"
@@ -29,6 +31,8 @@ EngineSettings EngineSettings::Snapshot(const ProfileStore& profile) {
     s.downloadDirectory = ReadText(profile, "DownloadDirectory");
     s.maxHist = ReadInt(profile, "MaxHist");
     s.loopOnList = ReadInt(profile, "LoopOnList") != 0;
+    s.reconnect = std::clamp(ReadInt(profile, "Reconnect"), 0L, kMaxReconnect);
+    s.pipelineDepth = std::clamp(ReadInt(profile, "PipelineDepth"), 1L, kMaxPipelineDepth);
     return s;
 }
 
@@ -65,9 +69,51 @@ void EngineState::NoteMarksUnsaved(int err) {
 }
 
 void EngineState::NoteConnectionLost() {
+    if (socket && socket->AbortedByStop()) {
+        stop = true;
+        return;
+    }
+    if (settings.reconnect > 0 && connect && !stop) return;
     stop = true;
-    if (socket && socket->AbortedByStop()) return;
     finalStatus = "Error--connection to " + settings.host + " lost";
+}
+
+namespace {
+
+// Sleeps for the back-off before a reconnect attempt; false when a stop cut it short.
+bool WaitBeforeAttempt(long attempt, const std::atomic<bool>& stop) {
+    constexpr std::chrono::milliseconds kSlice{50};
+    const long seconds = attempt > 5 ? 30 : std::min(30L, 1L << (attempt - 1));
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (std::chrono::steady_clock::now() < until) {
+        if (stop) return false;
+        std::this_thread::sleep_for(kSlice);
+    }
+    return !stop;
+}
+
+}  // namespace
+
+bool EngineState::EnsureConnected() {
+    if (Connected()) return true;
+    if (stop) return false;
+    if (settings.reconnect <= 0 || !connect || (socket && socket->AbortedByStop())) {
+        NoteConnectionLost();
+        return false;
+    }
+    while (reconnectsSinceProgress < settings.reconnect) {
+        const long attempt = ++reconnectsSinceProgress;
+        status.SetStatusText("  Connection to " + settings.host +
+                             " lost -- reconnecting (attempt " + std::to_string(attempt) + " of " +
+                             std::to_string(settings.reconnect) + ")");
+        if (!WaitBeforeAttempt(attempt, stop)) break;
+        authenticated = false;
+        if (connect()) return true;
+        if (stop) break;
+    }
+    stop = true;
+    finalStatus = "Error--connection to " + settings.host + " lost";
+    return false;
 }
 
 }  // namespace qm

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -40,6 +41,11 @@ struct EngineSettings {
     std::string downloadDirectory;
     long maxHist = 20000;
     bool loopOnList = false;
+    long reconnect = 0;      // attempts after a lost connection; 0: a lost connection ends the run
+    long pipelineDepth = 4;  // ARTICLE commands in flight; 1: one at a time
+
+    static constexpr long kMaxReconnect = 100;
+    static constexpr long kMaxPipelineDepth = 64;
 
     static EngineSettings Snapshot(const ProfileStore& profile);
 };
@@ -87,10 +93,22 @@ struct EngineState {
     ArticleSelector* selector = nullptr;
     RecoveryJournal journal;
 
+    // Makes a new connection for a reconnect, with its status lines (set by the run).
+    std::function<bool()> connect;
+    // Reconnect attempts made since the last article or group scan went through.
+    long reconnectsSinceProgress = 0;
+
     bool Connected() const { return socket && socket->IsConnected(); }
     // Marks the run as stopping because the connection is gone (a stop the user asked for while
-    // the server was silent is not a lost connection).
+    // the server was silent is not a lost connection). Where reconnecting is allowed, the run goes
+    // on and the caller's next EnsureConnected reconnects.
     void NoteConnectionLost();
+    // Where the connection is gone: reconnects when allowed, waiting 1, 2, 4 ... seconds (at most
+    // 30) before each attempt, until an attempt succeeds, the attempts run out or a stop comes.
+    // False (the run stopping) when no connection could be had. The caller logs in and selects
+    // its group again on the new connection.
+    bool EnsureConnected();
+    void NoteProgress() { reconnectsSinceProgress = 0; }
 
     // Moves a group's read mark: journaled at once, in the profile's memory at once, and in its
     // file at most a second later (a crash in between is made good from the journal).

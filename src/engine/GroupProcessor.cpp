@@ -1,6 +1,7 @@
 #include "engine/GroupProcessor.h"
 
 #include "decode/PartialPicture.h"
+#include "engine/ArticlePipeline.h"
 #include "engine/ArticleRetrieval.h"
 #include "engine/ArticleSelector.h"
 #include "engine/GroupSelection.h"
@@ -63,7 +64,19 @@ GroupProcessor::SaveDirectory GroupProcessor::DeriveSaveDirectory(const ProfileS
 }
 
 GroupOutcome GroupProcessor::Process(const std::string& group) {
+    for (;;) {
+        const GroupOutcome outcome = ProcessOnce(group);
+        if (outcome != GroupOutcome::Lost) return outcome;
+        // Lost before any article was fetched: the group starts over on a new connection.
+        engine_.shared.ClearPending();
+        if (!engine_.EnsureConnected()) return GroupOutcome::Ended;
+    }
+}
+
+GroupOutcome GroupProcessor::ProcessOnce(const std::string& group) {
     EngineState& e = engine_;
+    abandoned_ = false;
+    authFailed_ = false;
     e.currentGroup = group;
     if (!ValidGroupName(group) || !ProfileStore::StorableKey(group)) {
         e.status.SetStatusText("Skipped group " + group + ": its name cannot be used");
@@ -87,7 +100,7 @@ GroupOutcome GroupProcessor::Process(const std::string& group) {
         case GroupOpen::AuthFailed:
             return GroupOutcome::AuthFailed;
         case GroupOpen::Skipped:
-            return GroupOutcome::Ended;
+            return LostOr(GroupOutcome::Ended);
         case GroupOpen::Invalid:
             e.status.SetStatusText("Skipped group " + group +
                                    ": the server's article numbers are out of range");
@@ -100,13 +113,21 @@ GroupOutcome GroupProcessor::Process(const std::string& group) {
     if (!scan.Run(readMark, reply.first, reply.last, reply.count, range)) {
         // A mark beyond the group's end (renumbered, or another server of the same name) would
         // hide every new article until the numbers pass it again.
+        if (!e.Connected()) return LostOr(GroupOutcome::Ended);
         if (readMark > reply.last && !e.stop) e.SetReadMark(group, reply.last);
         return GroupOutcome::Ended;
     }
+    e.NoteProgress();
     long mark = range.mark;
     RetrievalLoop(scan, mark, range.last);
-    e.SetReadMark(group, e.stop ? mark : range.last);
-    return GroupOutcome::Done;
+    e.SetReadMark(group, e.stop || abandoned_ ? mark : range.last);
+    return authFailed_ ? GroupOutcome::AuthFailed : GroupOutcome::Done;
+}
+
+// A connection lost where the group can simply start over (a stop, or no reconnecting, ends it).
+GroupOutcome GroupProcessor::LostOr(GroupOutcome outcome) const {
+    const EngineState& e = engine_;
+    return !e.Connected() && !e.stop && e.settings.reconnect > 0 ? GroupOutcome::Lost : outcome;
 }
 
 bool GroupProcessor::SaveDirectoryWritable() {
@@ -122,6 +143,7 @@ void GroupProcessor::RetrievalLoop(HeaderScan& scan, long& mark, long last) {
     retrieved_ = 0;
     e.shared.BeginRetrieval();
     if (filesToRetrieve_ > 0) e.status.EnablePending(true);
+    ArticlePipeline pipeline(e, static_cast<std::size_t>(e.settings.pipelineDepth));
     std::string line;
     long removed = 0;
     while (e.shared.TakeNextPending(line, removed)) {
@@ -129,16 +151,18 @@ void GroupProcessor::RetrievalLoop(HeaderScan& scan, long& mark, long last) {
             filesToRetrieve_ -= removed;
             e.status.SetProgress(ProgressBar::Article, retrieved_, filesToRetrieve_, false);
         }
-        if (!e.Connected()) e.NoteConnectionLost();
-        if (e.stop) break;
-        RetrieveOne(scan, line, mark, last);
+        if (!e.Connected() && !Reselect(pipeline)) break;
+        if (e.stop || abandoned_) break;
+        RetrieveOne(scan, pipeline, line, mark, last);
     }
+    pipeline.Finish();
     e.shared.EndRetrieval();
     e.shared.ClearPending();
     e.status.EnablePending(false);
 }
 
-void GroupProcessor::RetrieveOne(HeaderScan& scan, const std::string& line, long& mark, long last) {
+void GroupProcessor::RetrieveOne(HeaderScan& scan, ArticlePipeline& pipeline,
+                                 const std::string& line, long& mark, long last) {
     EngineState& e = engine_;
     e.pause.Pass();
     ++retrieved_;
@@ -158,13 +182,55 @@ void GroupProcessor::RetrieveOne(HeaderScan& scan, const std::string& line, long
     }
     // The scan kept only lines whose number is valid; the command is built from the number.
     const long number = StrictLeadingNumber(record.number);
-    int result = retriever_.RetrieveArticle(number);
+    int result = Fetch(pipeline, number);
     e.status.SetArticlesSaved(++e.pass.articlesSaved);
     if (result == 1) {
         mark = number;
         e.SetReadMark(e.currentGroup, number);
     }
     if (e.catchUp) mark = last;
+}
+
+// Reads number's reply, with the commands after it kept in flight. A connection lost on the way
+// is made again and the same article asked for anew: nothing of the broken reply was kept.
+int GroupProcessor::Fetch(ArticlePipeline& pipeline, long number) {
+    EngineState& e = engine_;
+    for (;;) {
+        if (pipeline.Prepare(number, e.shared.PendingNumbers(pipeline.Room()))) {
+            const int result = retriever_.ReceiveArticle(number);
+            pipeline.Received();
+            if (result == 1) e.NoteProgress();
+            if (result == 1 || e.Connected() || e.stop) return result;
+        }
+        if (!Reselect(pipeline)) return 0;
+    }
+}
+
+// After a lost connection: a new one, logged in again, with the current group selected.
+bool GroupProcessor::Reselect(ArticlePipeline& pipeline) {
+    EngineState& e = engine_;
+    pipeline.Forget();
+    while (e.EnsureConnected()) {
+        GroupReply reply;
+        switch (OpenGroup(*e.socket, e.profile, e.settings.host, e.currentGroup, e.prompt,
+                          e.authenticated, reply)) {
+            case GroupOpen::Selected:
+                return true;
+            case GroupOpen::AuthFailed:
+                authFailed_ = true;
+                abandoned_ = true;
+                return false;
+            case GroupOpen::Skipped:
+            case GroupOpen::Invalid:
+                if (!e.Connected()) continue;  // lost again: the next attempt
+                // The server no longer offers the group: the rest of it waits for the next run.
+                e.status.SetStatusText("Skipped the rest of " + e.currentGroup +
+                                       ": the server no longer selects it");
+                abandoned_ = true;
+                return false;
+        }
+    }
+    return false;
 }
 
 }  // namespace qm

@@ -10,7 +10,8 @@ namespace qm {
 
 class ArticleRetriever;
 
-enum class GroupOutcome { Done, Ended, AuthFailed };
+// Lost: the connection broke before any article of the group was fetched (the group starts over).
+enum class GroupOutcome { Done, Ended, AuthFailed, Lost };
 
 // A group name the engine can send and store: one word of printable characters.
 bool ValidGroupName(const std::string& group);
@@ -33,15 +34,22 @@ public:
                                              const std::string& group);
 
 private:
+    GroupOutcome ProcessOnce(const std::string& group);
+    GroupOutcome LostOr(GroupOutcome outcome) const;
     bool SaveDirectoryWritable();
     void RetrievalLoop(class HeaderScan& scan, long& mark, long last);
-    void RetrieveOne(class HeaderScan& scan, const std::string& line, long& mark, long last);
+    void RetrieveOne(class HeaderScan& scan, class ArticlePipeline& pipeline,
+                     const std::string& line, long& mark, long last);
+    int Fetch(ArticlePipeline& pipeline, long number);
+    bool Reselect(ArticlePipeline& pipeline);
 
     EngineState& engine_;
     ArticleRetriever& retriever_;
     SaveDirectory dir_;
     long filesToRetrieve_ = 0;
     long retrieved_ = 0;
+    bool abandoned_ = false;   // the rest of the group could not be fetched: its mark stays
+    bool authFailed_ = false;  // logging in again after a reconnect was refused
 };
 
 }  // namespace qm

@@ -174,6 +174,8 @@ bool HeaderScan::ScanOverview(ScanRange& range) {
     for (;;) {
         if (!socket.ReadLine(line)) {
             engine_.NoteConnectionLost();
+            // Where a reconnect follows, the group is scanned again from its read mark.
+            if (!engine_.stop) return false;
             break;
         }
         if (line == ".\r\n") break;

@@ -19,7 +19,9 @@ namespace qm {
 
 CProcessGroups::CProcessGroups(ProfileStore& profile, EngineStatus& status, UserPrompt& prompt,
                                SharedState& shared)
-    : engine_(profile, status, prompt, shared) {}
+    : engine_(profile, status, prompt, shared) {
+    engine_.connect = [this] { return Connect(); };
+}
 
 CProcessGroups::~CProcessGroups() {
     RequestStop();
@@ -239,7 +241,7 @@ bool CProcessGroups::RunPass(long groupCount) {
     GroupProcessor processor(engine_, retriever);
     long k = 0;
     for (const std::string& group : groups_) {
-        if (!engine_.Connected()) engine_.NoteConnectionLost();
+        if (!engine_.Connected()) engine_.EnsureConnected();
         if (engine_.stop) return true;
         engine_.status.SetProgress(ProgressBar::Group, ++k, groupCount, false);
         if (processor.Process(group) == GroupOutcome::AuthFailed) {
@@ -248,7 +250,7 @@ bool CProcessGroups::RunPass(long groupCount) {
             return false;
         }
         // Also in the last group: a connection lost there must not end as a success.
-        if (!engine_.Connected()) engine_.NoteConnectionLost();
+        if (!engine_.Connected()) engine_.EnsureConnected();
         engine_.status.SetProgress(ProgressBar::Group, 0, 0, true);
         engine_.status.SetProgress(ProgressBar::Article, 0, 0, true);
         engine_.status.SetSubjectText("");

@@ -45,6 +45,15 @@ std::vector<std::string> SharedState::PendingSnapshot() const {
     return {pending_.begin(), pending_.end()};
 }
 
+std::vector<long> SharedState::PendingNumbers(size_t count) const {
+    std::lock_guard lock(mutex_);
+    std::vector<long> numbers;
+    for (size_t i = 0; i < count && i < pending_.size(); ++i) {
+        numbers.push_back(StrictLeadingNumber(ParseOverviewLine(pending_[i]).number));
+    }
+    return numbers;
+}
+
 std::int64_t SharedState::PendingLineSum() const {
     std::lock_guard lock(mutex_);
     std::int64_t sum = 0;

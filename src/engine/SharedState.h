@@ -25,6 +25,8 @@ public:
     size_t PendingCount() const;
     void TrimPendingFront(size_t keepNewest);
     std::vector<std::string> PendingSnapshot() const;
+    // The article numbers of the first count entries (the commands the engine may send ahead).
+    std::vector<long> PendingNumbers(size_t count) const;
     // Sum of the line-count fields of the pending list (for the time-left estimate).
     std::int64_t PendingLineSum() const;
 

@@ -18,7 +18,12 @@ EngineHarness::EngineHarness(int port) {
     Set("NNTPPort", std::to_string(port != 0 ? port : server.port()));
     Set("DownloadDirectory", DownloadDir());
     Set("MinLines", "0");
-    if (port == 0) model.Serve(server);
+    if (port == 0) {
+        // Scripted conversations are written for one command at a time; the real server gets
+        // the default depth.
+        Set("PipelineDepth", "1");
+        model.Serve(server);
+    }
 }
 
 void EngineHarness::SetGroups(const std::vector<std::string>& groups) {

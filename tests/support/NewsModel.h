@@ -31,10 +31,11 @@ public:
         "From:\r\nDate:\r\nMessage-ID:\r\nReferences:\r\nBytes:\r\n"
         "Lines:\r\nXref:full\r\n.\r\n";
     std::string ArticleText(const std::string& group, long number) const;
+    // The XOVER reply for command in the group last selected.
+    std::string Xover(const std::string& command) const;
 
 private:
     std::string Group(const std::string& command);
-    std::string Xover(const std::string& command) const;
     std::string Article(const std::string& command) const;
 
     mutable std::mutex mutex_;

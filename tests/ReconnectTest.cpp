@@ -1,0 +1,128 @@
+// Reconnecting after a lost connection and keeping several ARTICLE commands in flight, against
+// the scripted server: each picture saved once, read marks exact, the wire traffic in order.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "support/EngineHarness.h"
+#include "support/RealEncoders.h"
+#include "util/TextFiles.h"
+
+namespace qm::test {
+namespace {
+
+std::string WireArticle(const NewsModel& model, long number) {
+    std::string text =
+        "220 " + std::to_string(number) + " <" + std::to_string(number) + "@test>\r\n";
+    for (char c : model.ArticleText("alt.pics", number)) {
+        if (c == '\n') text += '\r';
+        text += c;
+    }
+    return text + ".\r\n";
+}
+
+class Reconnect : public ::testing::Test {
+protected:
+    void SetUp() override {
+        h.SetGroups({"alt.pics"});
+        for (long n = 1; n <= 4; ++n) {
+            ModelArticle a;
+            a.subject = "p" + std::to_string(n) + ".jpg";
+            a.body = UuencodeBody(RandomBytes(3000, n), "p" + std::to_string(n) + ".jpg");
+            h.model.AddArticle("alt.pics", n, a);
+        }
+    }
+    bool SawStatus(const std::string& text) const {
+        auto v = h.status.Values("status");
+        return std::find(v.begin(), v.end(), text) != v.end();
+    }
+    const std::vector<std::string> kAll{"p1.jpg", "p2.jpg", "p3.jpg", "p4.jpg"};
+    EngineHarness h;
+};
+
+TEST_F(Reconnect, DropsInTheScanAndInAnArticleAreMadeGoodOnNewConnections) {
+    h.Set("Reconnect", "3");
+    h.Set("PipelineDepth", "4");
+    int scans = 0;
+    h.server.On("XOVER ", ScriptServer::Responder([&](const std::string& command) {
+                    const std::string text = h.model.Xover(command);
+                    if (++scans > 1) return Reply{.text = text};
+                    return Reply{.text = text,
+                                 .dropAfterBytes = static_cast<long>(text.size() / 2)};
+                }));
+    h.server.OnSequence("ARTICLE 2", std::vector<Reply>{Reply{.text = WireArticle(h.model, 2),
+                                                              .dropAfterBytes = 900},
+                                                        Reply{.text = WireArticle(h.model, 2)}});
+    h.Run();
+    EXPECT_EQ(h.FinalStatus(), "Operation complete");
+    EXPECT_TRUE(SawStatus("  Connection to 127.0.0.1 lost -- reconnecting (attempt 1 of 3)"));
+    EXPECT_EQ(h.server.Connections(), 3);
+    EXPECT_EQ(h.CountCommands("GROUP"), 3);      // selected again after each reconnect
+    EXPECT_EQ(h.CountCommands("ARTICLE 2"), 2);  // asked for again, saved once
+    EXPECT_EQ(h.SavedFiles(), kAll);
+    EXPECT_EQ(TempDir::ReadFile("HistList"), "p1.jpg\np2.jpg\np3.jpg\np4.jpg\n");
+    EXPECT_EQ(h.ReadMark("alt.pics"), 4);
+}
+
+TEST_F(Reconnect, AttemptsRunOutOrAStopComesAndTheRunEndsWithTheMarkRight) {
+    h.Set("Reconnect", "2");
+    h.server.On("ARTICLE 2", Reply{.closeAfter = true});
+    h.server.SetGreetings({Reply{.text = "200 ready\r\n"}, Reply{.closeAfter = true}});
+    h.Run();
+    EXPECT_EQ(h.FinalStatus(), "Error--connection to 127.0.0.1 lost");
+    EXPECT_TRUE(SawStatus("  Connection to 127.0.0.1 lost -- reconnecting (attempt 2 of 2)"));
+    EXPECT_EQ(h.server.Connections(), 3);
+    EXPECT_EQ(h.ReadMark("alt.pics"), 1);
+
+    // A connection that breaks after the user's Stop is not made again.
+    EngineHarness stopped;
+    stopped.SetGroups({"alt.pics"});
+    stopped.Set("Reconnect", "2");
+    for (long n = 1; n <= 3; ++n) stopped.model.AddArticle("alt.pics", n, ModelArticle{});
+    stopped.server.On("ARTICLE 2", ScriptServer::Responder([&](const std::string&) {
+                          stopped.RequestStop();
+                          return Reply{.closeAfter = true};
+                      }));
+    stopped.Run();
+    EXPECT_EQ(stopped.server.Connections(), 1);
+    EXPECT_EQ(stopped.FinalStatus(), "Error--connection to 127.0.0.1 lost");
+}
+
+TEST_F(Reconnect, PipelinedCommandsGoOutInTheOrderOfOneAtATime) {
+    h.Run();
+    const std::vector<std::string> oneAtATime = h.Commands();
+    EXPECT_EQ(h.SavedFiles(), kAll);
+
+    EngineHarness p;
+    p.SetGroups({"alt.pics"});
+    p.Set("PipelineDepth", "4");
+    for (long n = 1; n <= 4; ++n) {
+        ModelArticle a;
+        a.subject = "p" + std::to_string(n) + ".jpg";
+        a.body = UuencodeBody(RandomBytes(3000, n), "p" + std::to_string(n) + ".jpg");
+        p.model.AddArticle("alt.pics", n, a);
+    }
+    p.Run();
+    EXPECT_EQ(p.Commands(), oneAtATime);
+    EXPECT_EQ(p.SavedFiles(), kAll);
+}
+
+// A stop while later commands are in flight: the article being read may finish, nothing after
+// it is kept, and the connection (out of step now) is given up.
+TEST_F(Reconnect, StopWithCommandsInFlightKeepsOnlyTheArticleInProgress) {
+    h.Set("PipelineDepth", "4");
+    h.server.On("ARTICLE 3", ScriptServer::TextResponder([this](const std::string&) {
+                    h.RequestStop();  // sent ahead while the first article is read
+                    return WireArticle(h.model, 3);
+                }));
+    h.Run();
+    EXPECT_EQ(h.CountCommands("ARTICLE"), 4);
+    EXPECT_EQ(h.FinalStatus(), "Operation complete");
+    EXPECT_LE(h.ReadMark("alt.pics"), 3);
+    const std::vector<std::string> saved = h.SavedFiles();
+    EXPECT_EQ(saved, std::vector<std::string>(kAll.begin(), kAll.begin() + h.ReadMark("alt.pics")));
+}
+
+}  // namespace
+}  // namespace qm::test
