@@ -1,7 +1,7 @@
 // The download engine against a real INN server: the walk over the active groups and its passes,
 // login, the header scan with its filters, the age limit through NEWNEWS and HEAD, crosspost
-// counts from Xref, read marks, pictures made and encoded by real tools arriving byte for byte,
-// hostile names, and the command-line runner from end to end.
+// counts from Xref, read marks, pictures made and encoded by real tools (yEnc by our own encoder)
+// arriving byte for byte, hostile names, and the command-line runner from end to end.
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -479,6 +479,11 @@ TEST_F(EngineInn, PicturesMadeByRealEncodersArriveByteForByte) {
     const std::string group = NewGroup("pictures");
     const std::string small = Jpeg(48, 32, 1), large = Jpeg(640, 480, 2, 92);
     const std::string sunrise = Jpeg(320, 240, 3), spaced = Jpeg(200, 150, 4);
+    const std::string yenc = Jpeg(400, 300, 5, 90);
+    // A yEnc poster that leaves a leading "." plain: 0x04 + 42 is ".", first on its line.
+    const std::string ydot = std::string(128, '\x37') + '\x04' + Jpeg(64, 48, 6);
+    std::string ydotText = YEncode(ydot, "ydot.jpg");
+    ydotText.replace(ydotText.find("\n=n") + 1, 2, ".");
     std::string dottedText;
     const std::string dotted = JpegEndingInADotLine(dottedText);
     ASSERT_FALSE(dotted.empty());
@@ -499,8 +504,11 @@ TEST_F(EngineInn, PicturesMadeByRealEncodersArriveByteForByte) {
         "MIME-Version: 1.0\nContent-Type: multipart/mixed; boundary=\"" + boundary + "\"\n");
     ASSERT_TRUE(PostAll({UuArticle(group, "small.jpg (1/1)", small, "small.jpg"),
                          Article(group, "dotted.jpg", "A dotted one.\n\n" + dottedText), single,
-                         multipart, UuArticle(group, "large.jpg (1/1)", large, "large.jpg")},
-                        {{group, 5}}));
+                         multipart, UuArticle(group, "large.jpg (1/1)", large, "large.jpg"),
+                         Article(group, "yenc picture.jpg yEnc (1/1)",
+                                 "Posted with yEnc.\n\n" + YEncode(yenc, "yenc picture.jpg")),
+                         Article(group, "ydot.jpg yEnc", ydotText)},
+                        {{group, 7}}));
 
     // The server sends the line that begins with "." doubled, as NNTP requires.
     RawNntpClient raw;
@@ -516,15 +524,19 @@ TEST_F(EngineInn, PicturesMadeByRealEncodersArriveByteForByte) {
     h.Set("MaxLines", "20000");  // the large picture is some 3,500 lines
     h.Run();
     EXPECT_EQ(h.FinalStatus(), "Operation complete");
-    EXPECT_EQ(h.SavedFiles(), (std::vector<std::string>{"dotted.jpg", "large.jpg", "mypic.jpg",
-                                                        "small.jpg", "sunrise.jpg"}));
+    EXPECT_EQ(h.SavedFiles(),
+              (std::vector<std::string>{"dotted.jpg", "large.jpg", "mypic.jpg", "small.jpg",
+                                        "sunrise.jpg", "ydot.jpg", "yenc picture.jpg"}));
     EXPECT_TRUE(SavedAs(h, "small.jpg", small));
     EXPECT_TRUE(SavedAs(h, "dotted.jpg", dotted));
     EXPECT_TRUE(SavedAs(h, "sunrise.jpg", sunrise));
     EXPECT_TRUE(SavedAs(h, "mypic.jpg", spaced));
     EXPECT_TRUE(SavedAs(h, "large.jpg", large));
+    EXPECT_TRUE(SavedAs(h, "yenc picture.jpg", yenc));
+    EXPECT_TRUE(SavedAs(h, "ydot.jpg", ydot));
     EXPECT_EQ(TempDir::ReadFile("HistList"),
-              "small.jpg\ndotted.jpg\nsunrise.jpg\nmypic.jpg\nlarge.jpg\n");
+              "small.jpg\ndotted.jpg\nsunrise.jpg\nmypic.jpg\nlarge.jpg\nyenc picture.jpg\n"
+              "ydot.jpg\n");
 }
 
 TEST_F(EngineInn, HostileNamesLandInsideTheSaveDirectory) {
