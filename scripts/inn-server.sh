@@ -9,6 +9,12 @@
 #   inn-server.sh start-reader STATEDIR PORT USER PASSWORD
 #                                                     start a standalone reader
 #                                                     daemon that requires login
+#   inn-server.sh tls-reader STATEDIR PORT CERT KEY   start a standalone reader daemon
+#                                                     that speaks TLS from the first byte
+#                                                     with the certificate CERT (key KEY)
+#   inn-server.sh starttls STATEDIR CERT KEY          offer STARTTLS with CERT on the main
+#                                                     reader port (new connections)
+#   inn-server.sh stop-reader STATEDIR PORT           stop the reader daemon on PORT
 #   inn-server.sh newgroup STATEDIR GROUP             create a group (posting allowed)
 #   inn-server.sh post STATEDIR PORT FILE...          post each FILE (headers, blank line,
 #                                                     body) to the server on PORT
@@ -282,6 +288,57 @@ EOF
     wait_for_port "$port" || die "nnrpd does not answer on port $port"
 }
 
+# Copies CERT and KEY where the news user alone may read the key (nnrpd insists)
+# and prints the inn.conf lines naming them.
+install_tls_files() {
+    local name=$1 cert=$2 key=$3 dir="$STATE/tls/$1"
+    [ -r "$cert" ] && [ -r "$key" ] || die "cannot read certificate '$cert' or key '$key'"
+    mkdir -p "$dir"
+    cp "$cert" "$dir/cert.pem"
+    cp "$key" "$dir/key.pem"
+    chown -R "$NEWS_USER:$NEWS_USER" "$STATE/tls"
+    chmod 755 "$STATE/tls" "$dir"
+    chmod 600 "$dir/key.pem"
+    printf 'tlscapath:          %s\ntlscertfile:        %s\ntlskeyfile:         %s\n' \
+        "$dir" "$dir/cert.pem" "$dir/key.pem"
+}
+
+# A daemon reads its inn.conf once, so each TLS reader gets a copy of its own
+# with its own certificate.
+cmd_tls_reader() {
+    local port=$1 cert=$2 key=$3 conf="$STATE/etc/inn-tls-$1.conf"
+    check_port "$port"
+    [ -f "$STATE/etc/inn.conf" ] || die "no server was started in $STATE"
+    {
+        grep -v '^tls' "$STATE/etc/inn.conf"
+        install_tls_files "reader-$port" "$cert" "$key"
+    } >"$conf"
+    chown "$NEWS_USER:$NEWS_USER" "$conf"
+    rm -f "$STATE/run/nnrpd-$port.pid"
+    runuser -u "$NEWS_USER" -- env INNCONF="$conf" "$INN_BIN/nnrpd" -D -S -p "$port" \
+        -4 127.0.0.1 >>"$STATE/log/nnrpd-$port.out" 2>&1 || die "nnrpd failed to start"
+    wait_for_pidfile "$STATE/run/nnrpd-$port.pid" || die "nnrpd did not write its pid file"
+    wait_for_port "$port" || die "nnrpd does not answer on port $port"
+}
+
+# innd starts a reader process per connection, which reads inn.conf afresh.
+cmd_starttls() {
+    local cert=$1 key=$2 lines
+    [ -f "$STATE/etc/inn.conf" ] || die "no server was started in $STATE"
+    lines=$(install_tls_files plain "$cert" "$key")
+    sed -i '/^tls/d' "$STATE/etc/inn.conf"
+    printf '%s\n' "$lines" >>"$STATE/etc/inn.conf"
+}
+
+cmd_stop_reader() {
+    local port=$1 pidfile="$STATE/run/nnrpd-$1.pid" pid
+    check_port "$port"
+    [ -f "$pidfile" ] || return 0
+    pid=$(cat "$pidfile")
+    if is_ours "$pid"; then stop_pid "$pid"; fi
+    rm -f "$pidfile"
+}
+
 # A daemon that detached itself is reaped by init, which may take a while;
 # a zombie has already let go of its port and files, so it counts as gone.
 is_running() {
@@ -308,10 +365,12 @@ wait_for_exit() {
 }
 
 # True when PID is a live process of this instance: every daemon and reader
-# process started here carries our INNCONF, which a recycled pid would not.
+# process started here carries our INNCONF (or a TLS reader's copy of it),
+# which a recycled pid would not.
 is_ours() {
     [ "$(stat -c %U "/proc/$1" 2>/dev/null)" = "$NEWS_USER" ] && is_running "$1" &&
-        tr '\0' '\n' 2>/dev/null <"/proc/$1/environ" | grep -qxF "INNCONF=$STATE/etc/inn.conf"
+        tr '\0' '\n' 2>/dev/null <"/proc/$1/environ" |
+        grep -qxE "INNCONF=$STATE/etc/inn(-tls-[0-9]+)?\.conf"
 }
 
 stop_pid() {
@@ -365,7 +424,7 @@ cmd_stop() {
     done
 }
 
-[ $# -ge 2 ] || die "usage: $0 start|start-reader|newgroup|post|resume|stop STATEDIR ..."
+[ $# -ge 2 ] || die "usage: $0 start|start-reader|tls-reader|starttls|stop-reader|newgroup|post|resume|stop STATEDIR ..."
 [ "$(id -u)" -eq 0 ] || die "must run as root"
 id "$NEWS_USER" >/dev/null 2>&1 || die "user $NEWS_USER missing; is inn2 installed?"
 [ -x "$INN_BIN/innd" ] || die "$INN_BIN/innd missing; run scripts/install-deps.sh"
@@ -386,6 +445,18 @@ start)
 start-reader)
     [ $# -eq 5 ] || die "usage: $0 start-reader STATEDIR PORT USER PASSWORD"
     cmd_start_reader "$3" "$4" "$5"
+    ;;
+tls-reader)
+    [ $# -eq 5 ] || die "usage: $0 tls-reader STATEDIR PORT CERT KEY"
+    cmd_tls_reader "$3" "$4" "$5"
+    ;;
+starttls)
+    [ $# -eq 4 ] || die "usage: $0 starttls STATEDIR CERT KEY"
+    cmd_starttls "$3" "$4"
+    ;;
+stop-reader)
+    [ $# -eq 3 ] || die "usage: $0 stop-reader STATEDIR PORT"
+    cmd_stop_reader "$3"
     ;;
 newgroup)
     [ $# -eq 3 ] || die "usage: $0 newgroup STATEDIR GROUP"

@@ -13,6 +13,7 @@
 #include "engine/HistoryList.h"
 #include "engine/RecoveryJournal.h"
 #include "groups/GroupListFile.h"
+#include "groups/NewsConnection.h"
 #include "util/TextFiles.h"
 
 namespace qm {
@@ -216,8 +217,13 @@ bool CProcessGroups::Connect() {
     engine_.socket->SetBeforeReadHook([this] { engine_.pause.Pass(); });
     engine_.socket->SetStopCheck([this] { return engine_.stop.load(); });
     engine_.status.SetStatusText("Connecting to " + s.host);
-    if (engine_.socket->ConnectToServer(s.host, s.port) != 1) {
-        engine_.status.SetStatusText("Can't connect to server");
+    NewsConnectOutcome outcome = ConnectToNewsServer(
+        *engine_.socket, engine_.profile, s.host, s.port, engine_.prompt,
+        [this](const std::string& text) { engine_.status.SetStatusText(text); });
+    if (outcome != NewsConnectOutcome::Connected) {
+        // A refused TLS connection has said why; its status line is the last one of the run.
+        if (outcome == NewsConnectOutcome::NoConnection)
+            engine_.status.SetStatusText("Can't connect to server");
         engine_.socket.reset();
         return false;
     }

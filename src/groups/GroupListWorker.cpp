@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 
+#include "groups/NewsConnection.h"
 #include "groups/ServerLogin.h"
 #include "net/Nntp.h"
 #include "net/Socket.h"
@@ -37,8 +38,8 @@ std::string_view GroupNameOfListLine(std::string_view line) {
     return end == std::string_view::npos ? line : line.substr(0, end);
 }
 
-GroupListWorker::GroupListWorker(const ProfileStore& profile, UserPrompt& prompt,
-                                 GroupListSink& sink, int ackWindow)
+GroupListWorker::GroupListWorker(ProfileStore& profile, UserPrompt& prompt, GroupListSink& sink,
+                                 int ackWindow)
     : profile_(profile), prompt_(prompt), sink_(sink), ackWindow_(std::max(ackWindow, 1)) {}
 
 GroupListWorker::~GroupListWorker() {
@@ -158,8 +159,12 @@ void GroupListWorker::Work(const std::vector<std::string>& terms) {
     // While connecting only the receiver's going away ends the wait; a Stop counts from the
     // first reply line, so it does not pass for a failed connection.
     socket.SetStopCheck([this] { return Abandoned(); });
-    if (socket.ConnectToServer(host, ConfiguredPort(profile_)) == 0) {
-        Tell([&] { sink_.ListStatus("  Can't connect to server"); });
+    NewsConnectOutcome outcome = ConnectToNewsServer(
+        socket, profile_, host, ConfiguredPort(profile_), prompt_,
+        [this](const std::string& text) { Tell([&] { sink_.ListStatus(text); }); });
+    if (outcome != NewsConnectOutcome::Connected) {
+        if (outcome == NewsConnectOutcome::NoConnection)
+            Tell([&] { sink_.ListStatus("  Can't connect to server"); });
         Tell([&] { sink_.ListDone(); });
         return;
     }

@@ -45,7 +45,7 @@ public:
     // read); a window of a few hundred keeps the receiver just as safe from being flooded but
     // spares a round trip between the threads per group, which on a busy machine is what a list
     // of 100,000 groups takes its time for.
-    GroupListWorker(const ProfileStore& profile, UserPrompt& prompt, GroupListSink& sink,
+    GroupListWorker(ProfileStore& profile, UserPrompt& prompt, GroupListSink& sink,
                     int ackWindow = 1);
     ~GroupListWorker();  // abandons a running retrieval
     GroupListWorker(const GroupListWorker&) = delete;
@@ -78,7 +78,8 @@ private:
     void Tell(Fn&& fn);
     void HandOver(std::string name);
 
-    const ProfileStore& profile_;
+    // Not const: a certificate the user chooses to trust is stored in the server's section.
+    ProfileStore& profile_;
     UserPrompt& prompt_;
     GroupListSink& sink_;
 

@@ -61,6 +61,13 @@ CLineSocket::~CLineSocket() {
 }
 
 int CLineSocket::ConnectToServer(const std::string& host, int port) {
+    if (Connect(host, port) != 1) return 0;
+    // The greeting is read and dropped whatever it says; only a connection that delivers none
+    // (closed, silent, stopped) counts as not connected.
+    return ReadGreeting() ? 1 : 0;
+}
+
+int CLineSocket::Connect(const std::string& host, int port) {
     AddressList addresses = Resolve(host, port);
     if (!addresses) return 0;  // unresolvable: nothing started, state unchanged
 
@@ -82,10 +89,51 @@ int CLineSocket::ConnectToServer(const std::string& host, int port) {
         Fail();
         return 0;
     }
-    // The greeting is read and dropped whatever it says; only a connection that delivers none
-    // (closed, silent, stopped) counts as not connected.
+    return 1;
+}
+
+bool CLineSocket::ReadGreeting() {
     std::string greeting;
-    return ReadLine(greeting) ? 1 : 0;
+    return ReadLine(greeting);
+}
+
+TlsResult CLineSocket::StartTls(const TlsOptions& options) {
+    TlsResult result;
+    if (state_ != Connected || tls_) {
+        result.error = "not connected";
+        return result;
+    }
+    // Bytes that came before the handshake were sent in the clear and could have been put
+    // there by anyone on the way; they must not pass for part of the protected conversation.
+    if (begin_ != end_) {
+        result.error = "unexpected data before the TLS handshake";
+        ResetBuffer();
+        Fail();
+        return result;
+    }
+    tls_ = TlsSession::Create(fd_, options, result.error);
+    if (!tls_) {
+        Fail();
+        return result;
+    }
+    const Clock::time_point deadline = Clock::now() + timeouts_.connect;
+    for (;;) {
+        TlsSession::Io io = tls_->Handshake();
+        if (io == TlsSession::Io::Done) break;
+        if (io == TlsSession::Io::WantRead || io == TlsSession::Io::WantWrite) {
+            if (!WaitFor(io == TlsSession::Io::WantRead ? POLLIN : POLLOUT, deadline)) {
+                result.error = abortedByStop_ ? "stopped" : "timed out";
+                return result;
+            }
+            continue;
+        }
+        result.error = tls_->ErrorText().empty() ? "handshake failed" : tls_->ErrorText();
+        Fail();
+        return result;
+    }
+    result = tls_->Verdict(options);
+    if (!result.accepted) Fail();
+    return result;
 }
 
 bool CLineSocket::Adopt(int fd) {
@@ -112,8 +160,17 @@ void CLineSocket::AbandonForStop() {
     Fail();
 }
 
+void CLineSocket::Disconnect() {
+    ResetBuffer();
+    Fail();
+}
+
 void CLineSocket::SendLine(const std::string& text) {
     if (text.empty() || state_ != Connected) return;
+    if (tls_) {
+        SendTls(text.data(), text.size());
+        return;
+    }
     const char* data = text.data();
     size_t left = text.size();
     while (left > 0) {
@@ -178,6 +235,7 @@ void CLineSocket::Fail() {
 }
 
 void CLineSocket::CloseSocket() {
+    tls_.reset();  // before the descriptor it writes to goes
     if (fd_ >= 0) close(fd_);
     fd_ = -1;
 }
@@ -214,6 +272,7 @@ bool CLineSocket::WaitFor(short events, Clock::time_point deadline) {
 
 bool CLineSocket::ReceiveChunk() {
     MakeRoom();
+    if (tls_) return ReceiveTls();
     for (;;) {
         ssize_t n = recv(fd_, buffer_.get() + end_, kReceiveChunk, 0);
         if (n > 0) {
@@ -232,6 +291,58 @@ bool CLineSocket::ReceiveChunk() {
             return false;
         }
         if (!WaitFor(POLLIN, Clock::now() + timeouts_.idle)) return false;
+    }
+}
+
+void CLineSocket::SendTls(const char* data, size_t left) {
+    while (left > 0) {
+        size_t written = 0;
+        TlsSession::Io io = tls_->Write(data, left, written);
+        if (io == TlsSession::Io::Done) {
+            data += written;
+            left -= written;
+            continue;
+        }
+        // A write may need the peer's data first (a renegotiation, a key update): the same
+        // bytes are offered again once the socket is ready either way.
+        if (io == TlsSession::Io::WantRead || io == TlsSession::Io::WantWrite) {
+            if (!WaitFor(io == TlsSession::Io::WantRead ? POLLIN : POLLOUT,
+                         Clock::now() + timeouts_.idle)) {
+                return;
+            }
+            continue;
+        }
+        Fail();
+        return;
+    }
+}
+
+// Data the session has already decrypted is taken before any wait, so a record that arrived
+// whole with the last read is never left waiting for the next packet.
+bool CLineSocket::ReceiveTls() {
+    for (;;) {
+        size_t got = 0;
+        TlsSession::Io io = tls_->Read(buffer_.get() + end_, kReceiveChunk, got);
+        switch (io) {
+            case TlsSession::Io::Done:
+                end_ += got;
+                SetTcpOption(fd_, TCP_QUICKACK);
+                return true;
+            case TlsSession::Io::WantRead:
+            case TlsSession::Io::WantWrite:
+                if (!WaitFor(io == TlsSession::Io::WantRead ? POLLIN : POLLOUT,
+                             Clock::now() + timeouts_.idle)) {
+                    return false;
+                }
+                break;
+            case TlsSession::Io::Closed:  // what is queued can still be read
+                CloseSocket();
+                state_ = Idle;
+                return false;
+            case TlsSession::Io::Error:
+                Fail();
+                return false;
+        }
     }
 }
 

@@ -9,6 +9,8 @@
 #include <optional>
 #include <string>
 
+#include "net/TlsSession.h"
+
 struct sockaddr;
 
 namespace qm {
@@ -34,6 +36,18 @@ public:
     // says. Returns 1 when connected and a greeting arrived, 0 otherwise (an unresolvable host
     // leaves the state unchanged; any other failure leaves it Failed or Idle).
     int ConnectToServer(const std::string& host, int port);
+    // The same without reading the greeting, for a connection that starts TLS first: 1 when
+    // connected. ReadGreeting() then reads and discards it (true when one arrived).
+    int Connect(const std::string& host, int port);
+    bool ReadGreeting();
+
+    // Starts TLS on the connected socket (at once for NNTPS, or after the server's 382 to
+    // STARTTLS), within the connect timeout and obeying the stop check. Lines then go through
+    // the session with every promise above kept. Unless the result is accepted the connection
+    // is closed (Failed) and nothing has been sent over it: the caller may show the result's
+    // fingerprint and connect again accepting it.
+    TlsResult StartTls(const TlsOptions& options);
+    bool UsesTls() const { return tls_ != nullptr; }
 
     // Takes over a descriptor that is already connected (one end of a socketpair, say), without
     // any greeting: the object is Connected and owns fd from now on. False (fd closed) when it
@@ -44,6 +58,9 @@ public:
     // still on the way would answer the next command, so the connection is closed (Failed, with
     // AbortedByStop() true) and nothing more is sent on it.
     void AbandonForStop();
+    // Closes the connection on purpose (a server that would not secure it): Failed, nothing
+    // more is sent.
+    void Disconnect();
 
     // Sends the whole text before returning (the caller supplies "\r\n"); errors and timeouts
     // show only in the state. An empty text, or a socket not Connected, does nothing.
@@ -82,6 +99,8 @@ private:
     // giving up the connection is closed as Failed and false is returned.
     bool WaitFor(short events, Clock::time_point deadline);
     bool ReceiveChunk();
+    bool ReceiveTls();
+    void SendTls(const char* data, size_t size);
     bool TakeLine(std::string& line);
     void MakeRoom();
     void ResetBuffer();
@@ -101,6 +120,7 @@ private:
     Timeouts timeouts_;
     std::function<void()> beforeRead_;
     std::function<bool()> stopCheck_;
+    std::unique_ptr<TlsSession> tls_;
 };
 
 }  // namespace qm

@@ -38,6 +38,10 @@ inline constexpr const char* kForceAuthInfo = "ForceAuthInfo";
 inline constexpr const char* kUsername = "Username";
 inline constexpr const char* kPassword = "Password";
 inline constexpr const char* kPromptForPasswd = "PromptForPasswd";
+// 0 plain, 1 TLS from the first byte, 2 STARTTLS before anything else is sent.
+inline constexpr const char* kUseTLS = "UseTLS";
+// The SHA-256 fingerprint of the one certificate the user chose to trust for the server.
+inline constexpr const char* kTLSFingerprint = "TLSFingerprint";
 
 // The TCP port to use: NNTPPort when it is a valid port number, else 119.
 int ConfiguredPort(const ProfileStore& profile);

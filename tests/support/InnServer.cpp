@@ -88,6 +88,13 @@ void InnServer::Stop() {
     port_ = 0;
 }
 
+bool InnServer::Restart(std::chrono::milliseconds down) {
+    if (!running() || !RunScript({"stop", stateDir_})) return false;
+    std::this_thread::sleep_for(down);
+    return RunScript({"resume", stateDir_, std::to_string(port_)}) &&
+           WaitForGreeting(port_, std::chrono::seconds(10));
+}
+
 bool InnServer::RunScript(const std::vector<std::string>& args) {
     std::vector<std::string> command{"/bin/bash", kScript};
     command.insert(command.end(), args.begin(), args.end());
@@ -192,6 +199,82 @@ int InnServer::StartAuthReader(const std::string& user, const std::string& passw
         }
     }
     return 0;
+}
+
+bool InnServer::Openssl(const std::vector<std::string>& args) {
+    std::vector<std::string> command{"/usr/bin/openssl"};
+    command.insert(command.end(), args.begin(), args.end());
+    ProcessResult result = RunProcess(command);
+    if (result.exitCode == 0) return true;
+    error_ = "openssl " + args.front() + " failed: " + result.errors;
+    return false;
+}
+
+// Elliptic-curve keys: made in milliseconds, where RSA keys would slow every suite down.
+std::string InnServer::TestCaFile() {
+    const std::string dir = stateDir_ + "/certs";
+    const std::string ca = dir + "/ca.pem";
+    if (::access(ca.c_str(), R_OK) == 0) return ca;
+    std::filesystem::create_directories(dir);
+    if (!Openssl({"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+                  "-nodes", "-keyout", dir + "/ca.key", "-out", ca, "-days", "30", "-subj",
+                  "/CN=Quarrymoth test CA"})) {
+        return {};
+    }
+    return ca;
+}
+
+InnServer::Certificate InnServer::MakeCertificate(const std::string& altNames, bool selfSigned) {
+    const std::string ca = TestCaFile();
+    if (ca.empty()) return {};
+    const std::string stem = stateDir_ + "/certs/server" + std::to_string(++certificates_);
+    Certificate made{stem + ".pem", stem + ".key"};
+    const std::vector<std::string> key{"-newkey",
+                                       "ec",
+                                       "-pkeyopt",
+                                       "ec_paramgen_curve:prime256v1",
+                                       "-nodes",
+                                       "-keyout",
+                                       made.key,
+                                       "-subj",
+                                       "/CN=qm-test",
+                                       "-addext",
+                                       "subjectAltName=" + altNames};
+    std::vector<std::string> args{"req"};
+    if (selfSigned) {
+        args.insert(args.end(), {"-x509", "-days", "30", "-out", made.cert});
+        args.insert(args.end(), key.begin(), key.end());
+        return Openssl(args) ? made : Certificate{};
+    }
+    args.insert(args.end(), {"-out", stem + ".csr"});
+    args.insert(args.end(), key.begin(), key.end());
+    if (!Openssl(args) || !Openssl({"x509", "-req", "-in", stem + ".csr", "-CA", ca, "-CAkey",
+                                    stateDir_ + "/certs/ca.key", "-CAcreateserial", "-out",
+                                    made.cert, "-days", "30", "-copy_extensions", "copy"})) {
+        return {};
+    }
+    return made;
+}
+
+int InnServer::StartTlsReader(const Certificate& certificate) {
+    if (!running() || certificate.cert.empty()) return 0;
+    for (int attempt = 0; attempt < kStartAttempts; ++attempt) {
+        int port = UnusedLoopbackPort();
+        if (port != 0 && RunScript({"tls-reader", stateDir_, std::to_string(port), certificate.cert,
+                                    certificate.key})) {
+            return port;
+        }
+    }
+    return 0;
+}
+
+bool InnServer::OfferStartTls(const Certificate& certificate) {
+    return running() && !certificate.cert.empty() &&
+           RunScript({"starttls", stateDir_, certificate.cert, certificate.key});
+}
+
+bool InnServer::StopReader(int port) {
+    return running() && RunScript({"stop-reader", stateDir_, std::to_string(port)});
 }
 
 }  // namespace qm::test

@@ -28,6 +28,9 @@ public:
     bool Start();
     // Stops the server and any reader daemons, and removes the state directory.
     void Stop();
+    // Stops every daemon (readers lose their connections), waits for down, and starts the
+    // server again on the same port over the same news.
+    bool Restart(std::chrono::milliseconds down);
 
     bool running() const { return port_ != 0; }
     int port() const { return port_; }
@@ -51,6 +54,23 @@ public:
     // 0 on failure.
     int StartAuthReader(const std::string& user, const std::string& password);
 
+    // TLS. Certificates are made with the openssl command under the state directory.
+    struct Certificate {
+        std::string cert, key;  // PEM files
+    };
+    // The test CA's certificate: the file to trust (SSL_CERT_FILE) for certificates it signed.
+    std::string TestCaFile();
+    // A new certificate and key for the subjectAltName list altNames ("DNS:localhost,IP:..."),
+    // signed by the test CA or self-signed. Empty paths (see error()) on failure.
+    Certificate MakeCertificate(const std::string& altNames, bool selfSigned);
+    // A reader daemon on its own port that speaks TLS from the first byte with this
+    // certificate. Returns its port, 0 on failure.
+    int StartTlsReader(const Certificate& certificate);
+    // The main reader port offers STARTTLS with this certificate from the next connection on.
+    bool OfferStartTls(const Certificate& certificate);
+    // Stops a reader daemon started above.
+    bool StopReader(int port);
+
     // The article as it goes over the wire: CR LF line ends, dot-stuffed, ended by ".\r\n".
     static std::string WireFormat(const std::string& article);
 
@@ -59,10 +79,12 @@ private:
     bool RunScript(const std::vector<std::string>& args);
     bool WaitForGreeting(int port, std::chrono::milliseconds timeout);
     bool StartOnce();
+    bool Openssl(const std::vector<std::string>& args);
 
     std::string stateDir_;
     int port_ = 0;
     std::string error_;
+    int certificates_ = 0;
 };
 
 }  // namespace qm::test
