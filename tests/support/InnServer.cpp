@@ -95,13 +95,6 @@ bool InnServer::Restart(std::chrono::milliseconds down) {
            WaitForGreeting(port_, std::chrono::seconds(10));
 }
 
-bool InnServer::Restart(std::chrono::milliseconds down) {
-    if (!running() || !RunScript({"stop", stateDir_})) return false;
-    std::this_thread::sleep_for(down);
-    return RunScript({"resume", stateDir_, std::to_string(port_)}) &&
-           WaitForGreeting(port_, std::chrono::seconds(10));
-}
-
 bool InnServer::RunScript(const std::vector<std::string>& args) {
     std::vector<std::string> command{"/bin/bash", kScript};
     command.insert(command.end(), args.begin(), args.end());

@@ -31,9 +31,6 @@ public:
     // Stops every daemon (readers lose their connections), waits for down, and starts the
     // server again on the same port over the same news.
     bool Restart(std::chrono::milliseconds down);
-    // Stops every daemon (readers lose their connections), waits for down, and starts the
-    // server again on the same port over the same news.
-    bool Restart(std::chrono::milliseconds down);
 
     bool running() const { return port_ != 0; }
     int port() const { return port_; }
