@@ -108,6 +108,7 @@ class SetupSheetTest : public QObject {
 private slots:
     void GeneralDefaultsAndOnlyShownPagesWrite();
     void HostHistory();
+    void UseTlsBelongsToEachServer();
     void DownloadDirectoryGetsTrailingSlash();
     void ConfirmationsAndHistory();
     void IncludesLimits();
@@ -139,7 +140,8 @@ void SetupSheetTest::GeneralDefaultsAndOnlyShownPagesWrite() {
         QCOMPARE(FieldText(sheet, "reconnectEdit"), QStringLiteral("0"));
         QVERIFY(!Checked(sheet, "showThumbnailCheck"));
         sheet.show();
-        QVERIFY(!Find<QLineEdit>(sheet, "reconnectEdit")->isVisible());
+        QVERIFY(Find<QLineEdit>(sheet, "reconnectEdit")->isVisible());
+        QCOMPARE(Find<QComboBox>(sheet, "useTlsCombo")->currentText(), QStringLiteral("None"));
         Click(sheet, "showThumbnailCheck");
         // Visiting other pages and changing them, then Cancel: nothing is written.
         sheet.Tabs()->setCurrentIndex(kConfirmations);
@@ -231,6 +233,45 @@ void SetupSheetTest::HostHistory() {
         sheet.accept();
     }
     QCOMPARE(f.Get("NNTPHost"), std::string("a.example"));
+}
+
+void SetupSheetTest::UseTlsBelongsToEachServer() {
+    Fixture f;
+    f.Set("NNTPHost", "a.example");
+    f.Set("NNTPHost2", "b.example");
+    f.profile.WriteString("a.example", qm::kUseTLS, "2");
+    f.profile.WriteString("b.example", qm::kUseTLS, "1");
+    auto useTls = [&] {
+        return std::vector<std::string>{f.profile.GetString("a.example", qm::kUseTLS, "<none>"),
+                                        f.profile.GetString("b.example", qm::kUseTLS, "<none>"),
+                                        f.profile.GetString("c.example", qm::kUseTLS, "<none>")};
+    };
+    {
+        CSetupSheet sheet(f.profile);
+        sheet.show();
+        auto* tls = Find<QComboBox>(sheet, "useTlsCombo");
+        QCOMPARE(tls->currentText(), QStringLiteral("STARTTLS"));
+        // The other server picked from the list brings its own choice along.
+        auto* host = Find<QComboBox>(sheet, "hostCombo");
+        host->showPopup();
+        host->setCurrentIndex(1);
+        host->hidePopup();
+        QTest::qWait(20);
+        QCOMPARE(host->currentText(), QStringLiteral("b.example"));
+        QCOMPARE(tls->currentText(), QStringLiteral("TLS"));
+        tls->setCurrentIndex(0);
+        sheet.accept();
+    }
+    QCOMPARE(useTls(), (std::vector<std::string>{"2", "0", "<none>"}));
+    {
+        CSetupSheet sheet(f.profile);
+        auto* tls = Find<QComboBox>(sheet, "useTlsCombo");
+        QCOMPARE(tls->currentText(), QStringLiteral("None"));  // b.example, now first
+        Find<QComboBox>(sheet, "hostCombo")->setEditText(QStringLiteral("c.example"));
+        tls->setCurrentIndex(2);
+        sheet.accept();
+    }
+    QCOMPARE(useTls(), (std::vector<std::string>{"2", "0", "2"}));
 }
 
 void SetupSheetTest::DownloadDirectoryGetsTrailingSlash() {

@@ -59,6 +59,11 @@ CGeneralTabDlg::CGeneralTabDlg(SetupContext& context, QWidget* parent)
     host_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     port_ = MakeField("portEdit", "&Port:", this);
     SetWidthInChars(port_, 6);
+    useTls_ = new QComboBox(this);
+    useTls_->setObjectName(QStringLiteral("useTlsCombo"));
+    useTls_->setAccessibleName(QStringLiteral("Use TLS"));
+    // In the order of the values stored: 0 plain, 1 TLS from the first byte, 2 STARTTLS.
+    useTls_->addItems({QStringLiteral("None"), QStringLiteral("TLS"), QStringLiteral("STARTTLS")});
     directory_ = MakeField("downloadDirectoryEdit", "&Download Directory:", this);
     auto* find = MakeButton("&Find...", "findButton", this);
     minLines_ = MakeField("minLinesEdit", "Mi&n Lines:", this);
@@ -66,18 +71,21 @@ CGeneralTabDlg::CGeneralTabDlg(SetupContext& context, QWidget* parent)
     SetWidthInChars(minLines_, 8);
     SetWidthInChars(maxLines_, 8);
     thumbnail_ = MakeCheckBox("Display &Thumbnail", "showThumbnailCheck", this);
-    // Kept for the engine, which reads it at start; the page never shows it.
-    reconnect_ = MakeField("reconnectEdit", "Attempt Reconnect", this, true);
-    reconnect_->setVisible(false);
+    reconnect_ = MakeField("reconnectEdit", "Attempt &Reconnect", this, true);
+    SetWidthInChars(reconnect_, 4);
 
     auto* grid = new QGridLayout;
     grid->addWidget(MakeLabel("News &Server:", host_, this), 0, 0);
     grid->addWidget(host_, 0, 1, 1, 2);
     grid->addWidget(MakeLabel("&Port:", port_, this), 1, 0);
     grid->addWidget(port_, 1, 1, Qt::AlignLeft);
-    grid->addWidget(MakeLabel("&Download Directory:", directory_, this), 2, 0);
-    grid->addWidget(directory_, 2, 1);
-    grid->addWidget(find, 2, 2);
+    // Beside the port: how the server is reached. Alt+T belongs to the thumbnail box on this
+    // page, so the choice answers to Alt+L.
+    grid->addWidget(MakeLabel("Use T&LS", useTls_, this), 2, 0);
+    grid->addWidget(useTls_, 2, 1, Qt::AlignLeft);
+    grid->addWidget(MakeLabel("&Download Directory:", directory_, this), 3, 0);
+    grid->addWidget(directory_, 3, 1);
+    grid->addWidget(find, 3, 2);
     grid->setColumnStretch(1, 1);
 
     auto* lines = new QHBoxLayout;
@@ -88,11 +96,17 @@ CGeneralTabDlg::CGeneralTabDlg(SetupContext& context, QWidget* parent)
     lines->addWidget(maxLines_);
     lines->addStretch(1);
 
+    auto* again = new QHBoxLayout;
+    again->addWidget(MakeLabel("Attempt &Reconnect", reconnect_, this));
+    again->addWidget(reconnect_);
+    again->addWidget(new QLabel(QStringLiteral("Times"), this));
+    again->addStretch(1);
+
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(grid);
     layout->addLayout(lines);
     layout->addWidget(thumbnail_);
-    layout->addWidget(reconnect_);
+    layout->addLayout(again);
     layout->addStretch(1);
 
     connect(find, &QPushButton::clicked, this, &CGeneralTabDlg::OnFind);
@@ -106,6 +120,14 @@ void CGeneralTabDlg::Load() {
     minLines_->setText(PageText("MinLines"));
     maxLines_->setText(PageText("MaxLines"));
     reconnect_->setText(PageText("Reconnect"));
+    LoadTls(host_->currentText());
+}
+
+// The choice belongs to the server's section, beside its login.
+void CGeneralTabDlg::LoadTls(const QString& host) {
+    const std::string section = host.toStdString();
+    long mode = section.empty() ? 0 : context_.profile.GetInt(section, kUseTLS, 0);
+    useTls_->setCurrentIndex(mode >= 0 && mode <= 2 ? static_cast<int>(mode) : 0);
 }
 
 void CGeneralTabDlg::FillHostList() {
@@ -137,6 +159,7 @@ void CGeneralTabDlg::OnListClosed() {
     host_->removeItem(picked);
     host_->insertItem(0, host);
     host_->setCurrentIndex(0);
+    LoadTls(host);
 }
 
 void CGeneralTabDlg::OnFind() {
@@ -184,6 +207,10 @@ void CGeneralTabDlg::Save(std::vector<ProfileStore::Change>& changes) {
     Put(changes, "MinLines", minLines_->text());
     Put(changes, "MaxLines", maxLines_->text());
     Put(changes, "Reconnect", reconnect_->text());
+    const std::string section = host.toStdString();
+    if (!section.empty() && ProfileStore::StorableSection(section)) {
+        changes.push_back({section, kUseTLS, std::to_string(useTls_->currentIndex())});
+    }
 }
 
 }  // namespace qm

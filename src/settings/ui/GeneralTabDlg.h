@@ -1,6 +1,7 @@
 #pragma once
 // CGeneralTabDlg: the news server with the hosts used before, the port, the download directory,
-// the article size limits and whether the main window shows the thumbnail.
+// the article size limits, whether the main window shows the thumbnail, the server's encryption
+// and how often a lost connection is made again.
 
 #include <QStringList>
 
@@ -30,8 +31,10 @@ protected:
 private:
     void FillHostList();
     void OnListClosed();
+    void LoadTls(const QString& host);
 
     QComboBox* host_;
+    QComboBox* useTls_;
     QLineEdit *port_, *directory_, *minLines_, *maxLines_, *reconnect_;
     QCheckBox* thumbnail_;
     bool listFilled_ = false;
