@@ -4,6 +4,7 @@
 #include "FuzzSupport.h"
 #include "engine/ArticleRetrieval.h"
 #include "engine/GroupProcessor.h"
+#include "util/TextFiles.h"
 
 using namespace qm;
 using namespace qm::fuzz;
@@ -17,6 +18,7 @@ std::string Settings(uint8_t bits) {
     if (bits & 4) s += "UseMaxCount=1\nMaxCount=2\n";
     if (bits & 8) s += "UseMaxHeaderCount=1\nMaxHeaderCount=3\n";
     if (bits & 16) s += "HistSaveFrequency=1\n";
+    if (bits & 64) s += "PipelineDepth=1\n";  // one command at a time instead of four ahead
     if (bits & 32) s += "[DownloadDirs]\nEnable=1\nUseGroupName=1\n";
     return s;
 }
@@ -36,9 +38,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     std::string sent = server.Received();
     size_t articles = 0;
+    long previous = 0;
     for (std::string_view line : Lines(sent)) {
         FUZZ_CHECK(IsCommandLine(line));
-        articles += line.starts_with("ARTICLE ");
+        if (!line.starts_with("ARTICLE ")) continue;
+        ++articles;
+        // Sent ahead or not, each article is asked for once, in the order of the scan.
+        const long number = StrictLeadingNumber(line.substr(8));
+        FUZZ_CHECK(number > previous);
+        previous = number;
     }
     rig.CheckFiles(articles);
     // The read mark reaches the file as the engine left it.
