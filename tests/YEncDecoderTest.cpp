@@ -4,6 +4,7 @@
 
 #include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
@@ -84,6 +85,28 @@ TEST_F(YEncDecoderTest, KnownVectorWithEveryEscape) {
     std::string plain = Replaced(Replaced(text, "=n=@", ".=@"), "=M=I\n", "=M\t\n");
     plain = Replaced(Replaced(plain, "=`=J", " =J"), ".=`\n", ". \n");
     EXPECT_EQ(Decode(plain), YEncVerdict::kOk);
+    EXPECT_EQ(Output(), data);
+}
+
+// Escapes our encoder never writes, inside lines long enough to be decoded in blocks: an escaped
+// "=", "=y" that is data, and a "=" just before the line end, which escapes nothing.
+TEST_F(YEncDecoderTest, UnusualEscapesInsideLongLines) {
+    auto plain = [](std::string_view text) {
+        std::string bytes;
+        for (char c : text) bytes += static_cast<char>(c - 42);
+        return bytes;
+    };
+    const std::string data = plain("0123456789") + static_cast<char>('=' - 106) +
+                             plain("abcdefghijklmnopqrstuvwxyz") + static_cast<char>('y' - 106) +
+                             plain("ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789");
+    char crc[9];
+    std::snprintf(crc, sizeof crc, "%08x", test::BitwiseCrc32(data));
+    const std::string size = std::to_string(data.size());
+    EXPECT_EQ(Decode("=ybegin line=128 size=" + size + " name=odd.bin\n" +
+                     "0123456789==abcdefghijklmnopqrstuvwxyz\n"
+                     "=yABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789=\n=yend size=" +
+                     size + " crc32=" + crc + "\n"),
+              YEncVerdict::kOk);
     EXPECT_EQ(Output(), data);
 }
 

@@ -40,6 +40,7 @@ bool BufferedOutputFile::Flush() {
     if (fd_ < 0) return Fail(EBADF);
     const unsigned char* data = buffer_.get();
     std::size_t left = used_;
+    if (observer_ != nullptr && left > 0) observer_(observerContext_, data, left);
     used_ = 0;  // whatever happens, these bytes are never offered again
     while (left > 0) {
         const ssize_t written = ::write(fd_, data, left);

@@ -32,6 +32,14 @@ public:
     // Flushes and closes the file. False when the flush or close(2) failed. No-op when not open.
     bool Close();
 
+    // Shown every block of bytes, in file order, just before it is written: a checksum over the
+    // file costs one pass over large blocks instead of one call per decoded line.
+    using BlockObserver = void (*)(void* context, const unsigned char* data, std::size_t size);
+    void ObserveBlocks(BlockObserver observer, void* context) {
+        observer_ = observer;
+        observerContext_ = context;
+    }
+
     // True once any open, write or close has failed; LastErrno() then tells why.
     bool Failed() const { return failed_; }
     int LastErrno() const { return lastErrno_; }
@@ -44,6 +52,8 @@ private:
     std::size_t used_ = 0;
     bool failed_ = false;
     int lastErrno_ = 0;
+    BlockObserver observer_ = nullptr;
+    void* observerContext_ = nullptr;
 };
 
 }  // namespace qm

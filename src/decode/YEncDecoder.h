@@ -75,7 +75,9 @@ private:
     YEncVerdict verdict_ = YEncVerdict::kNoBegin;
     std::optional<std::uint64_t> announcedSize_;
     std::uint64_t decoded_ = 0;
-    std::uint32_t crc_ = 0;
+    std::uint32_t crc_ = 0;  // of the bytes written out so far
+    // The trailer's crc32= and pcrc32=, checked once the last bytes are written out.
+    std::optional<std::uint32_t> announcedCrc_[2];
 };
 
 }  // namespace qm
