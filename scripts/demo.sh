@@ -24,7 +24,9 @@ CLI="$REPO/build/quarrymoth-cli"
 WINDOW="$REPO/build/quarrymoth"
 HOST=127.0.0.1
 GROUPS_=(alt.binaries.pictures.demo.landscapes alt.binaries.pictures.demo.abstract)
-POSTED_MARK="$INN_STATE/demo-posted"  # written once the sample articles are on the server
+# Written once the sample articles are on the server; its number changes whenever the samples
+# do, so that a server holding older samples is set up anew.
+POSTED_MARK="$INN_STATE/demo-posted-2"
 SERVER_MARK="$DATA/.demo-server"      # which server's news the read marks in demo/ belong to
 PORT=""
 ARTICLES_DIR=""
@@ -129,7 +131,36 @@ make_ppm() {
     }'
 }
 
-# Writes the text of one article. ENCODING is uu or mime.
+# Writes FILE yEnc-encoded under NAME as posting programs do: lines of 128
+# characters, "=" escaping NUL, LF, CR and "=" (and TAB, SPACE and "." where a
+# line starts, TAB and SPACE where it ends), the size and CRC32 in the trailer.
+# Debian packages no yEnc encoder.
+yencode() {
+    python3 - "$1" "$2" <<'EOF'
+import sys, zlib
+data = open(sys.argv[1], "rb").read()
+out = bytearray(b"=ybegin line=128 size=%d name=%s\n" % (len(data), sys.argv[2].encode()))
+column = 0
+for i, byte in enumerate(data):
+    c = (byte + 42) & 255
+    first, last = column == 0, column + 1 >= 128 or i + 1 == len(data)
+    if c in (0, 10, 13, 61) or (c in (9, 32) and (first or last)) or (first and c == 46):
+        out += bytes((61, (c + 64) & 255))
+        column += 2
+    else:
+        out.append(c)
+        column += 1
+    if column >= 128:
+        out += b"\n"
+        column = 0
+if column:
+    out += b"\n"
+out += b"=yend size=%d crc32=%08x\n" % (len(data), zlib.crc32(data))
+sys.stdout.buffer.write(out)
+EOF
+}
+
+# Writes the text of one article. ENCODING is uu, yenc or mime.
 write_article() {
     local group=$1 name=$2 encoding=$3 caption=$4 jpeg=$5
     local from="Demo Poster <poster@demo.quarrymoth.invalid>"
@@ -139,6 +170,11 @@ write_article() {
             "$from" "$group" "$caption" "$name" "$id"
         printf '%s, a uuencoded picture for the Quarrymoth demo.\n\n' "$caption"
         uuencode "$jpeg" "$name"
+    elif [ "$encoding" = yenc ]; then
+        printf 'From: %s\nNewsgroups: %s\nSubject: %s - "%s" yEnc (1/1)\nMessage-ID: %s\n\n' \
+            "$from" "$group" "$caption" "$name" "$id"
+        printf '%s, a yEnc picture for the Quarrymoth demo.\n\n' "$caption"
+        yencode "$jpeg" "$name"
     else
         local boundary="----=_Part_quarrymoth_demo"
         printf 'From: %s\nNewsgroups: %s\nSubject: %s - %s (1/1)\nMessage-ID: %s\n' \
@@ -167,12 +203,12 @@ write_text_article() {
 SAMPLES=(
     "landscapes sunset sunset_over_hills.jpg uu Sunset_over_the_hills"
     "landscapes mountains mountain_ridges.jpg mime Mountain_ridges"
-    "landscapes seaside seaside.jpg uu Seaside_afternoon"
+    "landscapes seaside seaside.jpg yenc Seaside_afternoon"
     "landscapes night moonlit_night.jpg mime Moonlit_night"
     "abstract rings rainbow_rings.jpg mime Rainbow_rings"
     "abstract stripes diagonal_stripes.jpg uu Diagonal_stripes"
     "abstract plasma plasma.jpg mime Plasma_swirls"
-    "abstract dots growing_dots.jpg uu Growing_dots"
+    "abstract dots growing_dots.jpg yenc Growing_dots"
 )
 PICTURES_POSTED=${#SAMPLES[@]}
 ARTICLES_PER_GROUP=5 # the welcome text and four pictures
