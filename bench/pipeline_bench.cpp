@@ -54,6 +54,7 @@ constexpr std::chrono::milliseconds kOneWayDelay{10};
 constexpr long kDelayedDepths[] = {1, 4, 16, 64};
 constexpr long kLoopbackDepths[] = {4, 16};
 constexpr std::size_t kRawWindow = 16;
+constexpr int kRawRuns = 3;              // on loopback
 constexpr double kDepthGainTarget = 10;  // depth 16 over depth 1 through the delay
 constexpr double kRawShareTarget = 0.5;  // engine over the bare client on loopback
 
@@ -391,7 +392,7 @@ bool RunDelayed(int innPort, const Options& options) {
     return true;
 }
 
-// On loopback, all files on tmpfs: the engine against the bare client (the faster of two runs).
+// On loopback, all files on tmpfs: the engine against the bare client (its best run).
 bool RunLoopback(int innPort, const Options& options) {
     const WorkDir work("/dev/shm/qm-pipeline-bench-");
     if (work.path().empty()) {
@@ -400,16 +401,19 @@ bool RunLoopback(int innPort, const Options& options) {
     }
     std::printf("\nOn loopback, no delay (files on tmpfs; load average %s):\n",
                 LoadAverage().c_str());
-    Rate raw1 = FetchRaw(innPort);
-    Rate raw2 = FetchRaw(innPort);
-    if (!raw1.ok || !raw2.ok) {
-        std::fprintf(stderr, "pipeline_bench: the bare client failed on loopback\n");
-        return false;
-    }
+    // The bare client's runs are short and the machine is shared: the best of a few is the
+    // ceiling, which makes the engine's share the harder to reach.
+    Rate raw;
     const std::string bare = "bare client, window " + std::to_string(kRawWindow);
-    PrintRate(bare + ", run 1", raw1);
-    PrintRate(bare + ", run 2", raw2);
-    const Rate& raw = raw1.seconds < raw2.seconds ? raw1 : raw2;
+    for (int run = 1; run <= kRawRuns; ++run) {
+        Rate r = FetchRaw(innPort);
+        if (!r.ok) {
+            std::fprintf(stderr, "pipeline_bench: the bare client failed on loopback\n");
+            return false;
+        }
+        PrintRate(bare + ", run " + std::to_string(run), r);
+        if (run == 1 || r.seconds < raw.seconds) raw = r;
+    }
     std::vector<double> shares;
     for (long depth : kLoopbackDepths) {
         HarvestResult r = Harvest(innPort, depth, work.path(), options.articles);
