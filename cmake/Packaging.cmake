@@ -57,8 +57,9 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # Depends with the versions this build needs.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Qt loads the SVG icon engine as a plugin, which dpkg-shlibdeps cannot see; without it the
-# window falls back to the PNG icons.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libqt6svg6")
+# window falls back to the PNG icons. Encrypted connections check servers against the system's
+# trusted certificates, which ca-certificates provides.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libqt6svg6, ca-certificates")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 

@@ -227,7 +227,9 @@ bool CProcessGroups::Connect() {
         engine_.socket.reset();
         return false;
     }
-    engine_.status.SetStatusText("Connected to " + s.host);
+    // Over TLS the user sees that the connection is encrypted; plain keeps its old text.
+    engine_.status.SetStatusText("Connected to " + s.host +
+                                 (engine_.socket->UsesTls() ? " (TLS)" : ""));
     return true;
 }
 

@@ -168,7 +168,7 @@ void GroupListWorker::Work(const std::vector<std::string>& terms) {
         Tell([&] { sink_.ListDone(); });
         return;
     }
-    Tell([&] { sink_.ListStatus("  Connected to " + host); });
+    Tell([&] { sink_.ListStatus("  Connected to " + host + (socket.UsesTls() ? " (TLS)" : "")); });
     socket.SetStopCheck([this] { return StopOrAbandon(); });
 
     const bool userAuthentication = profile_.GetInt(host, kUserAuthentication, 0) != 0;

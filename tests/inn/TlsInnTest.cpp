@@ -103,6 +103,7 @@ TEST_F(TlsInn, CertificateOfTheTrustedCaHarvestsOverTlsAndStartTls) {
         EngineHarness h(tlsPort);
         EXPECT_TRUE(Harvest(h, "1"));
         EXPECT_EQ(h.FinalStatus(), "Operation complete");
+        EXPECT_TRUE(h.status.Saw("status", "Connected to 127.0.0.1 (TLS)"));
         EXPECT_TRUE(h.prompt.Questions().empty());
         EXPECT_EQ(h.profile.GetString(kHost, kTLSFingerprint, "none"), "none");
     }
