@@ -12,7 +12,7 @@ PACKAGES=(
     inn2
     qt6-base-dev libqt6svg6
     dpkg-dev file desktop-file-utils appstream
-    xvfb dbus at-spi2-core python3-pyatspi xdotool
+    xvfb dbus at-spi2-core python3 python3-pyatspi xdotool
 )
 
 export DEBIAN_FRONTEND=noninteractive
