@@ -1,7 +1,9 @@
 #!/bin/bash
 # Shows Quarrymoth at work without a news server of your own: runs a private
-# news server on 127.0.0.1 that carries two picture groups, harvests them into
-# demo/ at the top of the repository, and stops the server again. With a display
+# news server on 127.0.0.1 that carries two picture groups, harvests them over
+# TLS (the server has a certificate of its own, from a demo authority the
+# programs are told to trust) into demo/ at the top of the repository, and
+# stops the server again. With a display
 # the harvest runs in the window (started with /AutoStart, so it closes itself
 # when the run is over); without one, with the command-line runner.
 #
@@ -28,7 +30,9 @@ GROUPS_=(alt.binaries.pictures.demo.landscapes alt.binaries.pictures.demo.abstra
 # do, so that a server holding older samples is set up anew.
 POSTED_MARK="$INN_STATE/demo-posted-2"
 SERVER_MARK="$DATA/.demo-server"      # which server's news the read marks in demo/ belong to
+TLS_DIR="$INN_STATE/demo-tls"         # the demo authority and the server's certificate
 PORT=""
+TLS_PORT=""
 ARTICLES_DIR=""
 
 say() { printf 'demo: %s\n' "$*"; }
@@ -269,6 +273,32 @@ free_port() {
 
 stop_server() { bash "$INN_SCRIPT" stop "$INN_STATE" >/dev/null 2>&1 || true; }
 
+# A certificate authority of the demo's own and a certificate it signed for
+# 127.0.0.1, made once and kept with the server's news.
+make_tls_files() {
+    [ -s "$TLS_DIR/server.pem" ] && [ -s "$TLS_DIR/ca.pem" ] && return 0
+    mkdir -p "$TLS_DIR"
+    local ec=(-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes)
+    openssl req -x509 "${ec[@]}" -days 3650 -subj "/CN=Quarrymoth demo authority" \
+        -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign" \
+        -keyout "$TLS_DIR/ca.key" -out "$TLS_DIR/ca.pem" 2>/dev/null
+    openssl req "${ec[@]}" -subj "/CN=$HOST" -keyout "$TLS_DIR/server.key" \
+        -out "$TLS_DIR/server.csr" 2>/dev/null
+    openssl x509 -req -in "$TLS_DIR/server.csr" -CA "$TLS_DIR/ca.pem" -CAkey "$TLS_DIR/ca.key" \
+        -CAcreateserial -days 825 -out "$TLS_DIR/server.pem" -extfile <(
+            printf 'subjectAltName=IP:%s,DNS:localhost\nbasicConstraints=CA:FALSE\n' "$HOST"
+            printf 'extendedKeyUsage=serverAuth\n'
+        ) 2>/dev/null
+}
+
+# A reader on a port of its own that speaks TLS from the first byte (NNTPS).
+start_tls_reader() {
+    make_tls_files
+    TLS_PORT=$(free_port)
+    bash "$INN_SCRIPT" tls-reader "$INN_STATE" "$TLS_PORT" "$TLS_DIR/server.pem" \
+        "$TLS_DIR/server.key"
+}
+
 # Starts the server on a free port (kept in PORT); on the first run also
 # creates the groups and posts the samples.
 start_server() {
@@ -319,10 +349,17 @@ EnableLogging=1
 LogFile=$DATA/DownloadLog
 ACDSeeDescription=1
 ShowThumbnail=1
+Reconnect=3
 EOF
-        printf '%s\n' "$old" | awk '
-            /^\[/ { keep = tolower($0) != "[quarrymoth]"; if (keep) print "" }
-            keep && NF { print }'
+        # The server's section (its read marks kept) says to use TLS from the first byte.
+        printf '%s\n' "$old" | awk -v host="[$HOST]" '
+            /^\[/ { section = tolower($0); keep = section != "[quarrymoth]"
+                    if (keep) { print ""; print }
+                    if (section == host) { print "UseTLS=1"; seen = 1 }
+                    next }
+            section == host && tolower($0) ~ /^usetls=/ { next }
+            keep && NF { print }
+            END { if (!seen) printf "\n%s\nUseTLS=1\n", host }'
     } >"$PROFILE.new"
     chmod 600 "$PROFILE.new"
     mv "$PROFILE.new" "$PROFILE"
@@ -377,10 +414,13 @@ run_demo() {
     start_server
     local g
     for g in "${GROUPS_[@]}"; do wait_for_articles "$PORT" "$g" "$ARTICLES_PER_GROUP"; done
-    say "news server ready on $HOST port $PORT"
+    start_tls_reader
+    say "news server ready on $HOST: port $PORT plain, port $TLS_PORT TLS"
 
     prepare_demo_folder
-    write_profile "$PORT"
+    write_profile "$TLS_PORT"
+    # The programs trust the demo's authority (and only it) for this run.
+    export SSL_CERT_FILE="$TLS_DIR/ca.pem"
     local before
     before=$(list_pictures)
 
