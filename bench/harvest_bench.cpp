@@ -26,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchArticles.h"
 #include "BenchSupport.h"
 #include "decode/SafeFileName.h"
 #include "decode/UUDecoder.h"
@@ -47,12 +48,13 @@ namespace {
 using qm::bench::Clock;
 using qm::bench::LoadAverage;
 using qm::bench::Random;
+using qm::bench::RandomBytes;
 using qm::bench::SecondsSince;
 using qm::bench::WorkDir;
+using qm::bench::YesPrompt;
 
 constexpr const char* kGroup = "alt.binaries.pictures.bench";
 constexpr const char* kHost = "127.0.0.1";
-constexpr int kPostBatch = 100;         // articles held in memory at once while posting
 constexpr long kHistSaveFrequency = 5;  // the default, as a real harvest runs it
 constexpr int kGroupsPerServer = 150;   // read marks in each server section of the profile
 constexpr double kRawShareTarget = 0.25;
@@ -69,39 +71,13 @@ struct Options {
 // ---------------------------------------------------------------------------- articles
 
 std::string PictureName(long index) {
-    char name[32];
-    std::snprintf(name, sizeof name, "bench_%05ld.jpg", index + 1);
-    return name;
-}
-
-std::string RandomBytes(Random& random, size_t size) {
-    std::string data(size, '\0');
-    for (size_t i = 0; i < size; i += 8) {
-        std::uint64_t v = random.Next();
-        for (size_t k = 0; k < 8 && i + k < size; ++k)
-            data[i + k] = static_cast<char>(v >> (8 * k));
-    }
-    return data;
-}
-
-std::string MakeArticle(Random& random, long index, size_t bytes) {
-    const std::string name = PictureName(index);
-    return "From: Bench Poster <bench@quarrymoth.invalid>\nNewsgroups: " + std::string(kGroup) +
-           "\nSubject: " + name + " (1/1)\nMessage-ID: <" + name + "." +
-           std::to_string(random.Next() % 1000000007) + "@bench.quarrymoth.invalid>\n\n" +
-           qm::test::UuencodeBody(RandomBytes(random, bytes), name);
+    return qm::bench::PictureName("bench", index);
 }
 
 bool PostArticles(qm::test::InnServer& server, const Options& options) {
-    Random random(0x5eed0fbe9c4ull + static_cast<std::uint64_t>(::getpid()));
-    for (long first = 0; first < options.articles; first += kPostBatch) {
-        std::vector<std::string> batch;
-        for (long i = first; i < std::min(options.articles, first + kPostBatch); ++i) {
-            batch.push_back(MakeArticle(random, i, static_cast<size_t>(options.sizeKb) * 1024));
-        }
-        if (!server.PostAll(batch)) return false;
-    }
-    return server.WaitForArticles(kGroup, options.articles, std::chrono::seconds(120));
+    return qm::bench::PostPictures(server, kGroup, "bench", options.articles,
+                                   static_cast<size_t>(options.sizeKb) * 1024,
+                                   0x5eed0fbe9c4ull + static_cast<std::uint64_t>(::getpid()));
 }
 
 // ---------------------------------------------------------------------------- raw client
@@ -322,13 +298,6 @@ private:
     int phase_ = kPhaseCount;  // none
     Clock::time_point last_{};
     Clock::time_point lastLineProgress_{};
-};
-
-class YesPrompt : public qm::UserPrompt {
-public:
-    void ShowMessage(const std::string&) override {}
-    bool AskYesNo(const std::string&) override { return true; }
-    bool AskPassword(std::string&) override { return false; }
 };
 
 // A profile as a long-time user has it, asking before Stop, Catch-up and Delete.

@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchArticles.h"
 #include "BenchSupport.h"
 #include "engine/ProcessGroups.h"
 #include "engine/SharedState.h"
@@ -40,14 +41,13 @@ namespace {
 
 using qm::bench::Clock;
 using qm::bench::LoadAverage;
-using qm::bench::Random;
 using qm::bench::SecondsSince;
 using qm::bench::WorkDir;
+using qm::bench::YesPrompt;
 
 constexpr const char* kGroup = "alt.binaries.pictures.pipeline";
 constexpr const char* kHost = "127.0.0.1";
 constexpr const char* kMainSection = "Quarrymoth";
-constexpr int kPostBatch = 100;  // articles held in memory at once while posting
 constexpr long kHistSaveFrequency = 5;
 constexpr int kGroupsPerServer = 150;
 constexpr std::chrono::milliseconds kOneWayDelay{10};
@@ -65,35 +65,10 @@ struct Options {
 
 // ---------------------------------------------------------------------------- articles
 
-std::string RandomBytes(Random& random, size_t size) {
-    std::string data(size, '\0');
-    for (size_t i = 0; i < size; i += 8) {
-        std::uint64_t v = random.Next();
-        for (size_t k = 0; k < 8 && i + k < size; ++k)
-            data[i + k] = static_cast<char>(v >> (8 * k));
-    }
-    return data;
-}
-
-std::string MakeArticle(Random& random, long index, size_t bytes) {
-    char name[32];
-    std::snprintf(name, sizeof name, "pipe_%05ld.jpg", index + 1);
-    return "From: Bench Poster <bench@quarrymoth.invalid>\nNewsgroups: " + std::string(kGroup) +
-           "\nSubject: " + name + " (1/1)\nMessage-ID: <" + name + "." +
-           std::to_string(random.Next() % 1000000007) + "@bench.quarrymoth.invalid>\n\n" +
-           qm::test::UuencodeBody(RandomBytes(random, bytes), name);
-}
-
 bool PostArticles(qm::test::InnServer& server, const Options& options) {
-    Random random(0x9193e11e5ull + static_cast<std::uint64_t>(::getpid()));
-    for (long first = 0; first < options.articles; first += kPostBatch) {
-        std::vector<std::string> batch;
-        for (long i = first; i < std::min(options.articles, first + kPostBatch); ++i) {
-            batch.push_back(MakeArticle(random, i, static_cast<size_t>(options.sizeKb) * 1024));
-        }
-        if (!server.PostAll(batch)) return false;
-    }
-    return server.WaitForArticles(kGroup, options.articles, std::chrono::seconds(120));
+    return qm::bench::PostPictures(server, kGroup, "pipe", options.articles,
+                                   static_cast<size_t>(options.sizeKb) * 1024,
+                                   0x9193e11e5ull + static_cast<std::uint64_t>(::getpid()));
 }
 
 // ---------------------------------------------------------------------------- results
@@ -261,13 +236,6 @@ Rate FetchRaw(int port, std::size_t window = kRawWindow) {
 }
 
 // ---------------------------------------------------------------------------- the harvest
-
-class YesPrompt : public qm::UserPrompt {
-public:
-    void ShowMessage(const std::string&) override {}
-    bool AskYesNo(const std::string&) override { return true; }
-    bool AskPassword(std::string&) override { return false; }
-};
 
 // Shows nothing; keeps what the figures need: when the retrieval loop ran, the pictures saved,
 // the bytes read and the final status.

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchArticles.h"
 #include "BenchSupport.h"
 #include "engine/ProcessGroups.h"
 #include "engine/SharedState.h"
@@ -31,7 +32,6 @@ namespace {
 
 using qm::bench::Clock;
 using qm::bench::LoadAverage;
-using qm::bench::Random;
 using qm::bench::SecondsSince;
 using qm::bench::WorkDir;
 
@@ -62,32 +62,9 @@ public:
     bool AskPassword(std::string&) override { return false; }
 };
 
-std::string RandomBytes(Random& random, size_t size) {
-    std::string data(size, '\0');
-    for (size_t i = 0; i < size; i += 8) {
-        std::uint64_t v = random.Next();
-        for (size_t k = 0; k < 8 && i + k < size; ++k)
-            data[i + k] = static_cast<char>(v >> (8 * k));
-    }
-    return data;
-}
-
 bool PostArticles(qm::test::InnServer& server, const Options& options) {
-    Random random(0x7151beefull);
-    for (long first = 0; first < options.articles; first += 100) {
-        std::vector<std::string> batch;
-        for (long i = first; i < std::min(options.articles, first + 100); ++i) {
-            char name[32];
-            std::snprintf(name, sizeof name, "tls_%05ld.jpg", i + 1);
-            batch.push_back(
-                "From: bench@quarrymoth.invalid\nNewsgroups: " + std::string(kGroup) +
-                "\nSubject: " + name + " (1/1)\n\n" +
-                qm::test::UuencodeBody(
-                    RandomBytes(random, static_cast<size_t>(options.sizeKb) * 1024), name));
-        }
-        if (!server.PostAll(batch)) return false;
-    }
-    return server.WaitForArticles(kGroup, options.articles, std::chrono::seconds(120));
+    return qm::bench::PostPictures(server, kGroup, "tls", options.articles,
+                                   static_cast<size_t>(options.sizeKb) * 1024, 0x7151beefull);
 }
 
 struct Run {
