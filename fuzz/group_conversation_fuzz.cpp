@@ -1,6 +1,8 @@
 // A whole group's conversation: GROUP, NEWNEWS and HEAD, LIST OVERVIEW.FMT, XOVER and ARTICLE.
 // The first input byte switches settings on (bits below); the rest is everything the server sends.
 
+#include <limits>
+
 #include "FuzzSupport.h"
 #include "engine/ArticleRetrieval.h"
 #include "engine/GroupProcessor.h"
@@ -38,7 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     std::string sent = server.Received();
     size_t articles = 0;
-    long previous = 0;
+    long previous = std::numeric_limits<long>::min();  // a scan may start below article 1
     for (std::string_view line : Lines(sent)) {
         FUZZ_CHECK(IsCommandLine(line));
         if (!line.starts_with("ARTICLE ")) continue;
