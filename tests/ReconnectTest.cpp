@@ -22,17 +22,20 @@ std::string WireArticle(const NewsModel& model, long number) {
     return text + ".\r\n";
 }
 
+// Four uuencoded pictures, p1.jpg to p4.jpg, in alt.pics.
+void AddPictures(EngineHarness& h) {
+    h.SetGroups({"alt.pics"});
+    for (long n = 1; n <= 4; ++n) {
+        ModelArticle a;
+        a.subject = "p" + std::to_string(n) + ".jpg";
+        a.body = UuencodeBody(RandomBytes(3000, n), "p" + std::to_string(n) + ".jpg");
+        h.model.AddArticle("alt.pics", n, a);
+    }
+}
+
 class Reconnect : public ::testing::Test {
 protected:
-    void SetUp() override {
-        h.SetGroups({"alt.pics"});
-        for (long n = 1; n <= 4; ++n) {
-            ModelArticle a;
-            a.subject = "p" + std::to_string(n) + ".jpg";
-            a.body = UuencodeBody(RandomBytes(3000, n), "p" + std::to_string(n) + ".jpg");
-            h.model.AddArticle("alt.pics", n, a);
-        }
-    }
+    void SetUp() override { AddPictures(h); }
     bool SawStatus(const std::string& text) const {
         auto v = h.status.Values("status");
         return std::find(v.begin(), v.end(), text) != v.end();
@@ -95,14 +98,8 @@ TEST_F(Reconnect, PipelinedCommandsGoOutInTheOrderOfOneAtATime) {
     EXPECT_EQ(h.SavedFiles(), kAll);
 
     EngineHarness p;
-    p.SetGroups({"alt.pics"});
+    AddPictures(p);
     p.Set("PipelineDepth", "4");
-    for (long n = 1; n <= 4; ++n) {
-        ModelArticle a;
-        a.subject = "p" + std::to_string(n) + ".jpg";
-        a.body = UuencodeBody(RandomBytes(3000, n), "p" + std::to_string(n) + ".jpg");
-        p.model.AddArticle("alt.pics", n, a);
-    }
     p.Run();
     EXPECT_EQ(p.Commands(), oneAtATime);
     EXPECT_EQ(p.SavedFiles(), kAll);

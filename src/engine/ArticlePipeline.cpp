@@ -9,10 +9,7 @@ namespace qm {
 bool ArticlePipeline::Prepare(long number, const std::vector<long>& upcoming) {
     // A removed article's reply is still on its way: it is read and nothing of it is kept.
     const bool sentBefore = std::find(sent_.begin(), sent_.end(), number) != sent_.end();
-    while (sentBefore && sent_.front() != number) {
-        if (!DropOldest()) return false;
-    }
-    while (!sentBefore && !sent_.empty()) {
+    while (!sent_.empty() && (!sentBefore || sent_.front() != number)) {
         if (!DropOldest()) return false;
     }
     CLineSocket& socket = *engine_.socket;
