@@ -18,16 +18,16 @@ using test::TempDir;
 TEST(ProfileStore, MissingFileGivesEveryReaderItsOwnDefault) {
     TempDir dir;
     ProfileStore profile(dir / "quarrymoth.ini");
-    EXPECT_EQ(ReadInt(profile, "MinLines"), 500);
-    EXPECT_EQ(ReadInt(profile, "MaxLines"), 3000);
-    EXPECT_EQ(ReadPageText(profile, "MaxLines"), "2500");
-    EXPECT_EQ(ReadPageText(profile, "NNTPPort"), "119");
-    EXPECT_EQ(ReadText(profile, "NNTPHost"), "");
-    EXPECT_EQ(ReadText(profile, "GroupIncl"), "pictures");
-    EXPECT_EQ(ReadPageText(profile, "SubjectIncl"), "jpg:gif");
-    EXPECT_EQ(ReadText(profile, "SubjectIncl"), "");
-    EXPECT_EQ(ReadInt(profile, "Priority"), 3);
-    std::string dirDefault = ReadPageText(profile, "DownloadDirectory");
+    EXPECT_EQ(kMinLines.Read(profile), 500);
+    EXPECT_EQ(kMaxLines.Read(profile), 3000);
+    EXPECT_EQ(kMaxLines.ReadPage(profile), "2500");
+    EXPECT_EQ(kNNTPPort.ReadPage(profile), "119");
+    EXPECT_EQ(kNNTPHost.Read(profile), "");
+    EXPECT_EQ(kGroupIncl.Read(profile), "pictures");
+    EXPECT_EQ(kSubjectIncl.ReadPage(profile), "jpg:gif");
+    EXPECT_EQ(kSubjectIncl.Read(profile), "");
+    EXPECT_EQ(kPriority.Read(profile), 3);
+    std::string dirDefault = kDownloadDirectory.ReadPage(profile);
     EXPECT_EQ(dirDefault.substr(dirDefault.size() - 15), "/QMDownloadDir/");
     EXPECT_FALSE(TempDir::Exists(dir / "quarrymoth.ini"));
 }
@@ -36,9 +36,9 @@ TEST(ProfileStore, IntegerRuleTakesLeadingDigits) {
     TempDir dir;
     TempDir::WriteFile(dir / "p.ini", "[Quarrymoth]\nMaxLines=abc\nMinLines=1500xyz\nMaxHist=\n");
     ProfileStore profile(dir / "p.ini");
-    EXPECT_EQ(ReadInt(profile, "MaxLines"), 0);
-    EXPECT_EQ(ReadInt(profile, "MinLines"), 1500);
-    EXPECT_EQ(ReadInt(profile, "MaxHist"), 0);
+    EXPECT_EQ(kMaxLines.Read(profile), 0);
+    EXPECT_EQ(kMinLines.Read(profile), 1500);
+    EXPECT_EQ(kMaxHist.Read(profile), 0);
     EXPECT_EQ(profile.GetString("Quarrymoth", "MaxLines", "x"), "abc");
     // Digits only: a sign or a blank in front is no digit.
     EXPECT_EQ(LeadingNumber("-1"), 0);
@@ -55,7 +55,7 @@ TEST(ProfileStore, SectionsAndKeysIgnoreCaseAndServersKeepTheirOwnSections) {
     TempDir::WriteFile(dir / "p.ini",
                        "[quarrymoth]\r\nnntphost=news.one\r\n[NEWS.ONE]\r\nalt.pics=42\r\n");
     ProfileStore profile(dir / "p.ini");
-    EXPECT_EQ(ReadText(profile, "NNTPHost"), "news.one");
+    EXPECT_EQ(kNNTPHost.Read(profile), "news.one");
     EXPECT_EQ(profile.GetInt("news.one", "ALT.PICS", 1), 42);
     EXPECT_EQ(profile.GetInt("news.two", "alt.pics", 1), 1);
     profile.WriteInt("news.two", "alt.pics", 7);
@@ -85,7 +85,7 @@ TEST(ProfileStore, RewriteKeepsCommentsUnknownLinesAndIsPrivate) {
     EXPECT_EQ(st.st_mode & 0777, 0600u);
 
     ProfileStore again(path);
-    EXPECT_EQ(ReadText(again, "LogFile"), "two lines  here");
+    EXPECT_EQ(kLogFile.Read(again), "two lines  here");
 }
 
 TEST(ProfileStore, FailedWriteLeavesTheOldFileWholeAndKeepsTheValueInMemory) {
@@ -97,7 +97,7 @@ TEST(ProfileStore, FailedWriteLeavesTheOldFileWholeAndKeepsTheValueInMemory) {
     std::string tmp = path + ".tmp" + std::to_string(::getpid());
     ASSERT_EQ(::mkdir(tmp.c_str(), 0700), 0);
     EXPECT_FALSE(profile.WriteString("Quarrymoth", "NNTPHost", "b"));
-    EXPECT_EQ(ReadText(profile, "NNTPHost"), "b");
+    EXPECT_EQ(kNNTPHost.Read(profile), "b");
     EXPECT_EQ(TempDir::ReadFile(path), "[Quarrymoth]\nNNTPHost=a\n");
     ::rmdir(tmp.c_str());
     EXPECT_TRUE(profile.WriteString("Quarrymoth", "MinLines", "10"));
@@ -111,7 +111,7 @@ TEST(ProfileStore, UnreadableFileIsNeverOverwritten) {
     ProfileStore profile;
     EXPECT_FALSE(profile.Load(path));
     EXPECT_FALSE(profile.WriteString("Quarrymoth", "NNTPHost", "x"));
-    EXPECT_EQ(ReadText(profile, "NNTPHost"), "x");
+    EXPECT_EQ(kNNTPHost.Read(profile), "x");
 }
 
 TEST(ProfileStore, ThreadsReadAndWriteAtOnce) {
@@ -163,7 +163,7 @@ TEST(ProfileStore, AStoreNeverWritesBackAStaleCopyAndKeepsALinkALink) {
     ASSERT_TRUE(window.WriteString("Quarrymoth", "MinLines", "7"));
     ProfileStore reread(link);
     EXPECT_EQ(reread.GetInt("h", "alt.pics", 0), 42);  // the run's mark survived the window
-    EXPECT_EQ(ReadInt(reread, "MinLines"), 7);
+    EXPECT_EQ(kMinLines.Read(reread), 7);
     struct stat st {};
     ASSERT_EQ(::lstat(link.c_str(), &st), 0);
     EXPECT_TRUE(S_ISLNK(st.st_mode));
@@ -215,10 +215,10 @@ TEST(SettingsKeys, ConfiguredPortFallsBackTo119) {
     ProfileStore profile(dir / "p.ini");
     EXPECT_EQ(ConfiguredPort(profile), 119);
     for (const char* bad : {"", "abc", "0", "70000", "12x", "-5"}) {
-        profile.WriteString(kMainSection, "NNTPPort", bad);
+        kNNTPPort.Write(profile, bad);
         EXPECT_EQ(ConfiguredPort(profile), 119) << bad;
     }
-    profile.WriteString(kMainSection, "NNTPPort", " 8119 ");
+    kNNTPPort.Write(profile, " 8119 ");
     EXPECT_EQ(ConfiguredPort(profile), 8119);
 }
 

@@ -127,7 +127,7 @@ int Run(const Options& options) {
                      dataDir.c_str(), std::strerror(errno));
         return 1;
     }
-    if (qm::ReadText(profile, "NNTPHost").empty()) {
+    if (qm::kNNTPHost.Read(profile).empty()) {
         std::fputs("Quarrymoth: No news server specified\n\nPlease choose 'Setup'\n", stdout);
         return 1;
     }
@@ -137,7 +137,7 @@ int Run(const Options& options) {
     qm::TerminalPrompt prompt(stdout, options.yes);
     qm::CProcessGroups engine(profile, status, prompt, shared);
     InterruptWatcher watcher(engine);
-    engine.Start(static_cast<int>(qm::ReadInt(profile, "Priority")));
+    engine.Start(static_cast<int>(qm::kPriority.Read(profile)));
     watcher.Start();
     engine.Join();
     terminal.PrintSummary(status);

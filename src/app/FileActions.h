@@ -16,11 +16,6 @@ std::string PictureCaption(const std::string& path, int width, int height);
 std::string PropertiesText(const std::string& path, const std::string& subject,
                            const std::string& from);
 
-// Appends one entry as a line to "FromExcludes" in the current directory, creating the file when
-// needed and ending an unfinished last line first. An empty entry (which would exclude every
-// sender) is never written: true then, with nothing done. False with errno on a write failure.
-bool AppendFromExclude(const std::string& entry);
-
 // The slide-show program in the current directory ("QMSlideShow" or "QMSlideshow"), or "".
 std::string FindSlideShowProgram();
 

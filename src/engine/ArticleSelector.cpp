@@ -1,11 +1,11 @@
 #include "engine/ArticleSelector.h"
 
 #include <algorithm>
-#include <fstream>
 
 #include "engine/EngineState.h"
 #include "engine/EngineStatus.h"
 #include "engine/SharedState.h"
+#include "settings/FromExcludes.h"
 #include "util/TextFiles.h"
 
 namespace qm {
@@ -45,10 +45,8 @@ std::vector<std::string> SplitColonList(std::string_view text) {
 }
 
 std::vector<std::string> LoadFromExcludes(const std::string& path) {
-    std::vector<std::string> list;
-    std::ifstream in(path, std::ios::binary);
-    std::string line;
-    while (in && ReadTextLine(in, line)) list.push_back(Lowercase(line));
+    std::vector<std::string> list = ReadFromExcludes(path);
+    for (std::string& entry : list) entry = Lowercase(entry);
     return list;
 }
 
@@ -78,7 +76,7 @@ ArticleSelector::ArticleSelector(const EngineSettings& settings, EngineStatus& s
 }
 
 void ArticleSelector::BeginGroup(bool cacheSubjects) {
-    BeginGroup(cacheSubjects, LoadFromExcludes(PathInDirectory(directory_, "FromExcludes")));
+    BeginGroup(cacheSubjects, LoadFromExcludes(PathInDirectory(directory_, kFromExcludesFile)));
 }
 
 void ArticleSelector::BeginGroup(bool cacheSubjects, std::vector<std::string> senderExcludes) {

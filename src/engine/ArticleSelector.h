@@ -10,6 +10,7 @@
 
 #include "engine/HistoryIndex.h"
 #include "engine/HistoryList.h"
+#include "settings/DataFiles.h"
 
 namespace qm {
 
@@ -34,7 +35,7 @@ struct SelectionSettings {
 std::vector<std::string> SplitColonList(std::string_view text);
 
 // The lines of the sender exclude file, lowercased; a missing file gives an empty list.
-std::vector<std::string> LoadFromExcludes(const std::string& path = "FromExcludes");
+std::vector<std::string> LoadFromExcludes(const std::string& path = kFromExcludesFile);
 
 // True when at least one entry occurs in text (an empty entry occurs everywhere).
 bool ListMatches(const std::vector<std::string>& list, std::string_view text);

@@ -1,5 +1,6 @@
 #include "engine/DownloadLog.h"
 
+#include "settings/DataFiles.h"
 #include "util/TextFiles.h"
 
 namespace qm {
@@ -12,7 +13,7 @@ bool AppendDownloadLog(const std::string& logFile, const std::string& saveDirect
 
 bool AppendDescription(const std::string& saveDirectory, const std::string& name,
                        const std::string& subject, const std::string& sender) {
-    return AppendToFile(saveDirectory + "Descript.ion",
+    return AppendToFile(saveDirectory + kDescriptionFile,
                         Lowercase(name) + " " + subject + " -> " + sender + "\n");
 }
 

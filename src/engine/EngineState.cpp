@@ -12,27 +12,41 @@ namespace qm {
 
 EngineSettings EngineSettings::Snapshot(const ProfileStore& profile) {
     EngineSettings s;
-    s.logHistoryHits = ReadText(profile, "LogHistAct") == "yes";
-    s.enableLogging = ReadInt(profile, "EnableLogging") != 0;
-    s.logFile = ReadText(profile, "LogFile");
-    s.subjectIncl = ReadText(profile, "SubjectIncl");
-    s.subjectIncl2 = ReadText(profile, "SubjectIncl2");
-    s.subjectExcl = ReadText(profile, "SubjectExcl");
-    s.minLines = ReadInt(profile, "MinLines");
-    s.maxLines = ReadInt(profile, "MaxLines");
-    s.limitCrossposts = ReadInt(profile, "LimitCrossposts") != 0;
-    s.crosspostLimit = s.limitCrossposts ? ReadInt(profile, "CrosspostLimit") : 0;
-    s.histSaveFrequency = ReadInt(profile, "HistSaveFrequency");
-    s.acdSeeDescription = ReadInt(profile, "ACDSeeDescription") != 0;
-    s.saveAscii = ReadInt(profile, "SaveAscii") != 0;
-    s.showXP = ReadInt(profile, "ShowXP") != 0;
-    s.host = ReadText(profile, "NNTPHost");
+    s.logHistoryHits = kLogHistAct.Read(profile) == "yes";
+    s.enableLogging = kEnableLogging.IsOn(profile);
+    s.logFile = kLogFile.Read(profile);
+    s.subjectIncl = kSubjectIncl.Read(profile);
+    s.subjectIncl2 = kSubjectIncl2.Read(profile);
+    s.subjectExcl = kSubjectExcl.Read(profile);
+    s.minLines = kMinLines.Read(profile);
+    s.maxLines = kMaxLines.Read(profile);
+    s.limitCrossposts = kLimitCrossposts.IsOn(profile);
+    s.crosspostLimit = s.limitCrossposts ? kCrosspostLimit.Read(profile) : 0;
+    s.histSaveFrequency = kHistSaveFrequency.Read(profile);
+    s.acdSeeDescription = kACDSeeDescription.IsOn(profile);
+    s.saveAscii = kSaveAscii.IsOn(profile);
+    s.showXP = kShowXP.IsOn(profile);
+    s.host = kNNTPHost.Read(profile);
     s.port = ConfiguredPort(profile);
-    s.downloadDirectory = ReadText(profile, "DownloadDirectory");
-    s.maxHist = ReadInt(profile, "MaxHist");
-    s.loopOnList = ReadInt(profile, "LoopOnList") != 0;
-    s.reconnect = std::clamp(ReadInt(profile, "Reconnect"), 0L, kMaxReconnect);
-    s.pipelineDepth = std::clamp(ReadInt(profile, "PipelineDepth"), 1L, kMaxPipelineDepth);
+    s.downloadDirectory = kDownloadDirectory.Read(profile);
+    s.maxHist = kMaxHist.Read(profile);
+    s.loopOnList = kLoopOnList.IsOn(profile);
+    s.reconnect = std::clamp(kReconnect.Read(profile), 0L, kMaxReconnect);
+    s.pipelineDepth = std::clamp(kPipelineDepth.Read(profile), 1L, kMaxPipelineDepth);
+    return s;
+}
+
+GroupSettings GroupSettings::Snapshot(const ProfileStore& profile) {
+    GroupSettings s;
+    s.cacheSubjects = kCacheSubjects.IsOn(profile);
+    s.useMaxDays = kUseMaxDays.IsOn(profile);
+    s.maxDays = kMaxDays.Read(profile);
+    s.useMaxHeaderCount = kUseMaxHeaderCount.IsOn(profile);
+    s.maxHeaderCount = kMaxHeaderCount.Read(profile);
+    s.useFirstHeaderCount = kUseFirstHeaderCount.IsOn(profile);
+    s.firstHeaderCount = kFirstHeaderCount.Read(profile);
+    s.useMaxCount = kUseMaxCount.IsOn(profile);
+    s.maxCount = kMaxCount.Read(profile);
     return s;
 }
 

@@ -50,6 +50,22 @@ struct EngineSettings {
     static EngineSettings Snapshot(const ProfileStore& profile);
 };
 
+// The settings read afresh at the start of each group: the scan limits and the subject cache,
+// which the windows may change between two groups of a run.
+struct GroupSettings {
+    bool cacheSubjects = false;
+    bool useMaxDays = false;
+    std::string maxDays;  // a decimal number of days, as typed
+    bool useMaxHeaderCount = false;
+    long maxHeaderCount = 0;
+    bool useFirstHeaderCount = false;
+    long firstHeaderCount = 0;
+    bool useMaxCount = false;
+    long maxCount = 0;
+
+    static GroupSettings Snapshot(const ProfileStore& profile);
+};
+
 struct PassCounters {
     std::int64_t bytes = 0;
     double seconds = 0;  // spent receiving articles, measured to the microsecond
@@ -75,6 +91,7 @@ struct EngineState {
     SharedState& shared;
 
     EngineSettings settings;
+    GroupSettings groupSettings;  // of the current group
     std::unique_ptr<CLineSocket> socket;
     bool authenticated = false;  // the connection has passed an authentication exchange
     std::atomic<bool> stop{false};

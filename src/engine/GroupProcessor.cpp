@@ -41,18 +41,18 @@ GroupProcessor::SaveDirectory GroupProcessor::DeriveSaveDirectory(const ProfileS
                                                                   const std::string& base,
                                                                   const std::string& group) {
     SaveDirectory dir;
-    dir.separate = profile.GetInt(kDownloadDirsSection, "Enable", 0) != 0;
+    dir.separate = kSeparateDirectories.IsOn(profile);
     if (!dir.separate) {
         dir.path = base;
         return dir;
     }
     std::string path = base;
-    if (profile.GetInt(kDownloadDirsSection, "UseGroupName", 0) != 0) {
+    if (kUseGroupName.IsOn(profile)) {
         // The name comes from the server's group list: it must be one plain path component.
         dir.usable = group != "." && group != ".." && group.find('/') == std::string::npos;
         path = base + group;
     } else {
-        std::string sub = profile.GetString(kDownloadDirsSection, group, "");
+        std::string sub = GroupDirectory(profile, group);
         if (!sub.empty()) {
             dir.usable = StaysInside(sub);
             path = base + sub;
@@ -82,9 +82,10 @@ GroupOutcome GroupProcessor::ProcessOnce(const std::string& group) {
         e.status.SetStatusText("Skipped group " + group + ": its name cannot be used");
         return GroupOutcome::Ended;
     }
-    e.selector->BeginGroup(ReadInt(e.profile, "CacheSubjects") != 0);
+    e.groupSettings = GroupSettings::Snapshot(e.profile);
+    e.selector->BeginGroup(e.groupSettings.cacheSubjects);
     // A group never processed has no mark: it starts with its first article.
-    long readMark = e.profile.GetInt(e.settings.host, group, 0);
+    long readMark = ReadMark(e.profile, e.settings.host, group, 0);
     dir_ = DeriveSaveDirectory(e.profile, e.settings.downloadDirectory, group);
     e.saveDirectory = dir_.path;
     if (!dir_.usable) {

@@ -36,7 +36,7 @@ bool HeaderScan::Run(long readMark, long first, long last, long count, ScanRange
         engine_.status.SetStatusText(FormatCountIn("No articles found in %s", 0, group));
         return false;
     }
-    if (ReadInt(engine_.profile, "UseMaxDays") != 0) ApplyAgeLimit(range);
+    if (engine_.groupSettings.useMaxDays) ApplyAgeLimit(range);
     ApplyHeaderLimits(range);
     ReadOverviewFormat();
     return ScanOverview(range);
@@ -73,7 +73,7 @@ bool HeaderScan::ApplyAgeLimit(ScanRange& range) {
     CLineSocket& socket = *engine_.socket;
     // A limit before the epoch is no limit: MaxDays may be any number the user typed.
     const std::time_t now = std::time(nullptr);
-    const long days = LeadingNumber(ReadText(engine_.profile, "MaxDays"));
+    const long days = LeadingNumber(engine_.groupSettings.maxDays);
     const std::time_t limit =
         days >= now / 86400 ? 0 : now - static_cast<std::time_t>(days) * 86400;
     engine_.status.SetStatusText("Requesting new headers since: " +
@@ -128,15 +128,15 @@ long HeaderScan::ArticleNumberFromXref(const std::string& xrefLine, const std::s
 }
 
 void HeaderScan::ApplyHeaderLimits(ScanRange& range) {
-    const ProfileStore& p = engine_.profile;
-    if (ReadInt(p, "UseMaxHeaderCount") != 0) {
-        long max = ReadInt(p, "MaxHeaderCount");
+    const GroupSettings& s = engine_.groupSettings;
+    if (s.useMaxHeaderCount) {
+        long max = s.maxHeaderCount;
         if (max < range.count) {
             range.mark = range.last - max;
             range.count = max;
         }
-    } else if (ReadInt(p, "UseFirstHeaderCount") != 0) {
-        long firstCount = ReadInt(p, "FirstHeaderCount");
+    } else if (s.useFirstHeaderCount) {
+        long firstCount = s.firstHeaderCount;
         if (firstCount < range.last - range.mark) {
             range.last = range.mark + firstCount;
             range.count = firstCount;
@@ -195,9 +195,9 @@ bool HeaderScan::ScanOverview(ScanRange& range) {
     }
     engine_.pass.headersScanned += scanned;
     engine_.status.SetArticlesScanned(engine_.pass.headersScanned);
-    long maxCount = ReadInt(engine_.profile, "MaxCount");
+    long maxCount = engine_.groupSettings.maxCount;
     size_t pending = engine_.shared.PendingCount();
-    if (ReadInt(engine_.profile, "UseMaxCount") != 0 && maxCount >= 1 &&
+    if (engine_.groupSettings.useMaxCount && maxCount >= 1 &&
         static_cast<size_t>(maxCount) < pending) {
         engine_.shared.TrimPendingFront(static_cast<size_t>(maxCount));
         pending = static_cast<size_t>(maxCount);

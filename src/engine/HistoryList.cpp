@@ -9,14 +9,13 @@
 #include <iterator>
 
 #include "engine/EngineStatus.h"
+#include "settings/DataFiles.h"
 #include "util/TextFiles.h"
 
 namespace qm {
 
 namespace {
 
-constexpr const char* kHistoryFile = "HistList";
-constexpr const char* kHitLogFile = "HistLog.txt";
 constexpr size_t kShortestSavedEntry = 4;
 
 std::uint64_t NextGeneration() {
@@ -38,7 +37,7 @@ std::string HistoryList::FilePath() const {
 }
 
 std::string HistoryList::BackupPath() const {
-    return PathInDirectory(directory_, std::string("~") + kHistoryFile);
+    return PathInDirectory(directory_, kHistoryBackupFile);
 }
 
 void HistoryList::Touch() {
@@ -135,7 +134,7 @@ void HistoryList::Clear() {
 HistoryHitLog::HistoryHitLog(std::string directory) : directory_(std::move(directory)) {}
 
 std::string HistoryHitLog::FilePath() const {
-    return PathInDirectory(directory_, kHitLogFile);
+    return PathInDirectory(directory_, kHistoryHitLogFile);
 }
 
 void HistoryHitLog::Log(std::string_view entry, std::string_view subject) const {

@@ -14,6 +14,7 @@
 #include "engine/RecoveryJournal.h"
 #include "groups/GroupListFile.h"
 #include "groups/NewsConnection.h"
+#include "settings/DataFiles.h"
 #include "util/TextFiles.h"
 
 namespace qm {
@@ -159,7 +160,7 @@ bool CProcessGroups::LockFiles() {
 
 // Makes good what a run killed in the middle left.
 void CProcessGroups::Recover() {
-    int named = RecoverInterruptedRun(RecoveryJournal::kFileName, engine_.profile, "HistList");
+    int named = RecoverInterruptedRun(RecoveryJournal::kFileName, engine_.profile, kHistoryFile);
     if (named > 0) {
         engine_.status.SetStatusText("Finished " + std::to_string(named) +
                                      " pictures of an interrupted run");

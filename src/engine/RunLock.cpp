@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "settings/DataFiles.h"
 #include "util/TextFiles.h"
 
 namespace qm {
@@ -29,7 +30,7 @@ bool RunLock::Acquire(const std::vector<std::string>& paths, std::string& error)
     Release();
     for (const std::string& path : paths) {
         // Beside the file a link points to, so two links to one profile share one lock.
-        const std::string lockPath = ResolvedFilePath(path) + ".lock";
+        const std::string lockPath = ResolvedFilePath(path) + kLockSuffix;
         int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
         if (fd < 0) {
             error = "Error--unable to lock " + lockPath + ": " + std::strerror(errno);

@@ -6,10 +6,6 @@
 
 namespace qm {
 
-std::string CategoryFileName(const std::string& host) {
-    return "GroupCat." + host;
-}
-
 void GroupCategories::Load(const std::string& path) {
     struct stat st {};
     touched_ = !path.empty() && ::stat(path.c_str(), &st) == 0;

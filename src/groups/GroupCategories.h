@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-namespace qm {
+#include "settings/DataFiles.h"
 
-std::string CategoryFileName(const std::string& host);
+namespace qm {
 
 class GroupCategories {
 public:

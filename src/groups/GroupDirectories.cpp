@@ -6,19 +6,19 @@ namespace qm {
 
 DirectorySwitches ReadDirectorySwitches(const ProfileStore& profile) {
     DirectorySwitches s;
-    s.enable = profile.GetInt(kDownloadDirsSection, "Enable", 0) != 0;
-    s.useGroupName = profile.GetInt(kDownloadDirsSection, "UseGroupName", 0) != 0;
+    s.enable = kSeparateDirectories.IsOn(profile);
+    s.useGroupName = kUseGroupName.IsOn(profile);
     return s;
 }
 
 void AddDirectorySwitchChanges(const DirectorySwitches& switches,
                                std::vector<ProfileStore::Change>& changes) {
-    changes.push_back({kDownloadDirsSection, "Enable", switches.enable ? "1" : "0"});
-    changes.push_back({kDownloadDirsSection, "UseGroupName", switches.useGroupName ? "1" : "0"});
+    changes.push_back(kSeparateDirectories.ChangeFlag(switches.enable));
+    changes.push_back(kUseGroupName.ChangeFlag(switches.useGroupName));
 }
 
 std::string GroupSubPath(const ProfileStore& profile, const std::string& group) {
-    return profile.GetString(kDownloadDirsSection, group, "");
+    return GroupDirectory(profile, group);
 }
 
 bool SubPathStaysInside(const std::string& sub) {
@@ -37,8 +37,8 @@ bool SubPathStaysInside(const std::string& sub) {
 SubPathResult StoreGroupSubPath(ProfileStore& profile, const std::string& group,
                                 const std::string& sub) {
     if (!SubPathStaysInside(sub)) return SubPathResult::Refused;
-    return profile.WriteString(kDownloadDirsSection, group, sub) ? SubPathResult::Stored
-                                                                 : SubPathResult::NotWritten;
+    return WriteGroupDirectory(profile, group, sub) ? SubPathResult::Stored
+                                                    : SubPathResult::NotWritten;
 }
 
 }  // namespace qm

@@ -6,14 +6,6 @@
 
 namespace qm {
 
-std::string ActiveGroupFileName(const std::string& host) {
-    return "Groups." + host;
-}
-
-std::string AllGroupFileName(const std::string& host) {
-    return "AllGroups." + host;
-}
-
 std::optional<std::vector<std::string>> ReadGroupListFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) return std::nullopt;

@@ -7,10 +7,9 @@
 #include <string>
 #include <vector>
 
-namespace qm {
+#include "settings/DataFiles.h"
 
-std::string ActiveGroupFileName(const std::string& host);
-std::string AllGroupFileName(const std::string& host);
+namespace qm {
 
 // Every line of the file without its line end and without blanks or CRs at either end, or nullopt
 // when it cannot be opened.

@@ -2,14 +2,17 @@
 
 #include <unordered_set>
 
+#include "settings/SettingsKeys.h"
+
 namespace qm {
 
 std::string MarkGroupUnread(ProfileStore& profile, const std::string& host,
                             const std::string& group) {
-    if (profile.GetInt(host, group, 0) <= 0) {
+    if (ReadMark(profile, host, group, 0) <= 0) {
         return "Group " + group + " already marked unread or never processed";
     }
-    if (!profile.WriteInt(host, group, 0)) return "  Unable to save the read mark of " + group;
+    if (!profile.Apply({ReadMarkChange(host, group, 0)}))
+        return "  Unable to save the read mark of " + group;
     return "Group " + group + " marked unread";
 }
 
@@ -18,8 +21,8 @@ std::string MarkGroupsUnread(ProfileStore& profile, const std::string& host,
     std::vector<ProfileStore::Change> changes;
     std::unordered_set<std::string> seen;
     for (const std::string& group : groups) {
-        if (profile.GetInt(host, group, 0) > 0 && seen.insert(group).second) {
-            changes.push_back({host, group, "0"});
+        if (ReadMark(profile, host, group, 0) > 0 && seen.insert(group).second) {
+            changes.push_back(ReadMarkChange(host, group, 0));
         }
     }
     if (!changes.empty() && !profile.Apply(changes)) return "  Unable to save the read marks";

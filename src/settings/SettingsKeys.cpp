@@ -1,80 +1,73 @@
 #include "settings/SettingsKeys.h"
 
-#include <array>
 #include <cstdlib>
 
-#include "util/TextFiles.h"
-
 namespace qm {
-namespace {
 
-constexpr std::optional<std::string_view> kNone = std::nullopt;
-
-// Key, setup page default, other readers' default.
-constexpr std::array<KeyDefaults, 44> kKeys{{
-    {"NNTPHost", "", ""},
-    {"NNTPHost2", "", kNone},
-    {"NNTPHost3", "", kNone},
-    {"NNTPHost4", "", kNone},
-    {"NNTPPort", "119", kNone},
-    {"DownloadDirectory", "~/QMDownloadDir/", ""},
-    {"MinLines", "500", "500"},
-    {"MaxLines", "2500", "3000"},
-    {"Reconnect", "0", "0"},
-    {"ShowThumbnail", "0", "0"},
-    {"ConfirmStop", "1", "1"},
-    {"ConfirmCatchup", "1", "1"},
-    {"ConfirmDelete", "1", "1"},
-    {"MaxHist", "20000", "20000"},
-    {"HistSaveFrequency", "5", "5"},
-    {"SubjectIncl", "jpg:gif", ""},
-    {"SubjectIncl2", "1/1:01/01", ""},
-    {"UseMaxCount", "0", "0"},
-    {"MaxCount", "", "0"},
-    {"UseMaxDays", "0", "0"},
-    {"MaxDays", "", ""},
-    {"UseMaxHeaderCount", "0", "0"},
-    {"MaxHeaderCount", "", "0"},
-    {"UseFirstHeaderCount", "0", "0"},
-    {"FirstHeaderCount", "", "0"},
-    {"SubjectExcl", "", ""},
-    {"LimitCrossposts", "0", "0"},
-    {"CrosspostLimit", "", "0"},
-    {"EnableLogging", "0", "0"},
-    {"LogFile", "DownloadLog", ""},
-    {"ACDSeeDescription", "0", "0"},
-    {"Priority", kNone, "3"},
-    {"GroupIncl", kNone, "pictures"},
-    {"LoopOnList", kNone, "0"},
-    {"CacheSubjects", kNone, "0"},
-    {"UseArticles", kNone, "1"},
-    {"LogHistAct", kNone, ""},
-    {"SaveAscii", kNone, "0"},
-    {"ShowXP", kNone, "0"},
-    {"PipelineDepth", kNone, "4"},
-    // Section DownloadDirs.
-    {"Enable", "0", "0"},
-    {"UseGroupName", "0", "0"},
-    // Server section keys read through the same table.
-    {"UserAuthentication", "0", "0"},
-    {"ForceAuthInfo", "0", "0"},
-}};
-
-bool SameKey(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
-    }
-    return true;
+std::string TextSetting::Read(const ProfileStore& profile) const {
+    return profile.GetString(section_, key_, readerDefault_);
 }
 
-}  // namespace
+std::string TextSetting::ReadPage(const ProfileStore& profile) const {
+    const std::string def = pageDefaultFn_ ? pageDefaultFn_() : (pageDefault_ ? pageDefault_ : "");
+    return profile.GetString(section_, key_, def);
+}
 
-const KeyDefaults* FindKeyDefaults(std::string_view key) {
-    for (const KeyDefaults& k : kKeys) {
-        if (SameKey(k.key, key)) return &k;
-    }
-    return nullptr;
+bool TextSetting::Write(ProfileStore& profile, const std::string& value) const {
+    return profile.WriteString(section_, key_, value);
+}
+
+ProfileStore::Change TextSetting::Change(std::string value) const {
+    return {section_, key_, std::move(value)};
+}
+
+long IntSetting::Read(const ProfileStore& profile) const {
+    return profile.GetInt(section_, key_, readerDefault_);
+}
+
+std::string IntSetting::ReadPage(const ProfileStore& profile) const {
+    return profile.GetString(section_, key_, pageDefault_ ? pageDefault_ : "");
+}
+
+bool IntSetting::PageFlag(const ProfileStore& profile) const {
+    return ProfileStore::ParseInt(ReadPage(profile)) != 0;
+}
+
+bool IntSetting::Write(ProfileStore& profile, long value) const {
+    return profile.WriteInt(section_, key_, value);
+}
+
+ProfileStore::Change IntSetting::Change(long value) const {
+    return {section_, key_, std::to_string(value)};
+}
+
+ProfileStore::Change IntSetting::ChangeText(std::string text) const {
+    return {section_, key_, std::move(text)};
+}
+
+std::string ServerTextSetting::Read(const ProfileStore& profile, const std::string& host) const {
+    return profile.GetString(host, key_, default_);
+}
+
+bool ServerTextSetting::Write(ProfileStore& profile, const std::string& host,
+                              const std::string& value) const {
+    return profile.WriteString(host, key_, value);
+}
+
+ProfileStore::Change ServerTextSetting::Change(const std::string& host, std::string value) const {
+    return {host, key_, std::move(value)};
+}
+
+long ServerIntSetting::Read(const ProfileStore& profile, const std::string& host) const {
+    return profile.GetInt(host, key_, default_);
+}
+
+bool ServerIntSetting::Write(ProfileStore& profile, const std::string& host, long value) const {
+    return profile.WriteInt(host, key_, value);
+}
+
+ProfileStore::Change ServerIntSetting::Change(const std::string& host, long value) const {
+    return {host, key_, std::to_string(value)};
 }
 
 std::string DefaultDownloadDirectory() {
@@ -84,27 +77,25 @@ std::string DefaultDownloadDirectory() {
     return base + "/QMDownloadDir/";
 }
 
-std::string ReadText(const ProfileStore& profile, std::string_view key) {
-    const KeyDefaults* k = FindKeyDefaults(key);
-    std::string def = (k && k->readerDefault) ? std::string(*k->readerDefault) : std::string();
-    return profile.GetString(kMainSection, std::string(key), def);
+long ReadMark(const ProfileStore& profile, const std::string& host, const std::string& group,
+              long missing) {
+    return profile.GetInt(host, group, missing);
 }
 
-long ReadInt(const ProfileStore& profile, std::string_view key) {
-    const KeyDefaults* k = FindKeyDefaults(key);
-    long def = (k && k->readerDefault) ? ProfileStore::ParseInt(std::string(*k->readerDefault)) : 0;
-    return profile.GetInt(kMainSection, std::string(key), def);
+ProfileStore::Change ReadMarkChange(const std::string& host, const std::string& group, long mark) {
+    return {host, group, std::to_string(mark)};
 }
 
-std::string ReadPageText(const ProfileStore& profile, std::string_view key) {
-    const KeyDefaults* k = FindKeyDefaults(key);
-    std::string def = (k && k->pageDefault) ? std::string(*k->pageDefault) : std::string();
-    if (SameKey(key, "DownloadDirectory")) def = DefaultDownloadDirectory();
-    return profile.GetString(kMainSection, std::string(key), def);
+std::string GroupDirectory(const ProfileStore& profile, const std::string& group) {
+    return profile.GetString(kDownloadDirsSection, group, "");
+}
+
+bool WriteGroupDirectory(ProfileStore& profile, const std::string& group, const std::string& sub) {
+    return profile.WriteString(kDownloadDirsSection, group, sub);
 }
 
 int ConfiguredPort(const ProfileStore& profile) {
-    std::string text = profile.GetString(kMainSection, "NNTPPort", "");
+    std::string text = kNNTPPort.Read(profile);
     size_t b = text.find_first_not_of(" \t");
     size_t e = text.find_last_not_of(" \t");
     if (b == std::string::npos) return 119;

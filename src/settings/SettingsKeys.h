@@ -1,10 +1,10 @@
 #pragma once
-// Every key of the main section with its two defaults: what the setup pages show for a missing key,
-// and what the other readers (engine, main window, dialogs) pass. One table, so both stay together.
+// Every setting of the profile declared once: its section, key, type and defaults (what the setup
+// pages show for a missing key, and what the engine and the other readers use). Callers read and
+// write through these declarations, never through a key spelled out, so a typo does not compile.
 
-#include <optional>
 #include <string>
-#include <string_view>
+#include <vector>
 
 #include "settings/ProfileStore.h"
 
@@ -13,35 +13,180 @@ namespace qm {
 inline constexpr const char* kMainSection = "Quarrymoth";
 inline constexpr const char* kDownloadDirsSection = "DownloadDirs";
 
-struct KeyDefaults {
-    std::string_view key;
-    std::optional<std::string_view> pageDefault;    // setup page; nullopt: no page shows it
-    std::optional<std::string_view> readerDefault;  // engine and the other readers; nullopt: none
+// A text value of a fixed section. readerDefault serves the engine and the windows; pageDefault
+// what a setup page shows when the key is missing (nullptr: no page shows the key).
+class TextSetting {
+public:
+    using PageDefaultFn = std::string (*)();
+    constexpr TextSetting(const char* section, const char* key, const char* readerDefault,
+                          const char* pageDefault = nullptr)
+        : section_(section), key_(key), readerDefault_(readerDefault), pageDefault_(pageDefault) {}
+    // A page default computed when asked (the home directory, which differs per user).
+    constexpr TextSetting(const char* section, const char* key, const char* readerDefault,
+                          PageDefaultFn pageDefaultFn)
+        : section_(section),
+          key_(key),
+          readerDefault_(readerDefault),
+          pageDefaultFn_(pageDefaultFn) {}
+
+    const char* Key() const { return key_; }
+    const char* Section() const { return section_; }
+    std::string Read(const ProfileStore& profile) const;
+    std::string ReadPage(const ProfileStore& profile) const;
+    bool Write(ProfileStore& profile, const std::string& value) const;
+    ProfileStore::Change Change(std::string value) const;
+
+private:
+    const char* section_;
+    const char* key_;
+    const char* readerDefault_;
+    const char* pageDefault_ = nullptr;
+    PageDefaultFn pageDefaultFn_ = nullptr;
 };
 
-// The table; lookups are without regard to case.
-const KeyDefaults* FindKeyDefaults(std::string_view key);
+// An integer of a fixed section, read by the integer rule (leading digits, 0 when none). Several
+// are typed into a setup page's field and stored as the text typed: ReadPage and ChangeText keep
+// that text as it is.
+class IntSetting {
+public:
+    constexpr IntSetting(const char* section, const char* key, long readerDefault,
+                         const char* pageDefault = nullptr)
+        : section_(section), key_(key), readerDefault_(readerDefault), pageDefault_(pageDefault) {}
+
+    const char* Key() const { return key_; }
+    long Default() const { return readerDefault_; }
+    long Read(const ProfileStore& profile) const;
+    bool IsOn(const ProfileStore& profile) const { return Read(profile) != 0; }
+    std::string ReadPage(const ProfileStore& profile) const;
+    bool PageFlag(const ProfileStore& profile) const;
+    bool Write(ProfileStore& profile, long value) const;
+    ProfileStore::Change Change(long value) const;
+    ProfileStore::Change ChangeFlag(bool on) const { return Change(on ? 1 : 0); }
+    ProfileStore::Change ChangeText(std::string text) const;
+
+private:
+    const char* section_;
+    const char* key_;
+    long readerDefault_;
+    const char* pageDefault_;
+};
+
+// A key of a news server's section (the section is named by the host).
+class ServerTextSetting {
+public:
+    constexpr ServerTextSetting(const char* key, const char* def) : key_(key), default_(def) {}
+    operator std::string() const { return key_; }  // MERGE-SHIM
+    const char* Key() const { return key_; }
+    std::string Read(const ProfileStore& profile, const std::string& host) const;
+    bool Write(ProfileStore& profile, const std::string& host, const std::string& value) const;
+    ProfileStore::Change Change(const std::string& host, std::string value) const;
+
+private:
+    const char* key_;
+    const char* default_;
+};
+
+class ServerIntSetting {
+public:
+    constexpr ServerIntSetting(const char* key, long def) : key_(key), default_(def) {}
+    operator std::string() const { return key_; }  // MERGE-SHIM
+    const char* Key() const { return key_; }
+    long Read(const ProfileStore& profile, const std::string& host) const;
+    bool IsOn(const ProfileStore& profile, const std::string& host) const {
+        return Read(profile, host) != 0;
+    }
+    bool Write(ProfileStore& profile, const std::string& host, long value) const;
+    ProfileStore::Change Change(const std::string& host, long value) const;
+    ProfileStore::Change ChangeFlag(const std::string& host, bool on) const {
+        return Change(host, on ? 1 : 0);
+    }
+
+private:
+    const char* key_;
+    long default_;
+};
 
 // The default download directory shown by the General page: $HOME + "/QMDownloadDir/".
 std::string DefaultDownloadDirectory();
 
-// Reader-side access: the value of a main-section key with the readers' default from the table.
-std::string ReadText(const ProfileStore& profile, std::string_view key);
-long ReadInt(const ProfileStore& profile, std::string_view key);
+// Keys of the main section.
+inline constexpr TextSetting kNNTPHost{kMainSection, "NNTPHost", "", ""};
+// Previously used hosts, most recent first.
+inline constexpr TextSetting kNNTPHost2{kMainSection, "NNTPHost2", "", ""};
+inline constexpr TextSetting kNNTPHost3{kMainSection, "NNTPHost3", "", ""};
+inline constexpr TextSetting kNNTPHost4{kMainSection, "NNTPHost4", "", ""};
+inline constexpr TextSetting kNNTPPort{kMainSection, "NNTPPort", "", "119"};
+inline constexpr TextSetting kDownloadDirectory{kMainSection, "DownloadDirectory", "",
+                                                &DefaultDownloadDirectory};
+inline constexpr IntSetting kMinLines{kMainSection, "MinLines", 500, "500"};
+inline constexpr IntSetting kMaxLines{kMainSection, "MaxLines", 3000, "2500"};
+// Attempts after a lost connection; 0: a lost connection ends the run.
+inline constexpr IntSetting kReconnect{kMainSection, "Reconnect", 0, "0"};
+inline constexpr IntSetting kShowThumbnail{kMainSection, "ShowThumbnail", 0, "0"};
+inline constexpr IntSetting kConfirmStop{kMainSection, "ConfirmStop", 1, "1"};
+inline constexpr IntSetting kConfirmCatchup{kMainSection, "ConfirmCatchup", 1, "1"};
+inline constexpr IntSetting kConfirmDelete{kMainSection, "ConfirmDelete", 1, "1"};
+inline constexpr IntSetting kMaxHist{kMainSection, "MaxHist", 20000, "20000"};
+inline constexpr IntSetting kHistSaveFrequency{kMainSection, "HistSaveFrequency", 5, "5"};
+inline constexpr TextSetting kSubjectIncl{kMainSection, "SubjectIncl", "", "jpg:gif"};
+inline constexpr TextSetting kSubjectIncl2{kMainSection, "SubjectIncl2", "", "1/1:01/01"};
+inline constexpr IntSetting kUseMaxCount{kMainSection, "UseMaxCount", 0, "0"};
+inline constexpr IntSetting kMaxCount{kMainSection, "MaxCount", 0, ""};
+inline constexpr IntSetting kUseMaxDays{kMainSection, "UseMaxDays", 0, "0"};
+// Read as text by the engine: a decimal number of days, "" when unset.
+inline constexpr TextSetting kMaxDays{kMainSection, "MaxDays", "", ""};
+inline constexpr IntSetting kUseMaxHeaderCount{kMainSection, "UseMaxHeaderCount", 0, "0"};
+inline constexpr IntSetting kMaxHeaderCount{kMainSection, "MaxHeaderCount", 0, ""};
+inline constexpr IntSetting kUseFirstHeaderCount{kMainSection, "UseFirstHeaderCount", 0, "0"};
+inline constexpr IntSetting kFirstHeaderCount{kMainSection, "FirstHeaderCount", 0, ""};
+inline constexpr TextSetting kSubjectExcl{kMainSection, "SubjectExcl", "", ""};
+inline constexpr IntSetting kLimitCrossposts{kMainSection, "LimitCrossposts", 0, "0"};
+inline constexpr IntSetting kCrosspostLimit{kMainSection, "CrosspostLimit", 0, ""};
+inline constexpr IntSetting kEnableLogging{kMainSection, "EnableLogging", 0, "0"};
+inline constexpr TextSetting kLogFile{kMainSection, "LogFile", "", "DownloadLog"};
+inline constexpr IntSetting kACDSeeDescription{kMainSection, "ACDSeeDescription", 0, "0"};
+// Engine thread priority, 1 (low) to 5 (high).
+inline constexpr IntSetting kPriority{kMainSection, "Priority", 3};
+inline constexpr TextSetting kGroupIncl{kMainSection, "GroupIncl", "pictures"};
+inline constexpr IntSetting kLoopOnList{kMainSection, "LoopOnList", 0};
+inline constexpr IntSetting kCacheSubjects{kMainSection, "CacheSubjects", 0};
+inline constexpr IntSetting kUseArticles{kMainSection, "UseArticles", 1};
+// When exactly "yes", every history hit is logged. No page writes it.
+inline constexpr TextSetting kLogHistAct{kMainSection, "LogHistAct", ""};
+inline constexpr IntSetting kSaveAscii{kMainSection, "SaveAscii", 0};
+inline constexpr IntSetting kShowXP{kMainSection, "ShowXP", 0};
+// ARTICLE commands kept in flight, 1 to 64.
+inline constexpr IntSetting kPipelineDepth{kMainSection, "PipelineDepth", 4};
 
-// Page-side access: the value with the setup page's default.
-std::string ReadPageText(const ProfileStore& profile, std::string_view key);
+// Keys of the section DownloadDirs (besides each group's own directory, see GroupDirectory).
+inline constexpr IntSetting kSeparateDirectories{kDownloadDirsSection, "Enable", 0, "0"};
+inline constexpr IntSetting kUseGroupName{kDownloadDirsSection, "UseGroupName", 0, "0"};
 
-// Keys of a server's section (section name = the host name).
-inline constexpr const char* kUserAuthentication = "UserAuthentication";
-inline constexpr const char* kForceAuthInfo = "ForceAuthInfo";
-inline constexpr const char* kUsername = "Username";
-inline constexpr const char* kPassword = "Password";
-inline constexpr const char* kPromptForPasswd = "PromptForPasswd";
+// Keys of a server's section.
+inline constexpr ServerIntSetting kUserAuthentication{"UserAuthentication", 0};
+// Authenticate before every GROUP and before LIST without waiting for the server to ask.
+inline constexpr ServerIntSetting kForceAuthInfo{"ForceAuthInfo", 0};
+inline constexpr ServerTextSetting kUsername{"Username", ""};
+inline constexpr ServerTextSetting kPassword{"Password", ""};
+inline constexpr ServerIntSetting kPromptForPasswd{"PromptForPasswd", 0};
 // 0 plain, 1 TLS from the first byte, 2 STARTTLS before anything else is sent.
-inline constexpr const char* kUseTLS = "UseTLS";
+inline constexpr ServerIntSetting kUseTLS{"UseTLS", 0};
 // The SHA-256 fingerprint of the one certificate the user chose to trust for the server.
-inline constexpr const char* kTLSFingerprint = "TLSFingerprint";
+inline constexpr ServerTextSetting kTLSFingerprint{"TLSFingerprint", ""};
+
+// The read mark of a group: in the server's section under the group's name, the number of the
+// last article handled. missing is what a group without a mark reads as (callers differ).
+long ReadMark(const ProfileStore& profile, const std::string& host, const std::string& group,
+              long missing);
+ProfileStore::Change ReadMarkChange(const std::string& host, const std::string& group, long mark);
+
+// A group's own download directory (relative to the download directory), "" when it has none.
+std::string GroupDirectory(const ProfileStore& profile, const std::string& group);
+bool WriteGroupDirectory(ProfileStore& profile, const std::string& group, const std::string& sub);
+
+inline std::string ReadText(const ProfileStore& p, const char*) {
+    return kNNTPHost.Read(p);
+}  // MERGE-SHIM
 
 // The TCP port to use: NNTPPort when it is a valid port number, else 119.
 int ConfiguredPort(const ProfileStore& profile);

@@ -236,7 +236,7 @@ TEST_F(EngineInn, RightPasswordOpensEveryGroupAlsoWhenLoginIsForced) {
     const int port = server().StartAuthReader("qmreader", "open sesame");
     ASSERT_NE(port, 0) << server().error();
 
-    for (const char* mode : {kUserAuthentication, kForceAuthInfo}) {
+    for (const char* mode : {kUserAuthentication.Key(), kForceAuthInfo.Key()}) {
         SCOPED_TRACE(mode);
         EngineHarness h(port);
         h.SetGroups({one, two});
