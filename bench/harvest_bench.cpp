@@ -201,7 +201,7 @@ FetchResult FetchRaw(int port, std::chrono::microseconds work = {}) {
 // The engine's own socket, reading every article line by line and keeping nothing.
 FetchResult FetchWithLineSocket(int port, long first, long last) {
     FetchResult result;
-    qm::CLineSocket socket(true);
+    qm::CLineSocket socket;
     if (socket.ConnectToServer(kHost, port) != 1) return result;
     socket.SendLine("GROUP " + std::string(kGroup) + "\r\n");
     if (socket.ReadLine().rfind("211", 0) != 0) return result;

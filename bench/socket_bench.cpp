@@ -160,7 +160,7 @@ Figures ReadRaw(int port, size_t lines) {
 }
 
 Figures ReadWithSocket(int port, bool intoString) {
-    qm::CLineSocket socket(true);
+    qm::CLineSocket socket;
     if (socket.ConnectToServer("127.0.0.1", port) != 1) std::fprintf(stderr, "connect failed\n");
     Clock::time_point start = Clock::now();
     socket.SendLine("BIG\r\n");
@@ -230,7 +230,7 @@ void TwoWriteSession(int fd) {
 }
 
 double RepliesWithSocket(int port, int replies) {
-    qm::CLineSocket socket(true);
+    qm::CLineSocket socket;
     socket.ConnectToServer("127.0.0.1", port);
     Clock::time_point start = Clock::now();
     std::string line;

@@ -182,7 +182,7 @@ struct EngineRig {
     }
 
     void Connect(ScriptedPeer& peer) {
-        engine.socket = std::make_unique<CLineSocket>(true);
+        engine.socket = std::make_unique<CLineSocket>();
         if (!engine.socket->Adopt(peer.EngineEnd())) std::abort();
     }
 

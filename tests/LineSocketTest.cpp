@@ -26,7 +26,7 @@ CLineSocket::Timeouts ShortTimeouts() {
 
 std::unique_ptr<CLineSocket> ConnectTo(const ScriptServer& server,
                                        CLineSocket::Timeouts timeouts = ShortTimeouts()) {
-    auto socket = std::make_unique<CLineSocket>(true);
+    auto socket = std::make_unique<CLineSocket>();
     socket->SetTimeouts(timeouts);
     EXPECT_EQ(socket->ConnectToServer("127.0.0.1", server.port()), 1);
     EXPECT_EQ(socket->state(), CLineSocket::Connected);
@@ -38,8 +38,7 @@ double SecondsSince(Clock::time_point start) {
 }
 
 TEST(LineSocket, StateBeforeConnecting) {
-    EXPECT_EQ(CLineSocket(true).state(), CLineSocket::Idle);
-    EXPECT_EQ(CLineSocket(false).state(), CLineSocket::NoSocket);
+    EXPECT_EQ(CLineSocket().state(), CLineSocket::Idle);
 }
 
 TEST(LineSocket, DiscardsGreetingEvenARefusalAndUsesTheGivenPort) {
@@ -162,7 +161,7 @@ TEST(LineSocket, BeforeReadHookRunsAtEveryRead) {
 }
 
 TEST(LineSocket, UnresolvableHostLeavesStateUnchanged) {
-    CLineSocket socket(true);
+    CLineSocket socket;
     EXPECT_EQ(socket.ConnectToServer("no-such-host.invalid", 119), 0);
     EXPECT_EQ(socket.state(), CLineSocket::Idle);
     EXPECT_EQ(socket.ErrorText(), "");
@@ -179,7 +178,7 @@ TEST(LineSocket, RefusedPortFailsAtOnce) {
     ASSERT_EQ(bind(holder, reinterpret_cast<sockaddr*>(&address), length), 0);
     ASSERT_EQ(getsockname(holder, reinterpret_cast<sockaddr*>(&address), &length), 0);
 
-    CLineSocket socket(true);
+    CLineSocket socket;
     socket.SetTimeouts({.connect = 20000ms});
     Clock::time_point start = Clock::now();
     EXPECT_EQ(socket.ConnectToServer("127.0.0.1", ntohs(address.sin_port)), 0);
@@ -196,7 +195,7 @@ TEST(LineSocket, SocketCreationFailureIsReported) {
     rlimit tight = saved;
     tight.rlim_cur = 3;
     ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &tight), 0);
-    CLineSocket socket(true);
+    CLineSocket socket;
     int result = socket.ConnectToServer("127.0.0.1", 119);
     setrlimit(RLIMIT_NOFILE, &saved);
     EXPECT_EQ(result, 0);
@@ -207,12 +206,12 @@ TEST(LineSocket, SocketCreationFailureIsReported) {
 TEST(LineSocket, ConnectionWithoutGreetingIsNotConnected) {
     ScriptServer server;
     server.SetGreetings({Reply{.text = "", .closeAfter = true}, Reply{.silent = true}});
-    CLineSocket closed(true);
+    CLineSocket closed;
     closed.SetTimeouts(ShortTimeouts());
     EXPECT_EQ(closed.ConnectToServer("127.0.0.1", server.port()), 0);
     EXPECT_EQ(closed.state(), CLineSocket::Idle);
 
-    CLineSocket silent(true);
+    CLineSocket silent;
     silent.SetTimeouts({.idle = 300ms});
     EXPECT_EQ(silent.ConnectToServer("127.0.0.1", server.port()), 0);
     EXPECT_EQ(silent.state(), CLineSocket::Failed);
@@ -276,13 +275,13 @@ TEST(LineSocket, OverlongLineFailsTheConnection) {
 
 TEST(LineSocket, ResolvesLocalhostAndIpv6Loopback) {
     ScriptServer v4;
-    CLineSocket byName(true);
+    CLineSocket byName;
     EXPECT_EQ(byName.ConnectToServer("localhost", v4.port()), 1);
 
     ScriptServer v6(true);
     if (!v6.Listening()) GTEST_SKIP() << "no IPv6 loopback here";
     for (const char* host : {"::1", "[::1]"}) {
-        CLineSocket socket(true);
+        CLineSocket socket;
         socket.SetTimeouts(ShortTimeouts());
         EXPECT_EQ(socket.ConnectToServer(host, v6.port()), 1) << host;
         socket.SendLine("HELP\r\n");

@@ -22,7 +22,7 @@ std::string Ask(CLineSocket& socket, const std::string& command) {
 class ScriptServerTest : public ::testing::Test {
 protected:
     void Connect() {
-        socket_ = std::make_unique<CLineSocket>(true);
+        socket_ = std::make_unique<CLineSocket>();
         socket_->SetTimeouts({.connect = 5000ms, .idle = 5000ms, .stopGrace = 300ms});
         ASSERT_EQ(socket_->ConnectToServer("127.0.0.1", server_.port()), 1);
     }

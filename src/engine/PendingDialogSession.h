@@ -22,12 +22,10 @@ public:
     bool IsOpen() const;
     // The records as they were when the session opened.
     const std::vector<std::string>& Snapshot() const { return snapshot_; }
-    std::vector<std::string> Records() const { return shared_.PendingSnapshot(); }
 
     // Removes, for each article number, the first record whose number field equals it exactly;
     // their lower-case subjects are remembered. Returns how many records went.
     long Remove(const std::vector<std::string>& numbers);
-    const std::vector<std::string>& RemovedSubjects() const { return removedSubjects_; }
 
     // Keeps the removals; with cacheSubjects the removed subjects join the run's subject cache.
     void Ok(bool cacheSubjects);

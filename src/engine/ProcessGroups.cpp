@@ -214,7 +214,7 @@ bool CProcessGroups::DirectoryWritable() {
 
 bool CProcessGroups::Connect() {
     const EngineSettings& s = engine_.settings;
-    engine_.socket = std::make_unique<CLineSocket>(true);
+    engine_.socket = std::make_unique<CLineSocket>();
     engine_.socket->SetBeforeReadHook([this] { engine_.pause.Pass(); });
     engine_.socket->SetStopCheck([this] { return engine_.stop.load(); });
     engine_.status.SetStatusText("Connecting to " + s.host);

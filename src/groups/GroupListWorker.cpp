@@ -152,7 +152,7 @@ void GroupListWorker::Work(const std::vector<std::string>& terms) {
         return;
     }
 
-    CLineSocket socket(true);
+    CLineSocket socket;
     CLineSocket::Timeouts timeouts;
     timeouts.stopGrace = std::chrono::milliseconds(0);
     socket.SetTimeouts(timeouts);

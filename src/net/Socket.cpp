@@ -54,8 +54,6 @@ AddressList Resolve(const std::string& host, int port) {
 
 }  // namespace
 
-CLineSocket::CLineSocket(bool createNow) : state_(createNow ? Idle : NoSocket) {}
-
 CLineSocket::~CLineSocket() {
     CloseSocket();
 }

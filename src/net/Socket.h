@@ -17,7 +17,7 @@ namespace qm {
 
 class CLineSocket {
 public:
-    enum State { NoSocket = 0, Idle = 1, Connecting = 2, Connected = 5, Failed = 6 };
+    enum State { Idle = 1, Connecting = 2, Connected = 5, Failed = 6 };
 
     struct Timeouts {
         std::chrono::milliseconds connect{30000};
@@ -25,9 +25,8 @@ public:
         std::chrono::milliseconds stopGrace{2000};  // how long a requested stop may wait
     };
 
-    // createNow: the caller wants a socket at once (every caller passes true); the object is then
-    // Idle. The socket handle itself is made when connecting, once the address family is known.
-    explicit CLineSocket(bool createNow = true);
+    // Idle; the socket handle itself is made when connecting, once the address family is known.
+    CLineSocket() = default;
     ~CLineSocket();
     CLineSocket(const CLineSocket&) = delete;
     CLineSocket& operator=(const CLineSocket&) = delete;
@@ -106,7 +105,7 @@ private:
     void ResetBuffer();
 
     int fd_ = -1;
-    State state_ = NoSocket;
+    State state_ = Idle;
     std::string errorText_;
     // Received bytes live in one buffer: [begin_, end_) is not yet handed out, and no LF lies in
     // [begin_, scanned_), so a long line arriving in many chunks is searched only once.

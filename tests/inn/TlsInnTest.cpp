@@ -238,7 +238,7 @@ TEST_F(TlsInn, IdleTimeoutAndStopHoldOverTls) {
 
     for (bool stop : {false, true}) {
         SCOPED_TRACE(stop ? "stop" : "idle");
-        CLineSocket socket(true);
+        CLineSocket socket;
         socket.SetTimeouts({.connect = 5000ms, .idle = stop ? 20000ms : 400ms, .stopGrace = 200ms});
         bool stopping = false;
         socket.SetStopCheck([&] { return stopping; });
