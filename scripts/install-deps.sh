@@ -8,7 +8,7 @@ PACKAGES=(
     build-essential cmake g++
     libgtest-dev libgmock-dev googletest libbenchmark-dev
     clang-format clang-tidy clang libclang-rt-14-dev
-    sharutils coreutils procps openssl ca-certificates libssl-dev libjpeg-turbo-progs
+    sharutils coreutils procps openssl ca-certificates libssl-dev zlib1g-dev libjpeg-turbo-progs
     inn2
     qt6-base-dev libqt6svg6
     dpkg-dev file desktop-file-utils appstream

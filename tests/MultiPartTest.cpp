@@ -1,6 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <dirent.h>
+
 #include "engine/PartCounter.h"
+#include "engine/PartStore.h"
+#include "support/RealEncoders.h"
+#include "support/TempDir.h"
 
 namespace qm {
 namespace {
@@ -55,6 +60,150 @@ TEST(PartCounter, PostsDifferBySubjectSenderOrTotal) {
     EXPECT_NE(a, PostKey("\"a.jpg\" yEnc ", "z@y", 5));
     EXPECT_NE(a, PostKey("\"a.jpg\" yEnc ", "x@y", 6));
     EXPECT_NE(a, PostKey("\"b.jpg\" yEnc ", "x@y", 5));
+}
+
+// A picture of size bytes whose every byte tells where it lies.
+std::string Picture(std::size_t size) {
+    std::string data(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) data[i] = static_cast<char>((i * 7 + i / 251) & 0xff);
+    return data;
+}
+
+// The yEnc article body of part k of n, splitting data evenly.
+std::string PartText(const std::string& data, int k, int n, const std::string& name = "p.jpg") {
+    const std::size_t step = (data.size() + n - 1) / n;
+    const std::size_t begin = (k - 1) * step + 1;
+    const std::size_t end = std::min(data.size(), k * step);
+    return test::YEncode(data, name, test::YEncPart{k, n, begin, end});
+}
+
+// Decodes one part's text into the store as retrieval does; records it when it checks out.
+YEncVerdict Store(PartStore& store, const std::string& key, long total, const std::string& text,
+                  std::time_t now = 1000) {
+    CYEncDecoder decoder(store.DataPath(key),
+                         [&](const YEncPartInfo& info) { return store.Admits(key, total, info); });
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        end = end == std::string::npos ? text.size() : end + 1;
+        decoder.DecodeLine(std::string_view(text).substr(start, end - start));
+        start = end;
+    }
+    const YEncVerdict verdict = decoder.Close();
+    if (verdict == YEncVerdict::kOk) {
+        EXPECT_TRUE(store.RecordYEncPart(key, decoder.PartInfo(), now));
+    }
+    return verdict;
+}
+
+std::vector<std::string> FilesIn(const std::string& dir) {
+    std::vector<std::string> names;
+    if (DIR* d = ::opendir(dir.c_str())) {
+        while (const dirent* e = ::readdir(d)) {
+            if (e->d_name[0] != '.') names.emplace_back(e->d_name);
+        }
+        ::closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST(PartStore, PartsInAnyOrderMakeTheWholeFileAndSurviveAReload) {
+    test::TempDir dir;
+    const std::string data = Picture(50000);
+    const std::string key = PostKey("\"p.jpg\" yEnc ", "a@b", 4);
+    {
+        PartStore store(dir / "parts");
+        ASSERT_TRUE(store.Load(1000));
+        for (int k : {3, 1, 4})
+            EXPECT_EQ(Store(store, key, 4, PartText(data, k, 4)), YEncVerdict::kOk);
+        // A part posted twice is refused by the store, not written over the first.
+        EXPECT_EQ(Store(store, key, 4, PartText(data, 3, 4)), YEncVerdict::kForeignPart);
+        EXPECT_FALSE(store.Find(key)->Complete());
+    }
+    PartStore store(dir / "parts");  // a later run
+    ASSERT_TRUE(store.Load(2000));
+    ASSERT_NE(store.Find(key), nullptr);
+    EXPECT_EQ(store.Find(key)->parts.size(), 3u);
+    EXPECT_EQ(Store(store, key, 4, PartText(data, 2, 4)), YEncVerdict::kOk);
+    const StoredPost& post = *store.Find(key);
+    ASSERT_TRUE(post.Complete());
+    EXPECT_EQ(post.name, "p.jpg");
+    EXPECT_TRUE(store.VerifyWhole(post));
+    EXPECT_EQ(test::TempDir::ReadFile(store.DataPath(key)), data);
+    // Without the poster's crc32 the parts' own CRCs, combined, vouch for the file.
+    StoredPost noFileCrc = post;
+    noFileCrc.fileCrc.reset();
+    EXPECT_TRUE(store.VerifyWhole(noFileCrc));
+    noFileCrc.parts[1].crc ^= 1;
+    EXPECT_FALSE(store.VerifyWhole(noFileCrc));
+    EXPECT_TRUE(store.Remove(key));
+    EXPECT_TRUE(FilesIn(dir / "parts").empty());
+}
+
+TEST(PartStore, PartsThatDoNotFitTheirPostOrTheirCheckAreNotKept) {
+    test::TempDir dir;
+    const std::string data = Picture(40000);
+    const std::string key = PostKey("s", "a@b", 4);
+    PartStore store(dir / "parts");
+    ASSERT_TRUE(store.Load(1000));
+    ASSERT_EQ(Store(store, key, 4, PartText(data, 1, 4)), YEncVerdict::kOk);
+    const std::string before = test::TempDir::ReadFile(store.DataPath(key));
+    // Another file's part under the same subject, another count of parts, a whole file.
+    EXPECT_EQ(Store(store, key, 4, PartText(Picture(41000), 2, 4)), YEncVerdict::kForeignPart);
+    EXPECT_EQ(Store(store, key, 4, PartText(data, 2, 4, "q.jpg")), YEncVerdict::kForeignPart);
+    EXPECT_EQ(Store(store, key, 4, PartText(data, 2, 5)), YEncVerdict::kForeignPart);
+    EXPECT_EQ(Store(store, key, 4, test::YEncode(data, "p.jpg")), YEncVerdict::kForeignPart);
+    // A part whose range reaches into part 1's bytes, and one whose data runs past its range.
+    std::string overlap = PartText(data, 2, 4);
+    overlap.replace(overlap.find("begin=10001"), 11, "begin=10000");
+    EXPECT_EQ(Store(store, key, 4, overlap), YEncVerdict::kForeignPart);
+    std::string longer = PartText(data, 2, 4);
+    longer.replace(longer.find("end=20000"), 9, "end=19000");
+    EXPECT_EQ(Store(store, key, 4, longer), YEncVerdict::kSizeMismatch);
+    // A flipped byte fails the part's CRC.
+    std::string corrupt = PartText(data, 3, 4);
+    corrupt[corrupt.find("\n", corrupt.find("=ypart")) + 5] ^= 1;
+    EXPECT_EQ(Store(store, key, 4, corrupt), YEncVerdict::kCrcMismatch);
+    EXPECT_EQ(store.Find(key)->parts.size(), 1u);
+    EXPECT_EQ(test::TempDir::ReadFile(store.DataPath(key)).substr(0, 10000), before);
+}
+
+TEST(PartStore, TornFilesGoAndOldPostsExpireOrMakeRoomOldestFirst) {
+    test::TempDir dir;
+    const std::string data = Picture(30000);
+    const std::string a = PostKey("a", "x", 3), b = PostKey("b", "x", 3), c = PostKey("c", "x", 3);
+    {
+        PartStore store(dir / "parts");
+        ASSERT_TRUE(store.Load(0));
+        ASSERT_EQ(Store(store, a, 3, PartText(data, 1, 3), 100), YEncVerdict::kOk);
+        ASSERT_EQ(Store(store, b, 3, PartText(data, 1, 3), 200), YEncVerdict::kOk);
+        ASSERT_EQ(Store(store, c, 3, PartText(data, 2, 3), 300), YEncVerdict::kOk);
+        ASSERT_TRUE(store.StoreUUPart(PostKey("u", "x", 2), 2, 2, "", "M86XX\n", 400));
+        EXPECT_TRUE(store.MarkCompleted("done", 100));
+    }
+    // A kill while a first part was written leaves data without a record; a torn record.
+    test::TempDir::WriteFile(dir / ("parts/" + PartStore::IdOf("gone") + ".data"), "x");
+    test::TempDir::WriteFile(dir / ("parts/" + PartStore::IdOf(c) + ".post"), "QMPOST 1\nkey c");
+    PartStore store(dir / "parts");
+    ASSERT_TRUE(store.Load(500));
+    EXPECT_EQ(store.PendingCount(), 3u);
+    EXPECT_EQ(store.Find(c), nullptr);
+    EXPECT_FALSE(test::TempDir::Exists(dir / ("parts/" + PartStore::IdOf("gone") + ".data")));
+    EXPECT_FALSE(test::TempDir::Exists(store.DataPath(c)));
+    EXPECT_TRUE(store.IsCompleted("done"));
+    EXPECT_EQ(store.Find(PostKey("u", "x", 2))->parts.size(), 1u);
+    // Past the wait, a; then room for one post's bytes: b, the older of the rest, goes.
+    std::vector<StoredPost> expired = store.Expire(100 + 7 * 24 * 3600 + 1, 7);
+    ASSERT_EQ(expired.size(), 1u);
+    EXPECT_EQ(expired[0].key, a);
+    std::vector<StoredPost> bounded = store.Bound(10000);
+    ASSERT_EQ(bounded.size(), 1u);
+    EXPECT_EQ(bounded[0].key, b);
+    EXPECT_EQ(FilesIn(dir / "parts").size(), 3u);  // Completed, and the uuencoded post's two
+    PartStore later(dir / "parts");
+    ASSERT_TRUE(later.Load(100 + PartStore::kKeepCompleted + 1));
+    EXPECT_FALSE(later.IsCompleted("done"));
 }
 
 }  // namespace

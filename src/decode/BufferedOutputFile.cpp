@@ -30,6 +30,21 @@ bool BufferedOutputFile::Open(const std::string& path) {
     return true;
 }
 
+bool BufferedOutputFile::OpenAt(const std::string& path, std::uint64_t offset) {
+    Close();
+    used_ = 0;
+    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    if (fd_ < 0) return Fail(errno);
+    if (::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) < 0) {
+        int err = errno;
+        ::close(fd_);
+        fd_ = -1;
+        return Fail(err);
+    }
+    if (!buffer_) buffer_ = std::make_unique_for_overwrite<unsigned char[]>(kBufferSize);
+    return true;
+}
+
 unsigned char* BufferedOutputFile::Reserve(std::size_t count) {
     if (fd_ < 0) return nullptr;
     if (kBufferSize - used_ < count && !Flush()) return nullptr;

@@ -3,6 +3,7 @@
 // hand it a few bytes at a time and the disk still sees big write(2) calls.
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -19,6 +20,9 @@ public:
 
     // Creates or truncates the file (mode 0644), closing any file open before. False on failure.
     bool Open(const std::string& path);
+    // Opens the file (creating it when missing) to write from offset on, leaving the bytes before
+    // and after what is written as they are: one piece of a file assembled from parts.
+    bool OpenAt(const std::string& path, std::uint64_t offset);
     bool IsOpen() const { return fd_ >= 0; }
 
     // Room for at least `count` bytes (count <= kBufferSize), flushing first when the buffer is

@@ -288,6 +288,8 @@ const char* YEncVerdictText(YEncVerdict verdict) {
             return "CRC32 mismatch";
         case YEncVerdict::kWriteError:
             return "write error";
+        case YEncVerdict::kForeignPart:
+            return "not a part of this post";
     }
     return "";
 }
@@ -299,6 +301,11 @@ CYEncDecoder::CYEncDecoder(std::string outputPath) : path_(std::move(outputPath)
             decoder->crc_ = Crc32(decoder->crc_, data, size);
         },
         this);
+}
+
+CYEncDecoder::CYEncDecoder(std::string outputPath, PartAdmission admit)
+    : CYEncDecoder(std::move(outputPath)) {
+    admit_ = std::move(admit);
 }
 
 std::optional<YEncBegin> CYEncDecoder::ParseBegin(std::string_view line) {
@@ -326,11 +333,13 @@ void CYEncDecoder::DecodeLine(std::string_view line) {
                 Part(line);
                 return;
             }
+            // A part's bytes have no place without their "=ypart" line.
+            if (admit_) return Fail(YEncVerdict::kForeignPart);
             state_ = State::kData;
             [[fallthrough]];
         case State::kData:
             if (line.starts_with("=y")) {
-                if (IsKeywordLine(line, "=yend")) return End(line);
+                if (IsKeywordLine(line, "=yend")) return admit_ ? EndPart(line) : End(line);
                 // A new attachment before this one ended.
                 if (IsKeywordLine(line, "=ybegin") || IsKeywordLine(line, "=ypart"))
                     return Fail(YEncVerdict::kTruncated);
@@ -353,6 +362,7 @@ YEncVerdict CYEncDecoder::Close() {
             verdict_ = YEncVerdict::kCrcMismatch;
     }
     if (!written || file_.Failed()) verdict_ = YEncVerdict::kWriteError;
+    partInfo_.crc = crc_;
     state_ = State::kFinished;
     return verdict_;
 }
@@ -360,6 +370,7 @@ YEncVerdict CYEncDecoder::Close() {
 void CYEncDecoder::Begin(std::string_view line) {
     const std::optional<YEncBegin> begin = ParseBegin(line);
     if (!begin) return;
+    if (admit_) return BeginPart(*begin);
     if (!file_.Open(path_)) return Fail(YEncVerdict::kWriteError);
     announcedSize_ = begin->size;
     state_ = State::kHeader;
@@ -371,6 +382,7 @@ void CYEncDecoder::Begin(std::string_view line) {
 // Some posters put a whole file in one part and still write its part line: that part runs from
 // byte 1 to the file's size. Any other range is a piece of a larger file.
 void CYEncDecoder::Part(std::string_view line) {
+    if (admit_) return PlacePart(line);
     state_ = State::kData;
     const std::optional<std::uint64_t> first = Number(Field(line, "begin"));
     const std::optional<std::uint64_t> last = Number(Field(line, "end"));
@@ -412,11 +424,64 @@ void CYEncDecoder::Data(std::string_view line) {
         if (out == nullptr) return Fail(YEncVerdict::kWriteError);
         const Decoded decoded = DecodeSpan(in, stop, out);
         const auto count = static_cast<std::size_t>(decoded.out - out);
+        if (admit_ && decoded_ + count > partInfo_.end - partInfo_.begin + 1) {
+            // More than the part's range: not a byte past it, the next part's bytes lie there.
+            file_.Commit(static_cast<std::size_t>(partInfo_.end - partInfo_.begin + 1 - decoded_));
+            return Fail(YEncVerdict::kSizeMismatch);
+        }
         decoded_ += count;
         file_.Commit(count);
         // A "=" left at the end of the line escapes nothing and is dropped.
         in = stop == end ? end : decoded.in;
     }
+}
+
+// The file is opened only at the "=ypart" line, which says where the bytes go.
+void CYEncDecoder::BeginPart(const YEncBegin& begin) {
+    if (!begin.part || !begin.total || !begin.size || *begin.total < 2 || *begin.part < 1 ||
+        *begin.part > *begin.total) {
+        return Fail(YEncVerdict::kForeignPart);
+    }
+    partInfo_ = YEncPartInfo{*begin.part, *begin.total, *begin.size, 0, 0, begin.name, {}};
+    state_ = State::kHeader;
+}
+
+void CYEncDecoder::PlacePart(std::string_view line) {
+    const std::optional<std::uint64_t> first = Number(Field(line, "begin"));
+    const std::optional<std::uint64_t> last = Number(Field(line, "end"));
+    if (!first || !last || *first < 1 || *first > *last || *last > partInfo_.size)
+        return Fail(YEncVerdict::kForeignPart);
+    partInfo_.begin = *first;
+    partInfo_.end = *last;
+    if (!admit_(partInfo_)) return Fail(YEncVerdict::kForeignPart);
+    if (!file_.OpenAt(path_, *first - 1)) return Fail(YEncVerdict::kWriteError);
+    state_ = State::kData;
+}
+
+void CYEncDecoder::EndPart(std::string_view line) {
+    state_ = State::kEnded;
+    const std::uint64_t expected = partInfo_.end - partInfo_.begin + 1;
+    const std::optional<std::string_view> sizeText = Field(line, "size");
+    const std::optional<std::string_view> partText = Field(line, "part");
+    if (decoded_ != expected || (sizeText && Number(sizeText) != expected)) {
+        verdict_ = YEncVerdict::kSizeMismatch;
+        return;
+    }
+    if (partText && Number(partText) != partInfo_.part) {
+        verdict_ = YEncVerdict::kForeignPart;
+        return;
+    }
+    if (const std::optional<std::string_view> text = Field(line, "pcrc32")) {
+        announcedCrc_[1] = CrcValue(*text);
+        if (!announcedCrc_[1]) {
+            verdict_ = YEncVerdict::kCrcMismatch;
+            return;
+        }
+    }
+    if (const std::optional<std::string_view> text = Field(line, "crc32")) {
+        partInfo_.fileCrc = CrcValue(*text);
+    }
+    verdict_ = YEncVerdict::kOk;
 }
 
 void CYEncDecoder::Fail(YEncVerdict verdict) {
