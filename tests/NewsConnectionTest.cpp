@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "groups/GroupListWorker.h"
-#include "groups/NewsConnection.h"
+#include "session/NewsConnection.h"
 #include "settings/SettingsKeys.h"
 #include "support/EngineHarness.h"
 #include "support/RecordingStatus.h"

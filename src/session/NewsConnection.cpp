@@ -1,4 +1,4 @@
-#include "groups/NewsConnection.h"
+#include "session/NewsConnection.h"
 
 #include "net/Nntp.h"
 #include "settings/SettingsKeys.h"
