@@ -91,7 +91,7 @@ Run Harvest(int port, int useTls) {
                    {qm::kMainSection, "DownloadDirectory", pictures},
                    {qm::kMainSection, "MinLines", "1"},
                    {qm::kMainSection, "MaxLines", "1000000"},
-                   {kHost, qm::kUseTLS, std::to_string(useTls)}});
+                   {kHost, qm::kUseTLS.Key(), std::to_string(useTls)}});
     CountingStatus status;
     NoPrompt prompt;
     qm::SharedState shared;

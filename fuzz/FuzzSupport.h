@@ -182,8 +182,7 @@ struct EngineRig {
     }
 
     void Connect(ScriptedPeer& peer) {
-        engine.socket = std::make_unique<CLineSocket>();
-        if (!engine.socket->Adopt(peer.EngineEnd())) std::abort();
+        if (!engine.session.Adopt(kHost, peer.EngineEnd())) std::abort();
     }
 
     std::string WriteProfile(const std::string& settings) const {

@@ -14,7 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     rig.Connect(server);
     ArticleRetriever retriever(rig.engine);
     rig.InDataDirectory([&] { retriever.RetrieveArticle(1); });
-    rig.engine.socket.reset();
+    rig.engine.session.Close();
     FUZZ_CHECK(server.Received() == "ARTICLE 1\r\n");
     rig.CheckFiles(1);
     return 0;

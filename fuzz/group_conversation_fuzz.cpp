@@ -36,7 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     rig.Connect(server);
     ArticleRetriever retriever(rig.engine);
     rig.InDataDirectory([&] { GroupProcessor(rig.engine, retriever).Process(EngineRig::kGroup); });
-    rig.engine.socket.reset();
+    rig.engine.session.Close();
 
     std::string sent = server.Received();
     size_t articles = 0;

@@ -111,7 +111,23 @@ stop_system_innd() {
     done
     kill -KILL "$pid" 2>/dev/null || true
 }
+# The news server runs as the system user "news" (from base-passwd). A machine whose passwd file
+# went missing while packages were set up has the group and the files but not the user; bring
+# the system's own backup of the file back, or add the user as base-passwd defines it.
+ensure_news_user() {
+    getent passwd news >/dev/null 2>&1 && return 0
+    if [ ! -e /etc/passwd ] && [ -s /etc/passwd- ]; then
+        echo "install-deps: /etc/passwd is missing; restoring it from /etc/passwd-"
+        cp -p /etc/passwd- /etc/passwd
+    fi
+    getent passwd news >/dev/null 2>&1 && return 0
+    echo "install-deps: adding the system user news"
+    [ -e /etc/passwd ] || : >/etc/passwd
+    useradd --system --uid 9 --gid news --home-dir /var/spool/news --no-create-home \
+        --shell /usr/sbin/nologin news
+}
 if is_installed inn2; then
+    ensure_news_user
     stop_system_innd
     if command -v systemctl >/dev/null 2>&1 && [ -d /run/systemd/system ]; then
         systemctl disable --now inn2 >/dev/null 2>&1 || true

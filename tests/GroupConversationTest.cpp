@@ -103,6 +103,32 @@ TEST(Authentication, A502ToARepeatedExchangeMeansAlreadyAuthenticated) {
     EXPECT_EQ(first.CountCommands("GROUP"), 0);
 }
 
+// The login a 480 asks for is not GROUP's alone: the scan's commands get it too, and each is
+// sent again after it.
+TEST(Authentication, A480ToNewnewsOrHeadIsAnsweredWithALoginAndTheCommandAgain) {
+    EngineHarness h;
+    h.SetGroups({"alt.pics"});
+    h.Set("UseMaxDays", "1");
+    h.Set("MaxDays", "2");
+    h.Set("SubjectIncl", "nothing-matches");
+    h.SetServer("UserAuthentication", "1");
+    h.SetServer("Username", "joe");
+    for (long n = 1; n <= 20; ++n) h.model.AddArticle("alt.pics", n, Picture("x"));
+    h.server.OnSequence(
+        "NEWNEWS ", std::vector<std::string>{"480 auth\r\n", MultiLineReply("230 ids", {"<b@x>"})});
+    h.server.OnSequence(
+        "HEAD <b@x>",
+        std::vector<std::string>{"480 auth again\r\n",
+                                 MultiLineReply("221 0 <b@x>", {"Xref: host alt.pics:17"})});
+    h.server.On("AUTHINFO USER", "281 welcome\r\n");
+    h.Run();
+    EXPECT_EQ(h.CountCommands("NEWNEWS"), 2);
+    EXPECT_EQ(h.CountCommands("HEAD <b@x>"), 2);
+    EXPECT_EQ(h.CountCommands("AUTHINFO USER joe"), 2);
+    EXPECT_EQ(h.CountCommands("XOVER 17-20"), 1);
+    EXPECT_EQ(h.FinalStatus(), "Operation complete");
+}
+
 TEST(Authentication, RefusalEndsTheRunButKeepsTheHistory) {
     for (const char* refusal : {"481 bad\r\n", "482 bad\r\n", "502 denied\r\n"}) {
         EngineHarness h;

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "groups/GroupListWorker.h"
-#include "groups/NewsConnection.h"
+#include "session/NewsConnection.h"
 #include "settings/SettingsKeys.h"
 #include "support/EngineHarness.h"
 #include "support/RecordingStatus.h"
@@ -47,11 +47,11 @@ TEST(NewsConnection, StartTlsNotGrantedEndsTheRunBeforeAnyLogin) {
         SCOPED_TRACE(c.reply.text);
         EngineHarness h;
         h.SetGroups({"alt.binaries.pictures"});
-        h.SetServer(kUseTLS, "2");
-        h.SetServer(kUserAuthentication, "1");
-        h.SetServer(kForceAuthInfo, "1");
-        h.SetServer(kUsername, "me");
-        h.SetServer(kPassword, "secret");
+        h.SetServer(kUseTLS.Key(), "2");
+        h.SetServer(kUserAuthentication.Key(), "1");
+        h.SetServer(kForceAuthInfo.Key(), "1");
+        h.SetServer(kUsername.Key(), "me");
+        h.SetServer(kPassword.Key(), "secret");
         h.server.On("STARTTLS", c.reply);
         h.Run();
         EXPECT_EQ(h.Commands(), Lines{"STARTTLS"});
@@ -68,9 +68,9 @@ TEST(NewsConnection, GroupListEndsLikewiseWithoutLogin) {
     ProfileStore profile(dir / "p.ini");
     profile.WriteString(kMainSection, "NNTPHost", "127.0.0.1");
     profile.WriteString(kMainSection, "NNTPPort", std::to_string(server.port()));
-    profile.WriteString("127.0.0.1", kUseTLS, "2");
-    profile.WriteString("127.0.0.1", kForceAuthInfo, "1");
-    profile.WriteString("127.0.0.1", kUsername, "me");
+    profile.WriteString("127.0.0.1", kUseTLS.Key(), "2");
+    profile.WriteString("127.0.0.1", kForceAuthInfo.Key(), "1");
+    profile.WriteString("127.0.0.1", kUsername.Key(), "me");
     ScriptedPrompt prompt;
     struct Sink : GroupListSink {
         Lines statuses;

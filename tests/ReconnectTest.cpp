@@ -1,9 +1,12 @@
-// Reconnecting after a lost connection and keeping several ARTICLE commands in flight, against
-// the scripted server: each picture saved once, read marks exact, the wire traffic in order.
+// Reconnecting after a lost connection, keeping several ARTICLE commands in flight, and logging in
+// when the server asks in the middle of a group, against the scripted server: each picture saved
+// once, read marks exact, the wire traffic in order.
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <iterator>
 
 #include "support/EngineHarness.h"
 #include "support/RealEncoders.h"
@@ -121,6 +124,115 @@ TEST_F(Reconnect, StopWithCommandsInFlightKeepsOnlyTheArticleInProgress) {
     EXPECT_LE(h.ReadMark("alt.pics"), 3);
     const std::vector<std::string> saved = h.SavedFiles();
     EXPECT_EQ(saved, std::vector<std::string>(kAll.begin(), kAll.begin() + h.ReadMark("alt.pics")));
+}
+
+// A server that answers the commands starting with prefix with 480 until a login is accepted (or
+// for ever), and otherwise as its model does; the login is accepted unless passReply says no.
+struct LoginWanted {
+    LoginWanted(EngineHarness& h, const std::string& prefix, std::string passReply = "281 ok\r\n",
+                bool forever = false) {
+        h.SetServer("UserAuthentication", "1");
+        h.SetServer("Username", "joe");
+        h.SetServer("Password", "secret");
+        h.server.On("AUTHINFO USER", "381 more\r\n");
+        h.server.On("AUTHINFO PASS",
+                    ScriptServer::TextResponder([this, passReply](const std::string&) {
+                        loggedIn = passReply.starts_with("281");
+                        return passReply;
+                    }));
+        h.server.On(prefix, ScriptServer::TextResponder([this, &h, forever](const std::string& c) {
+                        if (!loggedIn || forever) return std::string("480 log in first\r\n");
+                        if (c.starts_with("XOVER")) return h.model.Xover(c);
+                        return WireArticle(h.model, std::stol(c.substr(8)));
+                    }));
+    }
+    std::atomic<bool> loggedIn{false};
+};
+
+// The commands after the first one starting with prefix.
+std::vector<std::string> From(const std::vector<std::string>& commands, const std::string& prefix) {
+    auto first = std::find_if(commands.begin(), commands.end(),
+                              [&](const std::string& c) { return c.starts_with(prefix); });
+    return {first, commands.end()};
+}
+
+TEST_F(Reconnect, A480ToXoverIsAnsweredWithALoginAndTheScanAskedForAgain) {
+    LoginWanted server(h, "XOVER ");
+    h.Run();
+    EXPECT_EQ(From(h.Commands(), "XOVER"),
+              (std::vector<std::string>{"XOVER 1-4", "AUTHINFO USER joe", "AUTHINFO PASS secret",
+                                        "XOVER 1-4", "ARTICLE 1", "ARTICLE 2", "ARTICLE 3",
+                                        "ARTICLE 4"}));
+    EXPECT_EQ(h.SavedFiles(), kAll);
+    EXPECT_EQ(h.ReadMark("alt.pics"), 4);
+    EXPECT_EQ(h.FinalStatus(), "Operation complete");
+}
+
+// With commands in flight the replies owed before the login are read and dropped, and every
+// article still owed is asked for again: one at a time the traffic is that of a plain retry.
+TEST_F(Reconnect, A480ToArticleIsAnsweredWithALoginAtEveryPipelineDepth) {
+    const std::vector<std::string> again{"AUTHINFO USER joe", "AUTHINFO PASS secret",
+                                         "ARTICLE 1",         "ARTICLE 2",
+                                         "ARTICLE 3",         "ARTICLE 4"};
+    for (const char* depth : {"1", "4"}) {
+        SCOPED_TRACE(depth);
+        EngineHarness p;
+        AddPictures(p);
+        p.Set("PipelineDepth", depth);
+        LoginWanted server(p, "ARTICLE ");
+        p.Run();
+        std::vector<std::string> expected{"ARTICLE 1"};
+        if (std::string(depth) == "4")
+            expected = {"ARTICLE 1", "ARTICLE 2", "ARTICLE 3", "ARTICLE 4"};
+        expected.insert(expected.end(), again.begin(), again.end());
+        EXPECT_EQ(From(p.Commands(), "ARTICLE"), expected);
+        EXPECT_EQ(p.SavedFiles(), kAll);
+        EXPECT_EQ(TempDir::ReadFile("HistList"), "p1.jpg\np2.jpg\np3.jpg\np4.jpg\n");
+        EXPECT_EQ(p.ReadMark("alt.pics"), 4);
+        EXPECT_EQ(p.FinalStatus(), "Operation complete");
+    }
+}
+
+TEST_F(Reconnect, ALoginRefusedInTheMiddleOfAGroupEndsTheRunWithTheMarkKept) {
+    h.SetGroups({"alt.pics", "alt.next"});
+    h.Set("PipelineDepth", "4");
+    LoginWanted server(h, "ARTICLE ", "481 no\r\n");
+    h.Run();
+    EXPECT_EQ(h.FinalStatus(), "Authentication failed");
+    EXPECT_EQ(h.CountCommands("AUTHINFO PASS"), 1);
+    EXPECT_EQ(h.CountCommands("ARTICLE"), 4);  // nothing asked for after the refusal
+    EXPECT_EQ(h.CountCommands("GROUP alt.next"), 0);
+    EXPECT_TRUE(h.SavedFiles().empty());
+    EXPECT_EQ(h.ReadMark("alt.pics"), 0);
+    EXPECT_EQ(h.status.Count("finished"), 1);
+
+    EngineHarness scan;  // refused at the scan: no article is asked for, no mark written
+    AddPictures(scan);
+    LoginWanted scanServer(scan, "XOVER ", "482 no\r\n");
+    scan.Run();
+    EXPECT_EQ(scan.FinalStatus(), "Authentication failed");
+    EXPECT_EQ(scan.CountCommands("XOVER"), 1);
+    EXPECT_EQ(scan.CountCommands("ARTICLE"), 0);
+    EXPECT_EQ(scan.profile.GetString(EngineHarness::kHost, "alt.pics", "none"), "none");
+}
+
+TEST_F(Reconnect, A480ThatALoginDoesNotSatisfyIsNoLoop) {
+    // Asked again right after an accepted login: the article is passed over, the run goes on.
+    LoginWanted server(h, "ARTICLE ", "281 ok\r\n", true);
+    h.Run();
+    EXPECT_EQ(h.CountCommands("ARTICLE 1"), 2);
+    EXPECT_EQ(h.CountCommands("ARTICLE"), 8);
+    EXPECT_EQ(h.FinalStatus(), "Operation complete");
+
+    // Without credentials nothing is sent and nothing is asked: as before, the article is refused.
+    EngineHarness bare;
+    AddPictures(bare);
+    bare.server.On("ARTICLE ", "480 log in first\r\n");
+    bare.Run();
+    EXPECT_EQ(bare.CountCommands("AUTHINFO"), 0);
+    EXPECT_TRUE(bare.prompt.Messages().empty());
+    EXPECT_EQ(bare.CountCommands("ARTICLE"), 4);
+    EXPECT_EQ(bare.FinalStatus(), "Operation complete");
 }
 
 }  // namespace

@@ -12,7 +12,7 @@ bool ArticlePipeline::Prepare(long number, const std::vector<long>& upcoming) {
     while (!sent_.empty() && (!sentBefore || sent_.front() != number)) {
         if (!DropOldest()) return false;
     }
-    CLineSocket& socket = *engine_.socket;
+    CLineSocket& socket = engine_.session.Socket();
     if (sent_.empty()) {
         ArticleRetriever::SendArticleCommand(socket, number);
         sent_.push_back(number);
@@ -40,19 +40,23 @@ void ArticlePipeline::Finish() {
         return;
     }
     if (engine_.stop) {
-        engine_.socket->AbandonForStop();
+        engine_.session.Socket().AbandonForStop();
         sent_.clear();
         return;
     }
+    DropAll();
+}
+
+bool ArticlePipeline::DropAll() {
     while (!sent_.empty()) {
-        if (!DropOldest()) break;
+        if (!DropOldest()) return false;
     }
-    sent_.clear();
+    return true;
 }
 
 bool ArticlePipeline::DropOldest() {
     sent_.pop_front();
-    if (ArticleRetriever::DiscardReply(*engine_.socket, engine_.stop)) return true;
+    if (ArticleRetriever::DiscardReply(engine_.session.Socket(), engine_.stop)) return true;
     engine_.NoteConnectionLost();
     sent_.clear();
     return false;

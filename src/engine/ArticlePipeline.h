@@ -27,6 +27,9 @@ public:
     // End of a group's list: every reply still owed is read and dropped so the connection stays
     // in step for the next group; after a stop the connection is abandoned instead.
     void Finish();
+    // Reads and drops every reply still owed, so the next command's reply is the next to come
+    // (before a login in the middle of the list). False when the connection broke on the way.
+    bool DropAll();
     // The connection is gone: nothing is owed on the next one.
     void Forget() { sent_.clear(); }
 

@@ -14,7 +14,6 @@
 #include "decode/YEncDecoder.h"
 #include "engine/ArticleSelector.h"
 #include "engine/DownloadLog.h"
-#include "engine/GroupSelection.h"
 #include "engine/HistoryList.h"
 #include "engine/OverviewLine.h"
 #include "engine/RecoveryJournal.h"
@@ -82,7 +81,7 @@ std::string_view ArticleRetriever::Line(std::size_t i) const {
 }
 
 int ArticleRetriever::RetrieveArticle(long number) {
-    SendArticleCommand(*engine_.socket, number);
+    SendArticleCommand(engine_.session.Socket(), number);
     return ReceiveArticle(number);
 }
 
@@ -99,7 +98,7 @@ bool ArticleRetriever::DiscardReply(CLineSocket& socket, const std::atomic<bool>
 
 int ArticleRetriever::ReceiveArticle(long number) {
     EngineState& e = engine_;
-    std::string reply = e.socket->ReadLine();
+    std::string reply = e.session.Socket().ReadLine();
     if (ReplyCode(reply) != 220) {
         e.status.SetProgress(ProgressBar::LinesDecoded, 0, 0, true);
         // No reply at all is a lost connection, not a missing article: it must be tried again.
@@ -107,6 +106,7 @@ int ArticleRetriever::ReceiveArticle(long number) {
             e.NoteConnectionLost();
             return 0;
         }
+        if (ReplyCode(reply) == 480 && e.session.LogsInWhenAsked()) return kLoginAsked;
         return 1;
     }
     e.status.SetSubjectText(e.article.subject);
@@ -170,12 +170,12 @@ bool ArticleRetriever::ReadArticleLine(std::string& line, Clock::time_point& sto
     if (e.stop) {
         const Clock::time_point now = Clock::now();
         if (stopSeen == Clock::time_point{}) stopSeen = now;
-        if (now - stopSeen > e.socket->StopGrace()) {
-            e.socket->AbandonForStop();
+        if (now - stopSeen > e.session.Socket().StopGrace()) {
+            e.session.Socket().AbandonForStop();
             return false;
         }
     }
-    if (e.socket->ReadLine(line)) return true;
+    if (e.session.Socket().ReadLine(line)) return true;
     e.NoteConnectionLost();
     return false;
 }

@@ -20,8 +20,10 @@ class ArticleRetriever {
 public:
     explicit ArticleRetriever(EngineState& engine) : engine_(engine) {}
 
-    // 1 when the article was dealt with (the read mark may move past it), 0 when it was not.
+    // 1 when the article was dealt with (the read mark may move past it), 0 when it was not,
+    // kLoginAsked when the server answered 480 and the settings say to log in.
     int RetrieveArticle(long number);
+    static constexpr int kLoginAsked = 2;
 
     // The two halves of RetrieveArticle, for callers that keep several commands in flight:
     // the replies come back in the order the commands went out.

@@ -50,6 +50,19 @@ GroupSettings GroupSettings::Snapshot(const ProfileStore& profile) {
     return s;
 }
 
+EngineState::EngineState(ProfileStore& p, EngineStatus& st, UserPrompt& pr, SharedState& sh)
+    : profile(p),
+      status(st),
+      prompt(pr),
+      shared(sh),
+      session(p, pr, LoginRule::Lenient,
+              [&st](const std::string& text) { st.SetStatusText(text); }) {
+    session.SetSocketSetup([this](CLineSocket& socket) {
+        socket.SetBeforeReadHook([this] { pause.Pass(); });
+        socket.SetStopCheck([this] { return stop.load(); });
+    });
+}
+
 void EngineState::SetReadMark(const std::string& group, long number) {
     if (!journal.NoteMark(settings.host, group, number)) NoteJournalFailure(errno);
     const std::uint64_t saves = profile.SaveCount();
@@ -83,7 +96,7 @@ void EngineState::NoteMarksUnsaved(int err) {
 }
 
 void EngineState::NoteConnectionLost() {
-    if (socket && socket->AbortedByStop()) {
+    if (session.AbortedByStop()) {
         stop = true;
         return;
     }
@@ -111,7 +124,7 @@ bool WaitBeforeAttempt(long attempt, const std::atomic<bool>& stop) {
 bool EngineState::EnsureConnected() {
     if (Connected()) return true;
     if (stop) return false;
-    if (settings.reconnect <= 0 || !connect || (socket && socket->AbortedByStop())) {
+    if (settings.reconnect <= 0 || !connect || session.AbortedByStop()) {
         NoteConnectionLost();
         return false;
     }
@@ -121,7 +134,6 @@ bool EngineState::EnsureConnected() {
                              " lost -- reconnecting (attempt " + std::to_string(attempt) + " of " +
                              std::to_string(settings.reconnect) + ")");
         if (!WaitBeforeAttempt(attempt, stop)) break;
-        authenticated = false;
         if (connect()) return true;
         if (stop) break;
     }

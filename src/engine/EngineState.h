@@ -15,7 +15,7 @@
 #include "engine/PauseGate.h"
 #include "engine/RecoveryJournal.h"
 #include "engine/SharedState.h"
-#include "net/Socket.h"
+#include "session/NewsSession.h"
 #include "settings/ProfileStore.h"
 
 namespace qm {
@@ -82,8 +82,7 @@ struct CurrentArticle {
 };
 
 struct EngineState {
-    EngineState(ProfileStore& p, EngineStatus& st, UserPrompt& pr, SharedState& sh)
-        : profile(p), status(st), prompt(pr), shared(sh) {}
+    EngineState(ProfileStore& p, EngineStatus& st, UserPrompt& pr, SharedState& sh);
 
     ProfileStore& profile;
     EngineStatus& status;
@@ -92,11 +91,11 @@ struct EngineState {
 
     EngineSettings settings;
     GroupSettings groupSettings;  // of the current group
-    std::unique_ptr<CLineSocket> socket;
-    bool authenticated = false;  // the connection has passed an authentication exchange
     std::atomic<bool> stop{false};
     std::atomic<bool> catchUp{false};
     PauseGate pause;
+    // The connection and its login; its socket obeys the pause gate and the stop flag.
+    NewsSession session;
 
     std::string finalStatus = "Operation complete";
     std::time_t runStart = 0;
@@ -115,7 +114,7 @@ struct EngineState {
     // Reconnect attempts made since the last article or group scan went through.
     long reconnectsSinceProgress = 0;
 
-    bool Connected() const { return socket && socket->IsConnected(); }
+    bool Connected() const { return session.Connected(); }
     // Marks the run as stopping because the connection is gone (a stop the user asked for while
     // the server was silent is not a lost connection). Where reconnecting is allowed, the run goes
     // on and the caller's next EnsureConnected reconnects.

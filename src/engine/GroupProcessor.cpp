@@ -96,8 +96,7 @@ GroupOutcome GroupProcessor::ProcessOnce(const std::string& group) {
     if (dir_.exists && !SaveDirectoryWritable()) return GroupOutcome::Ended;
 
     GroupReply reply;
-    switch (
-        OpenGroup(*e.socket, e.profile, e.settings.host, group, e.prompt, e.authenticated, reply)) {
+    switch (OpenGroup(e.session, group, reply)) {
         case GroupOpen::AuthFailed:
             return GroupOutcome::AuthFailed;
         case GroupOpen::Skipped:
@@ -112,6 +111,7 @@ GroupOutcome GroupProcessor::ProcessOnce(const std::string& group) {
     HeaderScan scan(e);
     ScanRange range;
     if (!scan.Run(readMark, reply.first, reply.last, reply.count, range)) {
+        if (e.session.LoginFailed()) return GroupOutcome::AuthFailed;
         // A mark beyond the group's end (renumbered, or another server of the same name) would
         // hide every new article until the numbers pass it again.
         if (!e.Connected()) return LostOr(GroupOutcome::Ended);
@@ -193,18 +193,43 @@ void GroupProcessor::RetrieveOne(HeaderScan& scan, ArticlePipeline& pipeline,
 }
 
 // Reads number's reply, with the commands after it kept in flight. A connection lost on the way
-// is made again and the same article asked for anew: nothing of the broken reply was kept.
+// is made again and the same article asked for anew: nothing of the broken reply was kept. A
+// server that asks for a login gets one, and the article is asked for once more.
 int GroupProcessor::Fetch(ArticlePipeline& pipeline, long number) {
     EngineState& e = engine_;
+    bool loggedIn = false;
     for (;;) {
         if (pipeline.Prepare(number, e.shared.PendingNumbers(pipeline.Room()))) {
-            const int result = retriever_.ReceiveArticle(number);
+            int result = retriever_.ReceiveArticle(number);
             pipeline.Received();
+            if (result == ArticleRetriever::kLoginAsked && !loggedIn) {
+                if (LogInAgain(pipeline)) {
+                    loggedIn = true;
+                    continue;
+                }
+                if (abandoned_) return 0;
+                result = 0;  // the connection broke on the way: made again below
+            } else if (result == ArticleRetriever::kLoginAsked) {
+                result = 1;  // asked again right after a login: refused like any other article
+            }
             if (result == 1) e.NoteProgress();
             if (result == 1 || e.Connected() || e.stop) return result;
         }
         if (!Reselect(pipeline)) return 0;
     }
+}
+
+// The server wants a login before it hands out articles. The replies to the commands sent ahead
+// are read and dropped first (they come before any answer to the login), then the login runs;
+// the articles still owed are asked for again afterwards. False when the connection broke while
+// dropping (the caller reconnects) or the login was refused (the group is abandoned).
+bool GroupProcessor::LogInAgain(ArticlePipeline& pipeline) {
+    EngineState& e = engine_;
+    if (e.stop || !pipeline.DropAll()) return false;
+    if (e.session.AnswerLoginRequest(false) == NewsSession::LoginAnswer::LoggedIn) return true;
+    authFailed_ = true;
+    abandoned_ = true;
+    return false;
 }
 
 // After a lost connection: a new one, logged in again, with the current group selected.
@@ -213,8 +238,7 @@ bool GroupProcessor::Reselect(ArticlePipeline& pipeline) {
     pipeline.Forget();
     while (e.EnsureConnected()) {
         GroupReply reply;
-        switch (OpenGroup(*e.socket, e.profile, e.settings.host, e.currentGroup, e.prompt,
-                          e.authenticated, reply)) {
+        switch (OpenGroup(e.session, e.currentGroup, reply)) {
             case GroupOpen::Selected:
                 return true;
             case GroupOpen::AuthFailed:

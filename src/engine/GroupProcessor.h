@@ -41,6 +41,7 @@ private:
     void RetrieveOne(class HeaderScan& scan, class ArticlePipeline& pipeline,
                      const std::string& line, long& mark, long last);
     int Fetch(ArticlePipeline& pipeline, long number);
+    bool LogInAgain(ArticlePipeline& pipeline);
     bool Reselect(ArticlePipeline& pipeline);
 
     EngineState& engine_;
@@ -49,7 +50,7 @@ private:
     long filesToRetrieve_ = 0;
     long retrieved_ = 0;
     bool abandoned_ = false;   // the rest of the group could not be fetched: its mark stays
-    bool authFailed_ = false;  // logging in again after a reconnect was refused
+    bool authFailed_ = false;  // logging in again (after a reconnect or a 480) was refused
 };
 
 }  // namespace qm

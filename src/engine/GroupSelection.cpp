@@ -1,16 +1,10 @@
 #include "engine/GroupSelection.h"
 
 #include "engine/OverviewLine.h"
-#include "groups/ServerLogin.h"
-#include "settings/SettingsKeys.h"
+#include "net/Nntp.h"
 #include "util/TextFiles.h"
 
 namespace qm {
-
-std::string SelectGroup(CLineSocket& socket, const std::string& group) {
-    socket.SendLine("GROUP " + group + "\r\n");
-    return socket.ReadLine();
-}
 
 namespace {
 
@@ -46,40 +40,9 @@ GroupReply ParseGroupReply(const std::string& line) {
     return r;
 }
 
-namespace {
-
-bool Authenticate(CLineSocket& socket, const ProfileStore& profile, const std::string& host,
-                  UserPrompt& prompt, bool& authenticated) {
-    if (LogIn(socket, profile, host, prompt).Failed(authenticated)) return false;
-    authenticated = true;
-    return true;
-}
-
-}  // namespace
-
-GroupOpen OpenGroup(CLineSocket& socket, const ProfileStore& profile, const std::string& host,
-                    const std::string& group, UserPrompt& prompt, bool& authenticated,
-                    GroupReply& reply) {
-    if (profile.GetInt(host, kForceAuthInfo, 0) != 0) {
-        if (!Authenticate(socket, profile, host, prompt, authenticated))
-            return GroupOpen::AuthFailed;
-    }
-    std::string line = SelectGroup(socket, group);
-    if (ReplyCode(line) == 480) {
-        if (profile.GetInt(host, kUserAuthentication, 0) != 0) {
-            if (!Authenticate(socket, profile, host, prompt, authenticated)) {
-                return GroupOpen::AuthFailed;
-            }
-            line = SelectGroup(socket, group);
-        } else {
-            prompt.ShowMessage(
-                "The server has requested authentication.\n\n"
-                "Please go to the Authentication tab in the Setup\n"
-                "dialog and enter the required username and password\n"
-                "for " +
-                host);
-        }
-    }
+GroupOpen OpenGroup(NewsSession& session, const std::string& group, GroupReply& reply) {
+    std::string line;
+    if (!session.SelectGroup(group, line)) return GroupOpen::AuthFailed;
     if (ReplyCode(line) != 211) return GroupOpen::Skipped;
     reply = ParseGroupReply(line);
     if (!reply.valid) return GroupOpen::Invalid;

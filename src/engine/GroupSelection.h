@@ -1,18 +1,12 @@
 #pragma once
-// The conversation that opens the work on each group: authentication when forced or asked for,
-// the GROUP command, and the parse of its reply.
+// The conversation that opens the work on each group: the GROUP command (with the session's login
+// when forced or asked for) and the parse of its reply.
 
 #include <string>
 
-#include "engine/EngineStatus.h"
-#include "net/Nntp.h"
-#include "net/Socket.h"
-#include "settings/ProfileStore.h"
+#include "session/NewsSession.h"
 
 namespace qm {
-
-// Sends GROUP and returns the reply line.
-std::string SelectGroup(CLineSocket& socket, const std::string& group);
 
 struct GroupReply {
     long code = 0;
@@ -27,10 +21,7 @@ GroupReply ParseGroupReply(const std::string& line);
 
 enum class GroupOpen { Selected, Skipped, Invalid, AuthFailed };
 
-// Authentication (forced or on 480) and GROUP for one group, as the engine runs it.
-// authenticated tells, and learns, whether this connection has authenticated.
-GroupOpen OpenGroup(CLineSocket& socket, const ProfileStore& profile, const std::string& host,
-                    const std::string& group, UserPrompt& prompt, bool& authenticated,
-                    GroupReply& reply);
+// GROUP for one group, as the engine runs it: AuthFailed when the login was refused.
+GroupOpen OpenGroup(NewsSession& session, const std::string& group, GroupReply& reply);
 
 }  // namespace qm

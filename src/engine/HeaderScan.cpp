@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "engine/ArticleSelector.h"
-#include "engine/GroupSelection.h"
 #include "engine/HistoryList.h"
 #include "engine/OverviewLine.h"
 #include "settings/SettingsKeys.h"
@@ -36,9 +35,12 @@ bool HeaderScan::Run(long readMark, long first, long last, long count, ScanRange
         engine_.status.SetStatusText(FormatCountIn("No articles found in %s", 0, group));
         return false;
     }
+    // A refused login ends the group before its next command.
     if (engine_.groupSettings.useMaxDays) ApplyAgeLimit(range);
+    if (engine_.session.LoginFailed()) return false;
     ApplyHeaderLimits(range);
     ReadOverviewFormat();
+    if (engine_.session.LoginFailed()) return false;
     return ScanOverview(range);
 }
 
@@ -62,7 +64,7 @@ std::string FormatTime(std::time_t t, const char* format, bool utc) {
 // articles than the group holds, so a longer list is not kept.
 std::vector<std::string> HeaderScan::NewArticleIds(long limit) {
     std::vector<std::string> ids;
-    ReadMultiLine(*engine_.socket, engine_.stop, [&](const std::string& line) {
+    ReadMultiLine(engine_.session.Socket(), engine_.stop, [&](const std::string& line) {
         std::string_view id = WithoutLineEnd(line);
         if (static_cast<long>(ids.size()) < limit && ValidMessageId(id)) ids.emplace_back(id);
     });
@@ -70,7 +72,7 @@ std::vector<std::string> HeaderScan::NewArticleIds(long limit) {
 }
 
 bool HeaderScan::ApplyAgeLimit(ScanRange& range) {
-    CLineSocket& socket = *engine_.socket;
+    NewsSession& session = engine_.session;
     // A limit before the epoch is no limit: MaxDays may be any number the user typed.
     const std::time_t now = std::time(nullptr);
     const long days = LeadingNumber(engine_.groupSettings.maxDays);
@@ -78,14 +80,17 @@ bool HeaderScan::ApplyAgeLimit(ScanRange& range) {
         days >= now / 86400 ? 0 : now - static_cast<std::time_t>(days) * 86400;
     engine_.status.SetStatusText("Requesting new headers since: " +
                                  FormatTime(limit, "%d %b %Y %H:%M", false));
-    socket.SendLine("NEWNEWS " + engine_.currentGroup + " " +
-                    FormatTime(limit, "%y%m%d %H%M%S", true) + " GMT\r\n");
+    std::string reply;
+    if (!session.Request("NEWNEWS " + engine_.currentGroup + " " +
+                             FormatTime(limit, "%y%m%d %H%M%S", true) + " GMT\r\n",
+                         reply))
+        return false;
     std::vector<std::string> ids;
-    if (ReplyCode(socket.ReadLine()) == 230) ids = NewArticleIds(groupCount_);
+    if (ReplyCode(reply) == 230) ids = NewArticleIds(groupCount_);
     size_t next = 0;
     bool any221 = false;
     long number = 0;
-    while (next < ids.size() && socket.IsConnected() && !engine_.stop) {
+    while (next < ids.size() && session.Connected() && !engine_.stop && !session.LoginFailed()) {
         bool answered = false;
         long n = HeadArticleNumber(ids[next++], answered);
         if (!answered) continue;
@@ -100,14 +105,14 @@ bool HeaderScan::ApplyAgeLimit(ScanRange& range) {
 }
 
 long HeaderScan::HeadArticleNumber(std::string_view messageId, bool& answered) {
-    CLineSocket& socket = *engine_.socket;
-    socket.SendLine("HEAD " + std::string(messageId) + "\r\n");
-    std::string reply = socket.ReadLine();
-    answered = ReplyCode(reply) == 221;
+    NewsSession& session = engine_.session;
+    std::string reply;
+    answered = session.Request("HEAD " + std::string(messageId) + "\r\n", reply) &&
+               ReplyCode(reply) == 221;
     if (!answered) return 0;
     long number = reply.size() > 4 ? StrictLeadingNumber(reply.substr(4)) : 0;
     long fromXref = 0;
-    ReadMultiLine(socket, engine_.stop, [&](const std::string& line) {
+    ReadMultiLine(session.Socket(), engine_.stop, [&](const std::string& line) {
         if (fromXref == 0 && StartsWithNoCase(line, "xref:")) {
             fromXref = ArticleNumberFromXref(line, engine_.currentGroup);
         }
@@ -147,10 +152,10 @@ void HeaderScan::ApplyHeaderLimits(ScanRange& range) {
 void HeaderScan::ReadOverviewFormat() {
     xrefPresent_ = false;
     xrefFull_ = false;
-    CLineSocket& socket = *engine_.socket;
-    socket.SendLine("LIST OVERVIEW.FMT\r\n");
-    if (ReplyCode(socket.ReadLine()) != 215) return;
-    ReadMultiLine(socket, engine_.stop, [&](const std::string& line) {
+    NewsSession& session = engine_.session;
+    std::string reply;
+    if (!session.Request("LIST OVERVIEW.FMT\r\n", reply) || ReplyCode(reply) != 215) return;
+    ReadMultiLine(session.Socket(), engine_.stop, [&](const std::string& line) {
         std::string lower = Lowercase(line);
         if (lower.compare(0, 5, "xref:") == 0) {
             xrefPresent_ = true;
@@ -160,10 +165,13 @@ void HeaderScan::ReadOverviewFormat() {
 }
 
 bool HeaderScan::ScanOverview(ScanRange& range) {
-    CLineSocket& socket = *engine_.socket;
-    socket.SendLine("XOVER " + std::to_string(range.mark + 1) + "-" + std::to_string(range.last) +
-                    "\r\n");
-    if (ReplyCode(socket.ReadLine()) != 224) return false;
+    std::string reply;
+    if (!engine_.session.Request(
+            "XOVER " + std::to_string(range.mark + 1) + "-" + std::to_string(range.last) + "\r\n",
+            reply) ||
+        ReplyCode(reply) != 224)
+        return false;
+    CLineSocket& socket = engine_.session.Socket();
     engine_.selector->RefreshHistory(*engine_.history);
     const std::string& group = engine_.currentGroup;
     engine_.status.SetStatusText(

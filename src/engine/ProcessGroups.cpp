@@ -13,7 +13,6 @@
 #include "engine/HistoryList.h"
 #include "engine/RecoveryJournal.h"
 #include "groups/GroupListFile.h"
-#include "groups/NewsConnection.h"
 #include "settings/DataFiles.h"
 #include "util/TextFiles.h"
 
@@ -140,7 +139,7 @@ void CProcessGroups::MainSequence() {
     history_->Load(engine_.settings.maxHist);
     if (!engine_.journal.Reset(engine_.profile.DiskIdentity())) {
         engine_.NoteJournalFailure(errno);
-        engine_.socket.reset();
+        engine_.session.Close();
         engine_.status.SetStatusText(engine_.finalStatus);
         return;
     }
@@ -214,23 +213,17 @@ bool CProcessGroups::DirectoryWritable() {
 
 bool CProcessGroups::Connect() {
     const EngineSettings& s = engine_.settings;
-    engine_.socket = std::make_unique<CLineSocket>();
-    engine_.socket->SetBeforeReadHook([this] { engine_.pause.Pass(); });
-    engine_.socket->SetStopCheck([this] { return engine_.stop.load(); });
     engine_.status.SetStatusText("Connecting to " + s.host);
-    NewsConnectOutcome outcome = ConnectToNewsServer(
-        *engine_.socket, engine_.profile, s.host, s.port, engine_.prompt,
-        [this](const std::string& text) { engine_.status.SetStatusText(text); });
+    const NewsConnectOutcome outcome = engine_.session.Connect(s.host, s.port);
     if (outcome != NewsConnectOutcome::Connected) {
         // A refused TLS connection has said why; its status line is the last one of the run.
         if (outcome == NewsConnectOutcome::NoConnection)
             engine_.status.SetStatusText("Can't connect to server");
-        engine_.socket.reset();
         return false;
     }
     // Over TLS the user sees that the connection is encrypted; plain keeps its old text.
     engine_.status.SetStatusText("Connected to " + s.host +
-                                 (engine_.socket->UsesTls() ? " (TLS)" : ""));
+                                 (engine_.session.UsesTls() ? " (TLS)" : ""));
     return true;
 }
 
@@ -254,7 +247,7 @@ bool CProcessGroups::RunPass(long groupCount) {
         if (engine_.stop) return true;
         engine_.status.SetProgress(ProgressBar::Group, ++k, groupCount, false);
         if (processor.Process(group) == GroupOutcome::AuthFailed) {
-            engine_.status.SetStatusText("Authentication failed");
+            engine_.session.ReportLoginFailure();
             EndRun(false);
             return false;
         }
@@ -269,7 +262,7 @@ bool CProcessGroups::RunPass(long groupCount) {
 
 // The history and the read marks reach their files before the run reports its end.
 void CProcessGroups::EndRun(bool showFinalStatus) {
-    engine_.socket.reset();
+    engine_.session.Close();
     const bool historySaved = history_->Save(engine_.status);
     const bool marksSaved = engine_.profile.Flush();
     if (!marksSaved) {

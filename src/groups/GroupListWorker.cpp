@@ -4,10 +4,9 @@
 #include <chrono>
 #include <cstdio>
 
-#include "groups/NewsConnection.h"
-#include "groups/ServerLogin.h"
 #include "net/Nntp.h"
 #include "net/Socket.h"
+#include "session/NewsSession.h"
 #include "settings/SettingsKeys.h"
 #include "util/TextFiles.h"
 
@@ -136,119 +135,115 @@ void GroupListWorker::HandOver(std::string name) {
                            [this] { return unacknowledged_ < ackWindow_ || abandoned_; });
 }
 
-bool GroupListWorker::Authenticate(CLineSocket& socket, const std::string& host) {
-    AuthResult result = LogIn(socket, profile_, host, prompt_);
-    // Only an accepted login counts here: a list fetched without one would be cut short again.
-    return ReplyCode(result.reply) == 281;
+void GroupListWorker::Status(const std::string& text) {
+    Tell([&] { sink_.ListStatus(text); });
+}
+
+void GroupListWorker::Done() {
+    Tell([&] { sink_.ListDone(); });
 }
 
 void GroupListWorker::Work(const std::vector<std::string>& terms) {
-    const std::string host = ReadText(profile_, "NNTPHost");
-    Tell([&] { sink_.ListStatus("  Connecting to " + host); });
+    const std::string host = kNNTPHost.Read(profile_);
+    scanned_ = 0;
+    added_ = 0;
+    Status("  Connecting to " + host);
     Tell([&] { sink_.ListCleared(); });
-    if (host.empty()) {
-        Tell([&] { sink_.ListStatus("  Can't connect to server"); });
-        Tell([&] { sink_.ListDone(); });
-        return;
-    }
-
-    CLineSocket socket;
-    CLineSocket::Timeouts timeouts;
-    timeouts.stopGrace = std::chrono::milliseconds(0);
-    socket.SetTimeouts(timeouts);
-    // While connecting only the receiver's going away ends the wait; a Stop counts from the
-    // first reply line, so it does not pass for a failed connection.
-    socket.SetStopCheck([this] { return Abandoned(); });
-    NewsConnectOutcome outcome = ConnectToNewsServer(
-        socket, profile_, host, ConfiguredPort(profile_), prompt_,
-        [this](const std::string& text) { Tell([&] { sink_.ListStatus(text); }); });
-    if (outcome != NewsConnectOutcome::Connected) {
-        if (outcome == NewsConnectOutcome::NoConnection)
-            Tell([&] { sink_.ListStatus("  Can't connect to server"); });
-        Tell([&] { sink_.ListDone(); });
-        return;
-    }
-    Tell([&] { sink_.ListStatus("  Connected to " + host + (socket.UsesTls() ? " (TLS)" : "")); });
-    socket.SetStopCheck([this] { return StopOrAbandon(); });
-
-    const bool userAuthentication = profile_.GetInt(host, kUserAuthentication, 0) != 0;
-    bool authenticated = false;
-    auto authenticationFailed = [&] {
-        Tell([&] { sink_.ListStatus("  Authentication failed"); });
-        Tell([&] { sink_.ListDone(); });
-    };
-    if (profile_.GetInt(host, kForceAuthInfo, 0) != 0) {
-        if (!Authenticate(socket, host)) return authenticationFailed();
-        authenticated = true;
-    }
-    socket.SendLine("LIST\r\n");
-
-    long scanned = 0;
-    long added = 0;
-    bool inBody = false;  // the 215 line has come: what follows up to "." are groups
+    NewsSession session(
+        profile_, prompt_, LoginRule::Strict, [this](const std::string& text) { Status(text); },
+        "  ");
+    if (!Connect(session, host)) return Done();
     std::string refusal;
+    switch (RequestList(session, refusal)) {
+        case ListStart::LoginFailed:
+            session.ReportLoginFailure();
+            return Done();
+        case ListStart::Listing:
+            ReadGroups(session.Socket(), terms);
+            break;
+        case ListStart::Refused:
+            break;
+    }
+    if (session.AbortedByStop()) TakeStop();
+    Tell([&] { sink_.ListSelectFirst(); });
+    Status(EndStatus(session, host, refusal));
+    Done();
+}
+
+bool GroupListWorker::Connect(NewsSession& session, const std::string& host) {
+    if (host.empty()) {
+        Status("  Can't connect to server");
+        return false;
+    }
+    session.SetSocketSetup([this](CLineSocket& socket) {
+        CLineSocket::Timeouts timeouts;
+        timeouts.stopGrace = std::chrono::milliseconds(0);
+        socket.SetTimeouts(timeouts);
+        // While connecting only the receiver's going away ends the wait; a Stop counts from the
+        // first reply line, so it does not pass for a failed connection.
+        socket.SetStopCheck([this] { return Abandoned(); });
+    });
+    const NewsConnectOutcome outcome = session.Connect(host, ConfiguredPort(profile_));
+    if (outcome != NewsConnectOutcome::Connected) {
+        if (outcome == NewsConnectOutcome::NoConnection) Status("  Can't connect to server");
+        return false;
+    }
+    Status("  Connected to " + host + (session.UsesTls() ? " (TLS)" : ""));
+    session.Socket().SetStopCheck([this] { return StopOrAbandon(); });
+    return true;
+}
+
+// The login when forced, LIST, and its first reply line (a 480 answered as the session's
+// rules say). Listing: the 215 came and the groups follow.
+GroupListWorker::ListStart GroupListWorker::RequestList(NewsSession& session,
+                                                        std::string& refusal) {
+    std::string reply;
+    if (!session.LogInIfForced() || !session.Request("LIST\r\n", reply, true)) {
+        return ListStart::LoginFailed;
+    }
+    if (Abandoned() || reply == ".\r\n") return ListStart::Refused;
+    const long code = ReplyCode(reply);
+    // A 480 the user has no credentials for: the retrieval ends as though the list were empty.
+    if (code == 480) return ListStart::Refused;
+    if (code != 215) {
+        refusal = std::string(WithoutLineEnd(reply));
+        return ListStart::Refused;
+    }
+    return TakeStop() ? ListStart::Refused : ListStart::Listing;
+}
+
+// The lines of the LIST reply up to its "." line, a Stop, or the receiver's going away.
+void GroupListWorker::ReadGroups(CLineSocket& socket, const std::vector<std::string>& terms) {
     std::string line;
     while (socket.ReadLine(line) && !Abandoned()) {
-        if (line == ".\r\n") break;
-        if (!inBody) {
-            long code = ReplyCode(line);
-            if (code == 480) {
-                if (!userAuthentication) {
-                    prompt_.ShowMessage(
-                        "The server has requested authentication.\n\n"
-                        "Please go to the Authentication tab in the Setup\n"
-                        "dialog and enter the required username and password\n"
-                        "for " +
-                        host);
-                    break;
-                }
-                // A second 480 after an accepted login would ask for ever.
-                if (authenticated || !Authenticate(socket, host)) return authenticationFailed();
-                authenticated = true;
-                socket.SendLine("LIST\r\n");
-                continue;
-            }
-            if (code != 215) {
-                refusal = std::string(WithoutLineEnd(line));
-                break;
-            }
-            inBody = true;
-            if (TakeStop()) break;
-            continue;
-        }
-        if (TakeStop()) break;
+        if (line == ".\r\n" || TakeStop()) break;
         std::string_view text = line;
         if (text.starts_with("..")) text.remove_prefix(1);  // dot-stuffed
         std::string_view name = GroupNameOfListLine(text);
         if (!name.empty() && PassesGroupFilter(name, terms)) {
             HandOver(std::string(name));
-            ++added;
+            ++added_;
         }
-        ++scanned;
-        if (scanned % 10 == 0) {
+        if (++scanned_ % 10 == 0) {
             char status[80];
-            std::snprintf(status, sizeof status, "  %5ld groups scanned -- %5ld added", scanned,
-                          added);
-            Tell([&] { sink_.ListStatus(status); });
+            std::snprintf(status, sizeof status, "  %5ld groups scanned -- %5ld added", scanned_,
+                          added_);
+            Status(status);
         }
     }
-    if (socket.AbortedByStop()) TakeStop();
+}
 
-    Tell([&] { sink_.ListSelectFirst(); });
-    std::string status;
-    if (!refusal.empty()) {
-        status = "  Error -- " + refusal;
-    } else if (socket.IsConnected() || socket.AbortedByStop()) {
+std::string GroupListWorker::EndStatus(const NewsSession& session, const std::string& host,
+                                       const std::string& refusal) const {
+    if (!refusal.empty()) return "  Error -- " + refusal;
+    if (session.Connected() || session.AbortedByStop()) {
         char text[120];
         std::snprintf(text, sizeof text,
-                      "  Operation complete -- %ld groups scanned; %ld groups added", scanned,
-                      added);
-        status = text;
-    } else {
-        status = "  Error -- Connection to " + host + " lost";
+                      "  Operation complete -- %ld groups scanned; %ld groups added", scanned_,
+                      added_);
+        return text;
     }
-    Tell([&] { sink_.ListStatus(status); });
-    Tell([&] { sink_.ListDone(); });
+    return "  Error -- Connection to " + host + " lost";
 }
 
 }  // namespace qm

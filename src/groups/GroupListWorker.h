@@ -16,6 +16,9 @@
 
 namespace qm {
 
+class CLineSocket;
+class NewsSession;
+
 // What the worker tells its receiver, in this order: the list is emptied, status lines and
 // names, the first item is to be selected, and the retrieval is done. Every call must return at
 // once (post the news to the receiver's own thread); every text is the receiver's own copy.
@@ -69,8 +72,17 @@ public:
     static constexpr int kAckWaitMs = 2000;
 
 private:
+    // How the LIST command was answered.
+    enum class ListStart { Listing, Refused, LoginFailed };
+
     void Work(const std::vector<std::string>& terms);
-    bool Authenticate(class CLineSocket& socket, const std::string& host);
+    bool Connect(NewsSession& session, const std::string& host);
+    ListStart RequestList(NewsSession& session, std::string& refusal);
+    void ReadGroups(CLineSocket& socket, const std::vector<std::string>& terms);
+    std::string EndStatus(const NewsSession& session, const std::string& host,
+                          const std::string& refusal) const;
+    void Status(const std::string& text);
+    void Done();
     bool TakeStop();
     bool StopOrAbandon();
     bool Abandoned();
@@ -91,6 +103,9 @@ private:
     bool stop_ = false;
     bool abandoned_ = false;
     std::atomic<bool> running_{false};
+    // The worker thread's own counts of the retrieval: LIST lines read, names handed over.
+    long scanned_ = 0;
+    long added_ = 0;
     std::thread thread_;
 };
 

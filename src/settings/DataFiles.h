@@ -12,6 +12,8 @@ inline constexpr const char* kHistoryFile = "HistList";
 inline constexpr const char* kHistoryBackupFile = "~HistList";
 inline constexpr const char* kHistoryHitLogFile = "HistLog.txt";
 inline constexpr const char* kRunJournalFile = "RunJournal";
+// The folder of the parts of multi-part posts still waiting for the rest.
+inline constexpr const char* kPartStoreDirectory = "MultiPart";
 // Beside the saved pictures, not in the data directory.
 inline constexpr const char* kDescriptionFile = "Descript.ion";
 // What a lock file adds to the name of what it locks.

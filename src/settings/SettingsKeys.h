@@ -75,7 +75,6 @@ private:
 class ServerTextSetting {
 public:
     constexpr ServerTextSetting(const char* key, const char* def) : key_(key), default_(def) {}
-    operator std::string() const { return key_; }  // MERGE-SHIM
     const char* Key() const { return key_; }
     std::string Read(const ProfileStore& profile, const std::string& host) const;
     bool Write(ProfileStore& profile, const std::string& host, const std::string& value) const;
@@ -89,7 +88,6 @@ private:
 class ServerIntSetting {
 public:
     constexpr ServerIntSetting(const char* key, long def) : key_(key), default_(def) {}
-    operator std::string() const { return key_; }  // MERGE-SHIM
     const char* Key() const { return key_; }
     long Read(const ProfileStore& profile, const std::string& host) const;
     bool IsOn(const ProfileStore& profile, const std::string& host) const {
@@ -158,6 +156,12 @@ inline constexpr IntSetting kShowXP{kMainSection, "ShowXP", 0};
 // ARTICLE commands kept in flight, 1 to 64.
 inline constexpr IntSetting kPipelineDepth{kMainSection, "PipelineDepth", 4};
 
+// Multi-part posts: put together (1) or each part skipped as a file of its own (0); how long a
+// post may wait for its missing parts; how much the store of waiting parts may hold.
+inline constexpr IntSetting kMultiPart{kMainSection, "MultiPart", 1, "1"};
+inline constexpr IntSetting kMultiPartWaitDays{kMainSection, "MultiPartWaitDays", 7, "7"};
+inline constexpr IntSetting kMultiPartStoreMB{kMainSection, "MultiPartStoreMB", 1024, "1024"};
+
 // Keys of the section DownloadDirs (besides each group's own directory, see GroupDirectory).
 inline constexpr IntSetting kSeparateDirectories{kDownloadDirsSection, "Enable", 0, "0"};
 inline constexpr IntSetting kUseGroupName{kDownloadDirsSection, "UseGroupName", 0, "0"};
@@ -183,10 +187,6 @@ ProfileStore::Change ReadMarkChange(const std::string& host, const std::string& 
 // A group's own download directory (relative to the download directory), "" when it has none.
 std::string GroupDirectory(const ProfileStore& profile, const std::string& group);
 bool WriteGroupDirectory(ProfileStore& profile, const std::string& group, const std::string& sub);
-
-inline std::string ReadText(const ProfileStore& p, const char*) {
-    return kNNTPHost.Read(p);
-}  // MERGE-SHIM
 
 // The TCP port to use: NNTPPort when it is a valid port number, else 119.
 int ConfiguredPort(const ProfileStore& profile);

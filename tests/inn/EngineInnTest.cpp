@@ -241,8 +241,8 @@ TEST_F(EngineInn, RightPasswordOpensEveryGroupAlsoWhenLoginIsForced) {
         EngineHarness h(port);
         h.SetGroups({one, two});
         h.SetServer(mode, "1");
-        h.SetServer(kUsername, "qmreader");
-        h.SetServer(kPassword, "open sesame");
+        h.SetServer(kUsername.Key(), "qmreader");
+        h.SetServer(kPassword.Key(), "open sesame");
         h.Run();
         EXPECT_EQ(h.FinalStatus(), "Operation complete");
         EXPECT_EQ(h.SavedFiles(), (std::vector<std::string>{"p.jpg", "q.jpg"}));
@@ -264,9 +264,9 @@ TEST_F(EngineInn, RefusedLoginEndsTheRunAndTheHistoryIsStillSaved) {
     {
         EngineHarness h(port);
         h.SetGroups({one, two});
-        h.SetServer(kUserAuthentication, "1");
-        h.SetServer(kUsername, "qmreader");
-        h.SetServer(kPassword, "open sesame!");
+        h.SetServer(kUserAuthentication.Key(), "1");
+        h.SetServer(kUsername.Key(), "qmreader");
+        h.SetServer(kPassword.Key(), "open sesame!");
         TempDir::WriteFile("HistList", "Old.JPG\r\n");
         h.Run();
         EXPECT_EQ(h.FinalStatus(), "Authentication failed");

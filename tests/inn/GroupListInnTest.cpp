@@ -51,9 +51,9 @@ TEST_F(GroupListInn, ListsTheServersGroupsThroughTheFilterAlsoBehindALogin) {
         ProfileStore profile(dir / "p.ini");
         profile.WriteString(kMainSection, "NNTPHost", "127.0.0.1");
         profile.WriteString(kMainSection, "NNTPPort", std::to_string(port));
-        profile.WriteString("127.0.0.1", kUserAuthentication, "1");
-        profile.WriteString("127.0.0.1", kUsername, "lister");
-        profile.WriteString("127.0.0.1", kPassword, "pw 1");
+        profile.WriteString("127.0.0.1", kUserAuthentication.Key(), "1");
+        profile.WriteString("127.0.0.1", kUsername.Key(), "lister");
+        profile.WriteString("127.0.0.1", kPassword.Key(), "pw 1");
         ScriptedPrompt prompt;
         CollectingSink sink;
         GroupListWorker worker(profile, prompt, sink);

@@ -78,7 +78,7 @@ protected:
     // A fresh run against the port with the given UseTLS; true when the picture arrived whole.
     static bool Harvest(EngineHarness& h, const std::string& useTls) {
         h.SetGroups({group_});
-        h.SetServer(kUseTLS, useTls);
+        h.SetServer(kUseTLS.Key(), useTls);
         h.Run();
         return h.SavedFiles() == std::vector<std::string>{"secret.jpg"} &&
                TempDir::ReadFile(h.DownloadDir() + "secret.jpg") == picture_;
@@ -105,7 +105,7 @@ TEST_F(TlsInn, CertificateOfTheTrustedCaHarvestsOverTlsAndStartTls) {
         EXPECT_EQ(h.FinalStatus(), "Operation complete");
         EXPECT_TRUE(h.status.Saw("status", "Connected to 127.0.0.1 (TLS)"));
         EXPECT_TRUE(h.prompt.Questions().empty());
-        EXPECT_EQ(h.profile.GetString(kHost, kTLSFingerprint, "none"), "none");
+        EXPECT_EQ(h.profile.GetString(kHost, kTLSFingerprint.Key(), "none"), "none");
     }
     {
         EngineHarness h(server().port());
@@ -145,10 +145,10 @@ TEST_F(TlsInn, SelfSignedCertificateIsTrustedOnlyByTheUsersYesAndOnlyThatOne) {
     std::string stored;
     auto run = [&](int runPort, bool yes) {
         auto h = std::make_unique<EngineHarness>(runPort);
-        if (!stored.empty()) h->SetServer(kTLSFingerprint, stored);
+        if (!stored.empty()) h->SetServer(kTLSFingerprint.Key(), stored);
         h->prompt.yes = yes;
         Harvest(*h, "1");
-        stored = ProfileStore(h->profile.Path()).GetString(kHost, kTLSFingerprint, "");
+        stored = ProfileStore(h->profile.Path()).GetString(kHost, kTLSFingerprint.Key(), "");
         return h;
     };
 
@@ -203,7 +203,7 @@ TEST_F(TlsInn, GroupListComesOverTlsByHostName) {
     ProfileStore profile(dir / "p.ini");
     profile.WriteString(kMainSection, "NNTPHost", "localhost");
     profile.WriteString(kMainSection, "NNTPPort", std::to_string(port));
-    profile.WriteString("localhost", kUseTLS, "1");
+    profile.WriteString("localhost", kUseTLS.Key(), "1");
     ScriptedPrompt prompt;
     struct Sink : GroupListSink {
         GroupListWorker* worker = nullptr;

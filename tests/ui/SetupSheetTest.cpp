@@ -239,12 +239,13 @@ void SetupSheetTest::UseTlsBelongsToEachServer() {
     Fixture f;
     f.Set("NNTPHost", "a.example");
     f.Set("NNTPHost2", "b.example");
-    f.profile.WriteString("a.example", qm::kUseTLS, "2");
-    f.profile.WriteString("b.example", qm::kUseTLS, "1");
+    f.profile.WriteString("a.example", qm::kUseTLS.Key(), "2");
+    f.profile.WriteString("b.example", qm::kUseTLS.Key(), "1");
     auto useTls = [&] {
-        return std::vector<std::string>{f.profile.GetString("a.example", qm::kUseTLS, "<none>"),
-                                        f.profile.GetString("b.example", qm::kUseTLS, "<none>"),
-                                        f.profile.GetString("c.example", qm::kUseTLS, "<none>")};
+        return std::vector<std::string>{
+            f.profile.GetString("a.example", qm::kUseTLS.Key(), "<none>"),
+            f.profile.GetString("b.example", qm::kUseTLS.Key(), "<none>"),
+            f.profile.GetString("c.example", qm::kUseTLS.Key(), "<none>")};
     };
     {
         CSetupSheet sheet(f.profile);

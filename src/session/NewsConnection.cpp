@@ -1,4 +1,4 @@
-#include "groups/NewsConnection.h"
+#include "session/NewsConnection.h"
 
 #include "net/Nntp.h"
 #include "settings/SettingsKeys.h"
@@ -49,7 +49,7 @@ NewsConnectOutcome Open(CLineSocket& socket, TlsMode mode, const std::string& ho
 }  // namespace
 
 TlsMode ConfiguredTlsMode(const ProfileStore& profile, const std::string& host) {
-    long value = profile.GetInt(host, kUseTLS, 0);
+    long value = kUseTLS.Read(profile, host);
     if (value == 1) return TlsMode::Tls;
     if (value == 2) return TlsMode::StartTls;
     return TlsMode::None;
@@ -64,8 +64,7 @@ NewsConnectOutcome ConnectToNewsServer(CLineSocket& socket, ProfileStore& profil
                                        UserPrompt& prompt, const StatusLine& status) {
     const TlsMode mode = ConfiguredTlsMode(profile, host);
     const int port = NewsServerPort(mode, configuredPort);
-    TlsOptions options{.host = host,
-                       .acceptedFingerprint = profile.GetString(host, kTLSFingerprint, "")};
+    TlsOptions options{.host = host, .acceptedFingerprint = kTLSFingerprint.Read(profile, host)};
     bool asked = false;
     for (;;) {
         NewsConnectOutcome opened = Open(socket, mode, host, port, status);
@@ -87,7 +86,7 @@ NewsConnectOutcome ConnectToNewsServer(CLineSocket& socket, ProfileStore& profil
             return NewsConnectOutcome::TlsRefused;
         }
         asked = true;
-        profile.WriteString(host, kTLSFingerprint, result.fingerprint);
+        kTLSFingerprint.Write(profile, host, result.fingerprint);
         profile.Flush();
         options.acceptedFingerprint = result.fingerprint;
     }

@@ -1,7 +1,7 @@
 #pragma once
 // Opening the conversation with a news server as its profile section says: plain, TLS from the
-// first byte, or STARTTLS; the certificate checked, or the user asked whether to trust it. Shared
-// by the engine and the group list worker, so both reach a server the same way.
+// first byte, or STARTTLS; the certificate checked, or the user asked whether to trust it. The
+// first step of every NewsSession, so the engine and the group list worker reach a server alike.
 
 #include <functional>
 #include <string>

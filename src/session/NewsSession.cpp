@@ -1,0 +1,123 @@
+#include "session/NewsSession.h"
+
+#include "settings/SettingsKeys.h"
+
+namespace qm {
+
+NewsSession::NewsSession(ProfileStore& profile, UserPrompt& prompt, LoginRule rule,
+                         StatusLine status, std::string statusIndent)
+    : profile_(profile),
+      prompt_(prompt),
+      rule_(rule),
+      status_(std::move(status)),
+      statusIndent_(std::move(statusIndent)) {}
+
+NewsConnectOutcome NewsSession::Connect(const std::string& host, int configuredPort) {
+    host_ = host;
+    authenticated_ = false;
+    loginFailed_ = false;
+    socket_ = std::make_unique<CLineSocket>();
+    if (setup_) setup_(*socket_);
+    const NewsConnectOutcome outcome =
+        ConnectToNewsServer(*socket_, profile_, host, configuredPort, prompt_, status_);
+    if (outcome != NewsConnectOutcome::Connected) socket_.reset();
+    return outcome;
+}
+
+bool NewsSession::Adopt(const std::string& host, int fd) {
+    host_ = host;
+    authenticated_ = false;
+    loginFailed_ = false;
+    socket_ = std::make_unique<CLineSocket>();
+    if (setup_) setup_(*socket_);
+    if (socket_->Adopt(fd)) return true;
+    socket_.reset();
+    return false;
+}
+
+bool NewsSession::LogInIfForced() {
+    if (!kForceAuthInfo.IsOn(profile_, host_)) return true;
+    return LogIn();
+}
+
+bool NewsSession::Request(const std::string& command, std::string& reply, bool tellUser) {
+    socket_->SendLine(command);
+    reply = socket_->ReadLine();
+    if (ReplyCode(reply) != 480) return true;
+    switch (AnswerLoginRequest(tellUser)) {
+        case LoginAnswer::NotConfigured:
+            return true;
+        case LoginAnswer::Failed:
+            return false;
+        case LoginAnswer::LoggedIn:
+            break;
+    }
+    socket_->SendLine(command);
+    reply = socket_->ReadLine();
+    // Strict: asked again right after an accepted login, the server will never be content.
+    if (rule_ == LoginRule::Strict && ReplyCode(reply) == 480) {
+        loginFailed_ = true;
+        return false;
+    }
+    return true;
+}
+
+bool NewsSession::SelectGroup(const std::string& group, std::string& reply) {
+    if (!LogInIfForced()) return false;
+    return Request("GROUP " + group + "\r\n", reply, true);
+}
+
+NewsSession::LoginAnswer NewsSession::AnswerLoginRequest(bool tellUser) {
+    if (!LogsInWhenAsked()) {
+        if (tellUser) TellCredentialsWanted();
+        return LoginAnswer::NotConfigured;
+    }
+    if (rule_ == LoginRule::Strict && authenticated_) {
+        loginFailed_ = true;
+        return LoginAnswer::Failed;
+    }
+    return LogIn() ? LoginAnswer::LoggedIn : LoginAnswer::Failed;
+}
+
+bool NewsSession::LogsInWhenAsked() const {
+    return kUserAuthentication.IsOn(profile_, host_);
+}
+
+void NewsSession::ReportLoginFailure() const {
+    if (status_) status_(statusIndent_ + "Authentication failed");
+}
+
+// The user name, and the password stored in the host's section or asked of the user; a prompt
+// the user cancels sends an empty password.
+bool NewsSession::LogIn() {
+    std::string password;
+    if (kPromptForPasswd.IsOn(profile_, host_)) {
+        if (!prompt_.AskPassword(password)) password.clear();
+    } else {
+        password = kPassword.Read(profile_, host_);
+    }
+    const AuthResult result = SendAuthInfo(*socket_, kUsername.Read(profile_, host_), password);
+    if (!Judge(result)) {
+        loginFailed_ = true;
+        return false;
+    }
+    authenticated_ = true;
+    return true;
+}
+
+bool NewsSession::Judge(const AuthResult& result) const {
+    // A list fetched without an accepted login would be cut short again.
+    if (rule_ == LoginRule::Strict) return ReplyCode(result.reply) == 281;
+    return !result.Failed(authenticated_);
+}
+
+void NewsSession::TellCredentialsWanted() const {
+    prompt_.ShowMessage(
+        "The server has requested authentication.\n\n"
+        "Please go to the Authentication tab in the Setup\n"
+        "dialog and enter the required username and password\n"
+        "for " +
+        host_);
+}
+
+}  // namespace qm

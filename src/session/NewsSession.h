@@ -1,0 +1,92 @@
+#pragma once
+// NewsSession: one conversation with the news server a profile names. It owns the line socket,
+// connects (plain, TLS or STARTTLS, and the greeting), logs in when the settings force it or a
+// command is answered 480, and selects a group. The engine and the group list worker both talk to
+// the server through it, so the login rules and their messages exist once.
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "net/Nntp.h"
+#include "net/Socket.h"
+#include "net/UserPrompt.h"
+#include "session/NewsConnection.h"
+#include "settings/ProfileStore.h"
+
+namespace qm {
+
+// How a login exchange is judged. Lenient (a download run): only a refusal (481, 482, 502) fails,
+// and a 502 to a repeated exchange means the connection is logged in already. Strict (the group
+// list): only a 281 is success, and a server that asks again after an accepted login refuses us.
+enum class LoginRule { Lenient, Strict };
+
+class NewsSession {
+public:
+    // status shows the session's own status lines (TLS, a failed login); statusIndent goes in
+    // front of those the caller does not word itself ("Authentication failed").
+    NewsSession(ProfileStore& profile, UserPrompt& prompt, LoginRule rule, StatusLine status,
+                std::string statusIndent = "");
+    NewsSession(const NewsSession&) = delete;
+    NewsSession& operator=(const NewsSession&) = delete;
+
+    // Called on each new socket before it connects: hooks, timeouts, the stop check.
+    void SetSocketSetup(std::function<void(CLineSocket&)> setup) { setup_ = std::move(setup); }
+
+    // A new connection to host (the old one, if any, is closed first): nothing of a login on an
+    // earlier connection counts on it. Anything but Connected leaves no socket.
+    NewsConnectOutcome Connect(const std::string& host, int configuredPort);
+    // The same over a descriptor that is already connected (one end of a socketpair), without a
+    // greeting. False (no socket) when it cannot be taken over.
+    bool Adopt(const std::string& host, int fd);
+    // Drops the connection without a closing command.
+    void Close() { socket_.reset(); }
+
+    bool Connected() const { return socket_ && socket_->IsConnected(); }
+    bool UsesTls() const { return socket_ && socket_->UsesTls(); }
+    // The connection was given up because a stop was asked for while waiting.
+    bool AbortedByStop() const { return socket_ && socket_->AbortedByStop(); }
+    // The connection; only after a Connect or Adopt that succeeded.
+    CLineSocket& Socket() { return *socket_; }
+    const std::string& Host() const { return host_; }
+
+    // The login the host's ForceAuthInfo asks for before each GROUP (or the LIST of the group
+    // list). True when none is asked for or it passed.
+    bool LogInIfForced();
+    // Sends command (with its "\r\n") and reads the reply line. A 480 is answered as
+    // AnswerLoginRequest says and, after a login, the command is sent once more and its reply
+    // replaces the 480. tellUser: without credentials configured the user is told where to enter
+    // them. False when the login failed (the reply is then the 480).
+    bool Request(const std::string& command, std::string& reply, bool tellUser = false);
+    // GROUP, after the forced login if any; the 480 is told to the user when it cannot be answered.
+    bool SelectGroup(const std::string& group, std::string& reply);
+
+    enum class LoginAnswer { LoggedIn, NotConfigured, Failed };
+    // A command was answered 480: with UserAuthentication the login runs (LoggedIn or Failed),
+    // without it nothing is sent (NotConfigured) and, when tellUser, the user is told.
+    LoginAnswer AnswerLoginRequest(bool tellUser);
+    // Whether a 480 is answered with a login (the host's UserAuthentication).
+    bool LogsInWhenAsked() const;
+    // A login on this connection was refused; it stays so until the next connection.
+    bool LoginFailed() const { return loginFailed_; }
+    // Tells the user, on the status line, that the login was refused.
+    void ReportLoginFailure() const;
+
+private:
+    bool LogIn();
+    bool Judge(const AuthResult& result) const;
+    void TellCredentialsWanted() const;
+
+    ProfileStore& profile_;
+    UserPrompt& prompt_;
+    const LoginRule rule_;
+    StatusLine status_;
+    const std::string statusIndent_;
+    std::function<void(CLineSocket&)> setup_;
+    std::unique_ptr<CLineSocket> socket_;
+    std::string host_;
+    bool authenticated_ = false;  // an exchange on this connection was accepted
+    bool loginFailed_ = false;
+};
+
+}  // namespace qm
