@@ -309,6 +309,31 @@ TEST(HeaderScan, NewnewsAndHeadNarrowTheRangeWithXrefNumbers) {
     EXPECT_EQ(r.CountCommands("XOVER 1-20"), 1);
 }
 
+// The age limit only narrows the range: what an earlier run handled is not fetched again, which
+// would save a picture twice when its name is not in its subject.
+TEST(HeaderScan, TheAgeLimitNeverStartsBelowTheReadMark) {
+    EngineHarness h;
+    h.SetGroups({"alt.pics"});
+    h.Set("UseMaxDays", "1");
+    h.Set("MaxDays", "30");
+    for (long n = 1; n <= 8; ++n)
+        h.model.AddArticle("alt.pics", n, Picture("p" + std::to_string(n)));
+    h.server.On("NEWNEWS ", MultiLineReply("230 list follows", {"<4@x>", "<5@x>"}));
+    h.server.On("HEAD <4@x>", MultiLineReply("221 4 <4@x>", {"Subject: p4"}));
+    h.Run();
+    EXPECT_EQ(h.CountCommands("XOVER 4-8"), 1);
+    EXPECT_EQ(h.CountCommands("ARTICLE"), 5);
+    EXPECT_EQ(h.ReadMark("alt.pics"), 8);
+
+    h.model.AddArticle("alt.pics", 9, Picture("p9"));
+    h.Run();  // NEWNEWS still names article 4, now below the mark
+    EXPECT_EQ(h.CountCommands("HEAD"), 2);
+    EXPECT_EQ(h.CountCommands("XOVER 9-9"), 1);
+    EXPECT_EQ(h.CountCommands("ARTICLE"), 6);
+    EXPECT_EQ(h.CountCommands("ARTICLE 9"), 1);
+    EXPECT_EQ(h.ReadMark("alt.pics"), 9);
+}
+
 TEST(HeaderScan, ConnectionLostInMidScanKeepsTheStartMark) {
     EngineHarness h;
     h.SetGroups({"alt.pics", "alt.next"});

@@ -154,6 +154,25 @@ TEST_F(Harvest, HostileNamesStayInTheSaveDirectoryAndTheRunGoesOn) {
     EXPECT_EQ(h.ReadMark("alt.pics"), 8);
 }
 
+// The hidden names belong to pictures in progress: one posted under such a name would be emptied
+// and renamed away by a later article that happens to get the same temporary name.
+TEST_F(Harvest, APostedNameNeverTakesTheFormOfAPictureInProgress) {
+    const std::string reserved = ".qm-partial-" + std::to_string(::getpid()) + "-1";
+    h.model.AddArticle("alt.pics", 1, Uu("a", "first", reserved));
+    h.model.AddArticle("alt.pics", 2,
+                       Mime("b", FakeJpeg(300, 9),
+                            "Content-Type: image/jpeg; "
+                            "name=\"" +
+                                reserved + ".jpg\""));
+    h.model.AddArticle("alt.pics", 3, Uu("c", "third", "third.jpg"));
+    h.Run();
+    EXPECT_EQ(h.SavedFiles(), (std::vector<std::string>{"Descript.ion", reserved.substr(1),
+                                                        reserved.substr(1) + ".jpg", "third.jpg"}));
+    EXPECT_EQ(Saved(reserved.substr(1)), "first");
+    EXPECT_EQ(Saved(reserved.substr(1) + ".jpg"), FakeJpeg(300, 9));
+    EXPECT_EQ(TempDir::ReadFile("HistList"), reserved.substr(1) + ".jpg\nthird.jpg\n");
+}
+
 TEST_F(Harvest, TextThatMerelyStartsWithBeginIsNotAnAttachment) {
     ModelArticle a = Uu("real.jpg", RandomBytes(3000, 6), "real.jpg");
     a.body = "beginning of my post with some words\n" + a.body;

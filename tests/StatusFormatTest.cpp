@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 
 #include "app/StatusFormat.h"
 #include "app/StatusModel.h"
 #include "app/TerminalStatus.h"
+#include "decode/PartialPicture.h"
 #include "decode/SafeFileName.h"
 #include "support/TempDir.h"
 
@@ -78,6 +80,12 @@ TEST(SafeFileName, NamesFromArticlesStayInsideTheSaveDirectory) {
     std::string longName = SafeFileName(std::string(600, 'x') + ".jpeg");
     EXPECT_LE(longName.size(), 240u);
     EXPECT_EQ(longName.substr(longName.size() - 5), ".jpeg");
+    // The hidden names of pictures in progress are never a posted picture's.
+    EXPECT_EQ(SafeFileName(".qm-partial-123-4"), "qm-partial-123-4");
+    EXPECT_EQ(SafeFileName("pics/.qm-partial-x.jpg"), "qm-partial-x.jpg");
+    EXPECT_EQ(SafeFileName(".qm-\x01partial-1-1"), "qm-partial-1-1");
+    EXPECT_EQ(SafeFileName("qm-partial-1-1"), "qm-partial-1-1");
+    EXPECT_EQ(SafeFileName(".qm-partial.jpg"), ".qm-partial.jpg");
 }
 
 TEST(SafeFileName, ExistingFilesAreNeverOverwritten) {
@@ -91,6 +99,46 @@ TEST(SafeFileName, ExistingFilesAreNeverOverwritten) {
     EXPECT_EQ(CreateUniqueFile(base, "noext"), "noext(1)");
     EXPECT_EQ(test::TempDir::ReadFile(base + "a.jpg"), "first");
     EXPECT_EQ(CreateUniqueFile(base + "missing/", "a.jpg"), "");
+}
+
+TEST(PartialPicture, TemporaryFilesAreMadeAnewAndNeverEmptyAFile) {
+    test::TempDir dir;
+    const std::string base = dir.path() + "/";
+    std::vector<std::string> announced;
+    // A file already lies where the first name points (left by a crashed run of the same
+    // process number): it is kept as it is and the next name is taken.
+    const std::string path = CreatePartialPicture(base, [&](const std::string& p) {
+        if (announced.empty()) test::TempDir::WriteFile(p, "a stale file");
+        announced.push_back(p);
+        return true;
+    });
+    ASSERT_EQ(announced.size(), 2u);
+    EXPECT_EQ(path, announced[1]);
+    EXPECT_EQ(test::TempDir::ReadFile(announced[0]), "a stale file");
+    EXPECT_EQ(test::TempDir::ReadFile(path), "");
+    std::string at, name;
+    ASSERT_TRUE(SplitPartialPicturePath(path, at, name));
+    EXPECT_EQ(at, base);
+    EXPECT_TRUE(IsPartialPictureName(name));
+    // The journal refuses the name: nothing is created.
+    errno = 0;
+    EXPECT_EQ(CreatePartialPicture(base,
+                                   [](const std::string&) {
+                                       errno = ENOSPC;
+                                       return false;
+                                   }),
+              "");
+    EXPECT_EQ(errno, ENOSPC);
+    // The write test removes only what it made.
+    EXPECT_EQ(ProbeWritable(base), 0);
+    EXPECT_EQ(test::TempDir::ReadFile(announced[0]), "a stale file");
+
+    for (const char* other : {".qm-partial-1", ".qm-partial-1-2x", ".qm-partial--2",
+                              "qm-partial-1-2", ".qm-partial-1-2/x"})
+        EXPECT_FALSE(IsPartialPictureName(other)) << other;
+    EXPECT_FALSE(SplitPartialPicturePath(base + "pic.jpg", at, name));
+    EXPECT_TRUE(SplitPartialPicturePath("/d/pics.qm-partial-7-8", at, name));  // no "/" at its end
+    EXPECT_EQ(at, "/d/pics");
 }
 
 }  // namespace

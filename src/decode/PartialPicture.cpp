@@ -9,11 +9,14 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <string_view>
 
 namespace qm {
 namespace {
 
-constexpr const char* kPrefix = ".qm-partial-";
+constexpr std::string_view kPrefix = ".qm-partial-";
+// Names tried before giving up: more stale files than this are no accident.
+constexpr int kCreateAttempts = 1000;
 
 // Moves from to to unless to exists. renameat2 does it in one step; file systems without it get
 // link and unlink, which also never replace a file.
@@ -26,22 +29,56 @@ bool MoveWithoutReplacing(const std::string& from, const std::string& to) {
     return true;
 }
 
-}  // namespace
-
+// A temporary path in dir that no other picture in progress uses.
 std::string PartialPicturePath(const std::string& dir) {
     static std::atomic<unsigned long> counter{0};
-    return dir + kPrefix + std::to_string(::getpid()) + "-" + std::to_string(++counter);
+    return dir + std::string(kPrefix) + std::to_string(::getpid()) + "-" +
+           std::to_string(++counter);
 }
 
-int CreatePartialPicture(const std::string& path) {
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) return errno;
-    ::close(fd);
-    return 0;
+// Skips a run of at least one decimal digit.
+bool SkipDigits(const std::string& text, size_t& pos) {
+    const size_t start = pos;
+    while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9') ++pos;
+    return pos > start;
+}
+
+}  // namespace
+
+std::string CreatePartialPicture(const std::string& dir,
+                                 const std::function<bool(const std::string&)>& announce) {
+    for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
+        std::string path = PartialPicturePath(dir);
+        if (announce && !announce(path)) return "";
+        int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (fd >= 0) {
+            ::close(fd);
+            return path;
+        }
+        if (errno != EEXIST) return "";
+    }
+    errno = EEXIST;
+    return "";
 }
 
 bool IsPartialPictureName(const std::string& name) {
-    return name.rfind(kPrefix, 0) == 0;
+    if (!IsReservedName(name)) return false;
+    size_t pos = kPrefix.size();
+    if (!SkipDigits(name, pos) || pos == name.size() || name[pos] != '-') return false;
+    ++pos;
+    return SkipDigits(name, pos) && pos == name.size();
+}
+
+bool IsReservedName(const std::string& name) {
+    return name.starts_with(kPrefix);
+}
+
+bool SplitPartialPicturePath(const std::string& path, std::string& dir, std::string& name) {
+    const size_t at = path.rfind(kPrefix);
+    if (at == std::string::npos || !IsPartialPictureName(path.substr(at))) return false;
+    dir = path.substr(0, at);
+    name = path.substr(at);
+    return true;
 }
 
 std::string CommitPartialPicture(const std::string& partialPath, const std::string& dir,
@@ -52,8 +89,8 @@ std::string CommitPartialPicture(const std::string& partialPath, const std::stri
 }
 
 int ProbeWritable(const std::string& dir) {
-    const std::string path = PartialPicturePath(dir);
-    if (int err = CreatePartialPicture(path); err != 0) return err;
+    const std::string path = CreatePartialPicture(dir);
+    if (path.empty()) return errno;
     ::unlink(path.c_str());
     return 0;
 }

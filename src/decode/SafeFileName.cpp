@@ -1,5 +1,7 @@
 #include "decode/SafeFileName.h"
 
+#include "decode/PartialPicture.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -41,6 +43,9 @@ std::string SafeFileName(std::string_view raw) {
     // or two and nothing else.
     name = Shorten(std::move(name));
     if (name == "." || name == "..") return "";
+    // The hidden temporary names belong to pictures in progress: a posted one would be emptied
+    // or renamed away by a later article, so it loses its leading dot and becomes visible.
+    if (IsReservedName(name)) name.erase(0, 1);
     return name;
 }
 

@@ -9,7 +9,8 @@
 namespace qm {
 
 // Keeps only the part after the last "/" or "\", drops control characters, shortens over-long
-// names (keeping the extension) and returns "" when nothing usable is left ("", ".", "..").
+// names (keeping the extension), drops the leading dot of a name in the form reserved for
+// pictures in progress, and returns "" when nothing usable is left ("", ".", "..").
 std::string SafeFileName(std::string_view raw);
 
 // Offers name, then "name(1).ext", "name(2).ext", ... to tryName until it returns true (that name

@@ -237,13 +237,18 @@ bool ArticleRetriever::WatchLine(std::string_view line, Names& names) {
 int ArticleRetriever::Save(const Names& names, long number) {
     EngineState& e = engine_;
     if (names.output.empty()) return 0;  // no name found: nothing can be created
-    const std::string partial = PartialPicturePath(e.saveDirectory);
-    if (!e.journal.NotePartial(partial)) {
-        e.NoteJournalFailure(errno);
-        return 0;
-    }
-    if (int err = CreatePartialPicture(partial); err != 0) {
-        e.NoteWriteFailure(err, e.saveDirectory);
+    bool journaled = true;
+    const std::string partial = CreatePartialPicture(e.saveDirectory, [&](const std::string& path) {
+        journaled = e.journal.NotePartial(path);
+        return journaled;
+    });
+    if (partial.empty()) {
+        const int err = errno;
+        if (journaled) {
+            e.NoteWriteFailure(err, e.saveDirectory);
+        } else {
+            e.NoteJournalFailure(err);
+        }
         return 0;
     }
     YEncVerdict verdict = YEncVerdict::kOk;

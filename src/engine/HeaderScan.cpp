@@ -98,7 +98,10 @@ bool HeaderScan::ApplyAgeLimit(ScanRange& range) {
         number = n;
         if (number > 0) break;
     }
-    if (!any221) return false;
+    // The age limit only narrows the range: what lies at or below the read mark was handled by an
+    // earlier run, and the history keeps a picture from being saved again only when its name is
+    // in its subject.
+    if (!any221 || number - 1 < range.mark) return false;
     range.mark = number - 1;
     range.count = static_cast<long>(ids.size() - next);
     return true;

@@ -12,6 +12,7 @@
 #include "engine/GroupProcessor.h"
 #include "engine/HistoryList.h"
 #include "engine/RecoveryJournal.h"
+#include "engine/RecoveryScope.h"
 #include "groups/GroupListFile.h"
 #include "settings/DataFiles.h"
 #include "util/TextFiles.h"
@@ -157,12 +158,20 @@ bool CProcessGroups::LockFiles() {
     return false;
 }
 
-// Makes good what a run killed in the middle left.
+// Makes good what a run killed in the middle left. A journal record that names anything outside
+// this server and its download directories is passed over, and said once.
 void CProcessGroups::Recover() {
-    int named = RecoverInterruptedRun(RecoveryJournal::kFileName, engine_.profile, kHistoryFile);
-    if (named > 0) {
-        engine_.status.SetStatusText("Finished " + std::to_string(named) +
+    const EngineSettings& s = engine_.settings;
+    const RecoveryResult result =
+        RecoverInterruptedRun(kRunJournalFile, engine_.profile, kHistoryFile,
+                              RecoveryScope(engine_.profile, s.host, s.downloadDirectory));
+    if (result.named > 0) {
+        engine_.status.SetStatusText("Finished " + std::to_string(result.named) +
                                      " pictures of an interrupted run");
+    }
+    if (result.skipped > 0) {
+        engine_.status.SetStatusText("Recovery skipped " + std::to_string(result.skipped) +
+                                     " journal records that name nothing of this run");
     }
 }
 

@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "decode/PartialPicture.h"
+#include "engine/ArticleRetrieval.h"
+#include "engine/RecoveryScope.h"
 #include "settings/ProfileStore.h"
 #include "util/TextFiles.h"
 
@@ -37,50 +39,80 @@ bool Exists(const std::string& path) {
     return ::access(path.c_str(), F_OK) == 0;
 }
 
-// The replay of one journal, record by record.
+// The replay of one journal, record by record. A record is acted on only when everything it
+// names lies within the scope; the others are counted.
 class Replay {
 public:
-    Replay(ProfileStore& profile, const std::string& historyPath)
-        : profile_(profile), historyPath_(historyPath), history_(HistoryEntries(historyPath)) {}
+    Replay(ProfileStore& profile, const std::string& historyPath, const RecoveryScope& scope)
+        : profile_(profile),
+          historyPath_(historyPath),
+          scope_(scope),
+          history_(HistoryEntries(historyPath)) {}
 
     void Record(const std::vector<std::string>& f) {
-        if (f[0] == "P" && f.size() == 2) marksApply_ = f[1] == profile_.DiskIdentity();
-        if (f[0] == "T" && f.size() == 2) partials_.push_back(f[1]);
-        if (f[0] == "M" && f.size() == 4) Mark(f[1], f[2], f[3]);
-        if (f[0] == "S" && f.size() == 8) Saved(f);
+        if (!Apply(f)) ++result_.skipped;
     }
 
-    int Finish() {
+    RecoveryResult Finish() {
         if (!missingHistory_.empty()) AppendToFile(historyPath_, missingHistory_);
         profile_.Flush();
         for (const std::string& path : partials_) ::unlink(path.c_str());
-        return named_;
+        return result_;
     }
 
 private:
-    void Mark(const std::string& host, const std::string& group, const std::string& number) {
-        long n = StrictLeadingNumber(number);
-        if (marksApply_ && n >= 0) profile_.WriteIntSoon(host, group, n);
+    bool Apply(const std::vector<std::string>& f) {
+        const std::string& kind = f[0];
+        if (kind == "P" && f.size() == 2) {
+            marksApply_ = f[1] == profile_.DiskIdentity();
+            return true;
+        }
+        if (kind == "T" && f.size() == 2) return Partial(f[1]);
+        if (kind == "M" && f.size() == 4) return Mark(f[1], f[2], f[3]);
+        if (kind == "S" && f.size() == 8) return Saved(f);
+        return false;
     }
 
-    // The history entry is written before the picture is named, so a picture that has its name
-    // already has its entry too: only a picture still unnamed needs either.
-    void Saved(const std::vector<std::string>& f) {
-        const std::string& partial = f[4];
+    bool Partial(const std::string& path) {
+        std::string dir;
+        if (!scope_.IsPartialPicture(path, dir)) return false;
+        partials_.push_back(path);
+        return true;
+    }
+
+    bool Mark(const std::string& host, const std::string& group, const std::string& number) {
+        const long n = scope_.ReadMark(host, group, number);
+        if (n < 0) return false;
+        if (marksApply_) profile_.WriteIntSoon(host, group, n);
+        return true;
+    }
+
+    // The picture is named in the directory its partial file lies in, under a plain name, with
+    // the history entry that name gives. The history entry is written before the picture is
+    // named, so a picture that has its name already has its entry too: only a picture still
+    // unnamed needs either.
+    bool Saved(const std::vector<std::string>& f) {
+        const std::string &partial = f[4], &directory = f[5], &name = f[6], &entry = f[7];
+        std::string dir;
+        if (scope_.ReadMark(f[1], f[2], f[3]) < 0 || !scope_.IsPartialPicture(partial, dir) ||
+            directory != dir || !RecoveryScope::IsPictureName(name) ||
+            entry != HistoryEntryFor(name))
+            return false;
         if (Exists(partial)) {
-            if (!CommitPartialPicture(partial, f[5], f[6]).empty()) ++named_;
-            if (!f[7].empty() && history_.insert(f[7]).second) missingHistory_ += f[7] + "\n";
+            if (!CommitPartialPicture(partial, directory, name).empty()) ++result_.named;
+            if (!entry.empty() && history_.insert(entry).second) missingHistory_ += entry + "\n";
         }
-        Mark(f[1], f[2], f[3]);
+        return Mark(f[1], f[2], f[3]);
     }
 
     ProfileStore& profile_;
     std::string historyPath_;
+    const RecoveryScope& scope_;
     std::set<std::string> history_;
     std::string missingHistory_;
     std::vector<std::string> partials_;
     bool marksApply_ = false;
-    int named_ = 0;
+    RecoveryResult result_;
 };
 
 }  // namespace
@@ -129,20 +161,20 @@ bool RecoveryJournal::Append(std::initializer_list<std::string> fields) {
     return ::write(fd_, line.data(), line.size()) == static_cast<ssize_t>(line.size());
 }
 
-int RecoverInterruptedRun(const std::string& path, ProfileStore& profile,
-                          const std::string& historyPath) {
+RecoveryResult RecoverInterruptedRun(const std::string& path, ProfileStore& profile,
+                                     const std::string& historyPath, const RecoveryScope& scope) {
     std::ifstream in(path, std::ios::binary);
-    if (!in) return 0;
+    if (!in) return {};
     std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    Replay replay(profile, historyPath);
+    Replay replay(profile, historyPath, scope);
     size_t start = 0;
     for (size_t lf = text.find('\n'); lf != std::string::npos; lf = text.find('\n', start)) {
         replay.Record(SplitTabs(text.substr(start, lf - start)));
         start = lf + 1;
     }
-    int named = replay.Finish();
+    const RecoveryResult result = replay.Finish();
     ::unlink(path.c_str());
-    return named;
+    return result;
 }
 
 }  // namespace qm

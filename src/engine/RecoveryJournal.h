@@ -6,6 +6,8 @@
 #include <initializer_list>
 #include <string>
 
+#include "settings/DataFiles.h"
+
 namespace qm {
 
 class ProfileStore;
@@ -20,9 +22,7 @@ struct SavedArticle {
 
 class RecoveryJournal {
 public:
-    static constexpr const char* kFileName = "RunJournal";
-
-    explicit RecoveryJournal(std::string path = kFileName) : path_(std::move(path)) {}
+    explicit RecoveryJournal(std::string path = kRunJournalFile) : path_(std::move(path)) {}
     ~RecoveryJournal();
     RecoveryJournal(const RecoveryJournal&) = delete;
     RecoveryJournal& operator=(const RecoveryJournal&) = delete;
@@ -46,11 +46,22 @@ private:
     int fd_ = -1;
 };
 
+class RecoveryScope;
+
+// What a replay did: the pictures it named, and the records it skipped because they name nothing
+// of this run.
+struct RecoveryResult {
+    int named = 0;
+    int skipped = 0;
+};
+
 // Finishes what an interrupted run left in the journal at path: pictures written in full get
 // their names, their history entries reach historyPath, read marks reach the profile (only while
 // the profile is still as the run left it, so a later Mark Unread is never undone), partial
-// pictures are removed, and the journal is deleted. Returns how many pictures it named.
-int RecoverInterruptedRun(const std::string& path, ProfileStore& profile,
-                          const std::string& historyPath);
+// pictures are removed, and the journal is deleted. Only records that name things within scope
+// are acted on, so a torn, corrupt or foreign journal can neither remove, move nor overwrite
+// anything else; the rest are counted as skipped.
+RecoveryResult RecoverInterruptedRun(const std::string& path, ProfileStore& profile,
+                                     const std::string& historyPath, const RecoveryScope& scope);
 
 }  // namespace qm

@@ -333,7 +333,7 @@ TEST_F(EngineInn, FiltersDecideHowManyFilesAreRetrievedPerGroup) {
     EXPECT_EQ(h.ReadMark(b), 4);
 }
 
-TEST_F(EngineInn, AgeLimitStartsTheScanAtTheFirstArticleNewnewsNames) {
+TEST_F(EngineInn, AgeLimitStartsAtTheFirstArticleNewnewsNamesButNeverBelowTheReadMark) {
     const std::string other = NewGroup("aged.other"), group = NewGroup("aged");
     std::vector<std::string> articles;
     for (int i = 0; i < 3; ++i) articles.push_back(Article(other, "chatter", "just text\n"));
@@ -350,7 +350,6 @@ TEST_F(EngineInn, AgeLimitStartsTheScanAtTheFirstArticleNewnewsNames) {
 
     EngineHarness h(server().port());
     h.SetGroups({group});
-    h.SetServer(group, "3");  // as if articles 1 to 3 had been read
     h.Set("UseMaxDays", "1");
     h.Set("MaxDays", "2");
     const std::time_t expectedLimit = std::time(nullptr) - 2 * 86400;
@@ -372,6 +371,15 @@ TEST_F(EngineInn, AgeLimitStartsTheScanAtTheFirstArticleNewnewsNames) {
     EXPECT_TRUE(SavedAs(h, "p1.jpg", data[0]));
     EXPECT_EQ(h.ReadMark(group), 4);
     EXPECT_EQ(h.FinalStatus(), "Operation complete");
+
+    // As if articles 1 and 2 had been read: NEWNEWS names all four again, but the scan starts
+    // after the mark, not at article 1.
+    h.SetServer(group, "2");
+    h.Run();
+    statuses = From(h.status.Values("status"), statuses.size());
+    EXPECT_TRUE(Contains(statuses, "Retrieving up to 2 headers in " + group));
+    EXPECT_FALSE(Contains(statuses, "Retrieving up to 3 headers in " + group));
+    EXPECT_EQ(h.ReadMark(group), 4);
 }
 
 TEST_F(EngineInn, CrosspostCountComesFromTheXrefField) {
