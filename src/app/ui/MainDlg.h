@@ -95,10 +95,6 @@ private:
     void ClearThumbnail();
     void OnThumbnailLoaded(const QString& path, const QImage& image, QSize pictureSize);
 
-    bool Confirm(const QString& question, bool yesIsDefault);
-    void Inform(const QString& text);
-    void ShowError(const QString& text);
-
     ProfileStore& profile_;
     bool autoStart_;
     SharedState shared_;

@@ -1,6 +1,5 @@
 #include "app/ui/PendingDlg.h"
 
-#include <QApplication>
 #include <QCheckBox>
 #include <QContextMenuEvent>
 #include <QGridLayout>
@@ -10,7 +9,6 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
-#include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
@@ -23,12 +21,15 @@
 #include <functional>
 
 #include "app/StatusFormat.h"
-#include "app/ui/DisplayText.h"
 #include "app/ui/FromExcludeEditDlg.h"
 #include "engine/PendingDialogSession.h"
 #include "engine/SharedState.h"
 #include "settings/ProfileStore.h"
 #include "settings/SettingsKeys.h"
+#include "ui/Controls.h"
+#include "ui/DisplayText.h"
+#include "ui/MessageBoxes.h"
+#include "ui/WaitCursor.h"
 #include "util/TextFiles.h"
 
 namespace qm {
@@ -39,33 +40,6 @@ const char kFromExcludesFile[] = "FromExcludes";
 // How often the dialog looks whether the engine still waits for it (the group's retrieval may
 // end, or Stop may let the engine go, while the dialog is on the screen).
 constexpr int kWatchMilliseconds = 100;
-
-class WaitCursor {
-public:
-    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
-    WaitCursor(const WaitCursor&) = delete;
-    WaitCursor& operator=(const WaitCursor&) = delete;
-};
-
-QString Spoken(const QString& caption) {
-    QString name = caption;
-    return name.remove(QLatin1Char('&'));
-}
-
-QLabel* Value(const char* objectName, const char* caption, QWidget* parent) {
-    auto* label = new QLabel(QStringLiteral("0"), parent);
-    label->setObjectName(QString::fromLatin1(objectName));
-    label->setAccessibleName(QString::fromUtf8(caption));
-    label->setTextFormat(Qt::PlainText);
-    label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    return label;
-}
-
-void SetValue(QLabel* label, const QString& text) {
-    label->setText(text);
-    label->setAccessibleDescription(text);
-}
 
 }  // namespace
 
@@ -173,28 +147,21 @@ void CPendingDlg::BuildControls() {
     hint->setObjectName(QStringLiteral("hintText"));
     hint->setWordWrap(true);
 
-    cacheSubjects_ = new QCheckBox(QStringLiteral("&Cache Subjects"), this);
-    cacheSubjects_->setObjectName(QStringLiteral("cacheSubjectsCheck"));
-    articles_ = new QRadioButton(QStringLiteral("&Articles"), this);
-    articles_->setObjectName(QStringLiteral("articlesRadio"));
-    lines_ = new QRadioButton(QStringLiteral("&Lines"), this);
-    lines_->setObjectName(QStringLiteral("linesRadio"));
-    for (QAbstractButton* button :
-         {static_cast<QAbstractButton*>(cacheSubjects_), static_cast<QAbstractButton*>(articles_),
-          static_cast<QAbstractButton*>(lines_)}) {
-        button->setAccessibleName(Spoken(button->text()));
-    }
+    cacheSubjects_ = MakeCheckBox("&Cache Subjects", "cacheSubjectsCheck", this);
+    articles_ = MakeRadioButton("&Articles", "articlesRadio", this);
+    lines_ = MakeRadioButton("&Lines", "linesRadio", this);
     connect(articles_, &QRadioButton::toggled, this, [this] { UpdateStatus(); });
 
     auto* status = new QGroupBox(QStringLiteral("Status"), this);
     status->setObjectName(QStringLiteral("statusBox"));
-    pending_ = Value("pendingValue", "Pending:", status);
-    selected_ = Value("selectedValue", "Selected:", status);
-    removed_ = Value("removedValue", "Removed:", status);
-    timeLeft_ = Value("timeLeftValue", "Time Left:", status);
+    pending_ = MakeValue("pendingValue", "Pending:", "0", status);
+    selected_ = MakeValue("selectedValue", "Selected:", "0", status);
+    removed_ = MakeValue("removedValue", "Removed:", "0", status);
+    timeLeft_ = MakeValue("timeLeftValue", "Time Left:", "0", status);
     auto* grid = new QGridLayout(status);
     int line = 0;
     for (QLabel* value : {pending_, selected_, removed_, timeLeft_}) {
+        value->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         auto* caption = new QLabel(value->accessibleName(), status);
         caption->setBuddy(value);
         grid->addWidget(caption, line, 0);
@@ -202,16 +169,9 @@ void CPendingDlg::BuildControls() {
     }
     grid->setColumnStretch(1, 1);
 
-    ok_ = new QPushButton(QStringLiteral("OK"), this);
-    ok_->setObjectName(QStringLiteral("okButton"));
-    cancel_ = new QPushButton(QStringLiteral("Cancel"), this);
-    cancel_->setObjectName(QStringLiteral("cancelButton"));
-    help_ = new QPushButton(QStringLiteral("Help"), this);
-    help_->setObjectName(QStringLiteral("helpButton"));
-    for (QPushButton* button : {ok_, cancel_, help_}) {
-        button->setAccessibleName(button->text());
-        button->setAutoDefault(false);
-    }
+    ok_ = MakeButton("OK", "okButton", this);
+    cancel_ = MakeButton("Cancel", "cancelButton", this);
+    help_ = MakeButton("Help", "helpButton", this);
     ok_->setDefault(true);
     connect(ok_, &QPushButton::clicked, this, &CPendingDlg::accept);
     connect(cancel_, &QPushButton::clicked, this, &CPendingDlg::reject);
@@ -375,12 +335,8 @@ void CPendingDlg::accept() {
         if (fromExcludesAdded_ && !WriteFromExcludes()) writeError = errno != 0 ? errno : EIO;
     }
     if (writeError != 0) {
-        QMessageBox box(QMessageBox::Critical, QStringLiteral("Quarrymoth"),
-                        QStringLiteral("Unable to write the file FromExcludes\n\n%1")
-                            .arg(QString::fromLocal8Bit(std::strerror(writeError))),
-                        QMessageBox::Ok, this);
-        box.setTextFormat(Qt::PlainText);
-        box.exec();
+        ShowError(this, QStringLiteral("Unable to write the file FromExcludes\n\n%1")
+                            .arg(QString::fromLocal8Bit(std::strerror(writeError))));
     }
     QDialog::accept();
 }
@@ -449,8 +405,8 @@ void CPendingDlg::ShowMenu(QPoint globalPos, bool fromKeyboard) {
 }
 
 void CPendingDlg::ShowHelp() {
-    QMessageBox box(
-        QMessageBox::Information, QStringLiteral("Quarrymoth"),
+    Inform(
+        this,
         QStringLiteral(
             "These are the articles of the current group still waiting to be fetched; the "
             "download waits while this window is open.\n\n"
@@ -459,9 +415,7 @@ void CPendingDlg::ShowHelp() {
             "excludes skips their senders in later runs.\n\n"
             "Cache Subjects: articles with the subjects you removed are also skipped in the later "
             "groups of this run.\n\n"
-            "OK keeps the removals; Cancel puts every removed article back."),
-        QMessageBox::Ok, this);
-    box.exec();
+            "OK keeps the removals; Cancel puts every removed article back."));
 }
 
 bool CPendingDlg::EngineLetGo() const {

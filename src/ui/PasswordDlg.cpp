@@ -1,11 +1,12 @@
-#include "app/ui/PasswordDlg.h"
+#include "ui/PasswordDlg.h"
 
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QVBoxLayout>
+
+#include "ui/MessageBoxes.h"
 
 namespace qm {
 
@@ -21,9 +22,8 @@ CPasswordDlg::CPasswordDlg(QWidget* parent) : QDialog(parent), edit_(new QLineEd
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     connect(buttons, &QDialogButtonBox::helpRequested, this, [this] {
-        QMessageBox::information(this, QStringLiteral("Quarrymoth"),
-                                 QStringLiteral("The news server asks for your password. It is "
-                                                "sent for this session only and not stored."));
+        Inform(this, QStringLiteral("The news server asks for your password. It is sent for this "
+                                    "session only and not stored."));
     });
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(label);
