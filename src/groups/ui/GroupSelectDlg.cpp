@@ -589,10 +589,6 @@ bool CGroupSelectDlg::eventFilter(QObject* watched, QEvent* event) {
 
 // ---- the retrieval
 
-bool CGroupSelectDlg::Retrieving() const {
-    return retrieving_;
-}
-
 void CGroupSelectDlg::SetRetrieving(bool running) {
     retrieving_ = running;
     ok_->setEnabled(!running);
