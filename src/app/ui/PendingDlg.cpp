@@ -110,7 +110,24 @@ void CPendingDlg::BuildControls() {
     setObjectName(QStringLiteral("pendingDialog"));
     setWindowTitle(QStringLiteral("Quarrymoth"));
     setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
+    BuildList();
+    auto* hint = new QLabel(
+        QStringLiteral(
+            "Select unwanted files and press 'Delete' key or right-click for popup menu"),
+        this);
+    hint->setObjectName(QStringLiteral("hintText"));
+    hint->setWordWrap(true);
+    BuildOptions();
+    QWidget* status = BuildStatusBox();
+    BuildButtons();
+    BuildMenu();
+    LayOut(hint, status);
+    SetTabOrder();
+}
 
+// The list of articles: rows selected whole, sorted by the dialog on a header click, and the
+// Delete key and the context menu handed to the dialog.
+void CPendingDlg::BuildList() {
     list_ = new ListView(this);
     list_->setObjectName(QStringLiteral("pendingList"));
     list_->setAccessibleName(QStringLiteral("Pending articles"));
@@ -128,30 +145,32 @@ void CPendingDlg::BuildControls() {
     header->setHighlightSections(false);
     header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     header->setStretchLastSection(false);
+    SizeColumns();
+    list_->onDelete = [this] { RemoveSelected(); };
+    list_->onMenu = [this](QPoint pos, bool fromKeyboard) { ShowMenu(pos, fromKeyboard); };
+    connect(header, &QHeaderView::sectionClicked, this, &CPendingDlg::SortBy);
+    connect(list_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &CPendingDlg::CountSelection);
+}
+
+void CPendingDlg::SizeColumns() {
     const int ch = list_->fontMetrics().averageCharWidth();
     const int widths[] = {50 * ch, 26 * ch, 8 * ch, 9 * ch};
     for (int column = 0; column < PendingModel::kColumns; ++column) {
         list_->setColumnWidth(column, widths[column]);
     }
     list_->setMinimumSize(ch * 30, list_->verticalHeader()->defaultSectionSize() * 6);
-    list_->onDelete = [this] { RemoveSelected(); };
-    list_->onMenu = [this](QPoint pos, bool fromKeyboard) { ShowMenu(pos, fromKeyboard); };
-    connect(header, &QHeaderView::sectionClicked, this, &CPendingDlg::SortBy);
-    connect(list_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
-            &CPendingDlg::CountSelection);
+}
 
-    auto* hint = new QLabel(
-        QStringLiteral(
-            "Select unwanted files and press 'Delete' key or right-click for popup menu"),
-        this);
-    hint->setObjectName(QStringLiteral("hintText"));
-    hint->setWordWrap(true);
-
+// Cache Subjects, and whether the figures count articles or lines.
+void CPendingDlg::BuildOptions() {
     cacheSubjects_ = MakeCheckBox("&Cache Subjects", "cacheSubjectsCheck", this);
     articles_ = MakeRadioButton("&Articles", "articlesRadio", this);
     lines_ = MakeRadioButton("&Lines", "linesRadio", this);
     connect(articles_, &QRadioButton::toggled, this, [this] { UpdateStatus(); });
+}
 
+QWidget* CPendingDlg::BuildStatusBox() {
     auto* status = new QGroupBox(QStringLiteral("Status"), this);
     status->setObjectName(QStringLiteral("statusBox"));
     pending_ = MakeValue("pendingValue", "Pending:", "0", status);
@@ -168,7 +187,10 @@ void CPendingDlg::BuildControls() {
         grid->addWidget(value, line++, 1);
     }
     grid->setColumnStretch(1, 1);
+    return status;
+}
 
+void CPendingDlg::BuildButtons() {
     ok_ = MakeButton("OK", "okButton", this);
     cancel_ = MakeButton("Cancel", "cancelButton", this);
     help_ = MakeButton("Help", "helpButton", this);
@@ -176,7 +198,10 @@ void CPendingDlg::BuildControls() {
     connect(ok_, &QPushButton::clicked, this, &CPendingDlg::accept);
     connect(cancel_, &QPushButton::clicked, this, &CPendingDlg::reject);
     connect(help_, &QPushButton::clicked, this, &CPendingDlg::ShowHelp);
+}
 
+// The list's context menu: the dialog's commands, the sorts and the two ways out.
+void CPendingDlg::BuildMenu() {
     menu_ = new QMenu(this);
     menu_->setObjectName(QStringLiteral("pendingMenu"));
     menu_->addAction(QStringLiteral("&Remove"), this, &CPendingDlg::RemoveSelected);
@@ -191,10 +216,13 @@ void CPendingDlg::BuildControls() {
     menu_->addSeparator();
     menu_->addAction(QStringLiteral("Ok"), this, &CPendingDlg::accept);
     menu_->addAction(QStringLiteral("Cancel"), this, &CPendingDlg::reject);
+}
 
+// The list with its hint and options on the left; the buttons and the figures on the right.
+void CPendingDlg::LayOut(QWidget* hint, QWidget* status) {
     auto* options = new QHBoxLayout;
     options->addWidget(cacheSubjects_);
-    options->addSpacing(ch * 3);
+    options->addSpacing(list_->fontMetrics().averageCharWidth() * 3);
     options->addWidget(articles_);
     options->addWidget(lines_);
     options->addStretch(1);
@@ -213,13 +241,11 @@ void CPendingDlg::BuildControls() {
     auto* layout = new QHBoxLayout(this);
     layout->addLayout(left, 1);
     layout->addLayout(right);
+}
 
-    setTabOrder(list_, cacheSubjects_);
-    setTabOrder(cacheSubjects_, articles_);
-    setTabOrder(articles_, lines_);
-    setTabOrder(lines_, ok_);
-    setTabOrder(ok_, cancel_);
-    setTabOrder(cancel_, help_);
+void CPendingDlg::SetTabOrder() {
+    QWidget* order[] = {list_, cacheSubjects_, articles_, lines_, ok_, cancel_, help_};
+    for (std::size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
     list_->setFocus();
 }
 
