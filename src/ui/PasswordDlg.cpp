@@ -6,17 +6,16 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "ui/Controls.h"
 #include "ui/MessageBoxes.h"
 
 namespace qm {
 
-CPasswordDlg::CPasswordDlg(QWidget* parent) : QDialog(parent), edit_(new QLineEdit(this)) {
+CPasswordDlg::CPasswordDlg(QWidget* parent)
+    : QDialog(parent), edit_(MakeField("passwordEdit", "&Password:", this)) {
     setWindowTitle(QStringLiteral("Quarrymoth"));
-    auto* label = new QLabel(QStringLiteral("&Password:"), this);
-    label->setBuddy(edit_);
+    auto* label = MakeLabel("&Password:", edit_, this);
     edit_->setEchoMode(QLineEdit::Password);
-    edit_->setObjectName(QStringLiteral("passwordEdit"));
-    edit_->setAccessibleName(QStringLiteral("Password:"));
     auto* buttons = new QDialogButtonBox(
         QDialogButtonBox::Ok | QDialogButtonBox::Cancel | QDialogButtonBox::Help, this);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);

@@ -1,6 +1,5 @@
 #include "groups/ui/GroupSelectDlg.h"
 
-#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
