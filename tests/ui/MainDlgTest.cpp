@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QDialogButtonBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -23,9 +24,13 @@
 #include "UiTestSupport.h"
 #include "app/ui/FullSizeDlg.h"
 #include "app/ui/MainDlg.h"
+#include "app/ui/PendingDlg.h"
+#include "groups/ui/GroupSelectDlg.h"
 #include "settings/SettingsKeys.h"
+#include "settings/ui/SetupSheet.h"
 #include "support/EngineHarness.h"
 #include "support/LoopbackPort.h"
+#include "support/NntpFixtures.h"
 
 using qm::CMainDlg;
 using qm::test::BoxAnswerer;
@@ -98,6 +103,7 @@ private slots:
     void FromExcludes();
     void SlideShow();
     void ViewerSize();
+    void ControlsAreSpokenByTheirCaptions();
 };
 
 void MainDlgTest::IdleWindowAtStartUp() {
@@ -324,6 +330,7 @@ void MainDlgTest::ThumbnailTextsAndFileActions() {
     QCOMPARE(boxes.texts.last(),
              QString::fromStdString("Filename:\t" + good +
                                     "\n\nSubject:\tTom & Jerry\n\nFrom:\tAnn <ann@example.com>"));
+    QCOMPARE(boxes.formats.last(), Qt::PlainText);  // "<ann@example.com>" is no markup
 
     // Delete File asks, removes the file and empties the thumbnail; the second does nothing.
     boxes.Press(QMessageBox::Yes);
@@ -419,6 +426,41 @@ void MainDlgTest::ViewerSize() {
     viewer.SetPath(QString::fromStdString(dir / "broken.jpg"));
     viewer.Run(QRect(QPoint(0, 0), screen));  // returns at once, never shown
     QVERIFY(!viewer.isVisible());
+}
+
+// Every button and box the windows build is spoken as its caption without "&", no push button
+// becomes the default by taking the focus, and every labelled control has a spoken name.
+void MainDlgTest::ControlsAreSpokenByTheirCaptions() {
+    EngineHarness h;
+    CMainDlg window(h.profile, false);
+    qm::CSetupSheet sheet(h.profile);
+    qm::CGroupSelectDlg groups(h.profile);
+    qm::SharedState shared;
+    shared.BeginRetrieval();
+    shared.AppendPending(qm::test::OverviewLine(1, "a.jpg", "x@example.com", "d", 1000, 10));
+    qm::CPendingDlg pending(shared, h.profile);
+    QVERIFY(pending.Opened());
+    for (QWidget* dialog : std::initializer_list<QWidget*>{&window, &sheet, &groups, &pending}) {
+        int buttons = 0;
+        for (auto* button : dialog->findChildren<QAbstractButton*>()) {
+            // The standard OK and Cancel of a button box are named by Qt itself.
+            if (button->text().isEmpty() || qobject_cast<QDialogButtonBox*>(button->parent())) {
+                continue;
+            }
+            ++buttons;
+            QCOMPARE(button->accessibleName(), QString(button->text()).remove(QLatin1Char('&')));
+            if (auto* push = qobject_cast<QPushButton*>(button)) {
+                QVERIFY2(!push->autoDefault(), qPrintable(push->objectName()));
+            }
+        }
+        QVERIFY2(buttons >= 3, qPrintable(dialog->objectName()));
+        for (auto* label : dialog->findChildren<QLabel*>()) {
+            if (label->buddy()) {
+                QVERIFY2(!label->buddy()->accessibleName().isEmpty(), qPrintable(label->text()));
+            }
+        }
+    }
+    pending.reject();
 }
 
 QTEST_MAIN(MainDlgTest)
