@@ -19,7 +19,6 @@
 #include <fstream>
 #include <sstream>
 #include <system_error>
-#include <thread>
 
 #include "UiTestSupport.h"
 #include "app/ui/FullSizeDlg.h"
@@ -50,9 +49,10 @@ std::string ReadAll(const std::string& path) {
 }
 
 void AddPicture(EngineHarness& h, long number, const std::string& subject, const std::string& name,
-                const std::string& data) {
+                const std::string& data, const std::string& from = "poster@example.com") {
     qm::test::ModelArticle article;
     article.subject = subject;
+    article.from = from;
     article.body = "A picture.\n\n" + qm::test::UuencodeBody(data, name);
     article.lines = static_cast<long>(std::count(article.body.begin(), article.body.end(), '\n'));
     h.model.AddArticle("alt.pics", number, article);
@@ -82,9 +82,11 @@ QString Enabled(QWidget& window) {
 const QString kIdle = QStringLiteral("100111000");
 const QString kRunning = QStringLiteral("011000111");
 
-// Runs fn on a thread of its own, as the engine calls the status operations.
-void OnEngineThread(const std::function<void()>& fn) {
-    std::thread(fn).join();
+// Go, and the run's end (false when it did not end in time).
+bool Harvest(CMainDlg& window) {
+    QSignalSpy finished(&window, &CMainDlg::RunFinished);
+    Find<QPushButton>(window, "goButton")->click();
+    return QTest::qWaitFor([&] { return finished.size() == 1; }, 10000);
 }
 
 }  // namespace
@@ -293,43 +295,36 @@ void MainDlgTest::EngineQuestionsAndSignals() {
     }
 }
 
+// The thumbnail and the file actions after harvests from the scripted server. The window shows
+// the latest texts; Properties speaks of the picture shown and the texts on display before them.
 void MainDlgTest::ThumbnailTextsAndFileActions() {
     EngineHarness h;
+    h.SetGroups({"alt.pics"});
     h.Set("ConfirmDelete", "1");
+    AddPicture(h, 1, "first a&b.jpg", "a&b.jpg", Jpeg(32, 24), "first@example.com");
     CMainDlg window(h.profile, false);
     window.show();
     auto* frame = Find<QGroupBox>(window, "thumbnailFrame");
-    const std::string good = h.dir / "a&b.jpg";
-    qm::test::TempDir::WriteFile(good, Jpeg(32, 24));
-    qm::test::TempDir::WriteFile(h.dir / "broken.jpg", "not a picture");
-    qm::test::TempDir::WriteFile(h.dir / "c.gif", "GIF89a");
-    auto& status = window.Status();
-    OnEngineThread([&] {
-        status.SetSubjectText("Tom & Jerry");
-        status.SetSubjectText("next");
-        status.SetFromText("Ann <ann@example.com>");
-        status.SetFromText("");
-        status.LoadThumbnail(good);
-    });
+    QVERIFY(Harvest(window));
+    const std::string good = h.DownloadDir() + "a&b.jpg";
     QTRY_COMPARE(frame->accessibleName(), QStringLiteral("a&b.jpg (32 x 24)"));
     QCOMPARE(frame->title(), QStringLiteral("a&&b.jpg (32 x 24)"));  // shows one "&"
-    QTRY_COMPARE(LabelText(window, "subjectValue"), QStringLiteral("next"));
 
-    // A GIF and an unreadable JPEG leave the picture, its caption and its path alone.
-    OnEngineThread([&] {
-        status.LoadThumbnail(h.dir / "c.gif");
-        status.LoadThumbnail(h.dir / "broken.jpg");
-    });
+    // A GIF and an unreadable JPEG leave the picture and its caption alone.
+    AddPicture(h, 2, "c.gif", "c.gif", "GIF89a", "Ann <ann@example.com>");
+    AddPicture(h, 3, "Tom & Jerry broken.jpg", "broken.jpg", "not a picture", "last@example.com");
+    QVERIFY(Harvest(window));
+    QCOMPARE(LabelText(window, "articlesSavedValue"), QStringLiteral("2"));
+    QCOMPARE(LabelText(window, "fromValue"), QStringLiteral("last@example.com"));
     QTest::qWait(200);
     QCOMPARE(frame->accessibleName(), QStringLiteral("a&b.jpg (32 x 24)"));
 
-    // Properties speaks of the picture shown and of the texts on display before the last ones.
     BoxAnswerer boxes;
     boxes.Press(QMessageBox::Ok);
     window.OnProperties();
-    QCOMPARE(boxes.texts.last(),
-             QString::fromStdString("Filename:\t" + good +
-                                    "\n\nSubject:\tTom & Jerry\n\nFrom:\tAnn <ann@example.com>"));
+    QCOMPARE(boxes.texts.last(), QString::fromStdString("Filename:\t" + good +
+                                                        "\n\nSubject:\tTom & Jerry broken.jpg"
+                                                        "\n\nFrom:\tAnn <ann@example.com>"));
     QCOMPARE(boxes.formats.last(), Qt::PlainText);  // "<ann@example.com>" is no markup
 
     // Delete File asks, removes the file and empties the thumbnail; the second does nothing.
@@ -345,9 +340,9 @@ void MainDlgTest::ThumbnailTextsAndFileActions() {
 
     // A removal the system refuses is reported with its reason; the thumbnail stays.
     h.Set("ConfirmDelete", "0");
-    const std::string gone = h.dir / "gone.jpg";
-    qm::test::TempDir::WriteFile(gone, Jpeg(20, 20));
-    OnEngineThread([&] { status.LoadThumbnail(gone); });
+    AddPicture(h, 4, "gone.jpg", "gone.jpg", Jpeg(20, 20));
+    QVERIFY(Harvest(window));
+    const std::string gone = h.DownloadDir() + "gone.jpg";
     QTRY_COMPARE(frame->accessibleName(), QStringLiteral("gone.jpg (20 x 20)"));
     ::unlink(gone.c_str());
     boxes.Press(QMessageBox::Ok);
@@ -361,12 +356,12 @@ void MainDlgTest::ThumbnailTextsAndFileActions() {
 
 void MainDlgTest::FromExcludes() {
     EngineHarness h;
+    h.SetGroups({"alt.pics"});
+    AddPicture(h, 1, "a.jpg", "a.jpg", Jpeg(20, 20), "spammer@example.com");
+    AddPicture(h, 2, "b.jpg", "b.jpg", Jpeg(20, 20), "other@example.com");
     CMainDlg window(h.profile, false);
     window.show();
-    OnEngineThread([&] {
-        window.Status().SetFromText("spammer@example.com");
-        window.Status().SetFromText("");
-    });
+    QVERIFY(Harvest(window));  // the sender on display before the last one is the spammer
     auto addWith = [&](const QString& text) {
         QTimer::singleShot(50, [text] {
             QWidget* dialog = QApplication::activeModalWidget();

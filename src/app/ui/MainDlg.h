@@ -38,8 +38,6 @@ public:
     // 0, or 1 when the window closed itself after a run that did not end with "Operation
     // complete" or was ended by a termination signal.
     int ExitCode() const { return exitCode_; }
-    // Where the engine's status calls go: the window's tests play the engine through it.
-    StatusModel& Status() { return *model_; }
 
     // Go, Stop, Delete File and the others as the buttons and menu items do them.
     void OnGo();
