@@ -35,7 +35,6 @@ TEST(StatusFormat, FiguresLookAsTheWindowShowsThem) {
     EXPECT_EQ(ElapsedText(13 * 3600 + 61), "13:01:01");
     EXPECT_EQ(GroupSecondsLeft(1000, 0), 0);
     EXPECT_EQ(GroupSecondsLeft(1000, 600), 100);
-    EXPECT_EQ(DoubleAmpersands("A&B && C"), "A&&B &&&& C");
 }
 
 TEST(TerminalStatus, PrintsTheModelsFiguresWithoutTheServersControlCharacters) {

@@ -47,16 +47,6 @@ std::string TimeLeftText(std::int64_t seconds) {
     return buf;
 }
 
-std::string DoubleAmpersands(const std::string& text) {
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        out += c;
-        if (c == '&') out += '&';
-    }
-    return out;
-}
-
 std::string ElapsedText(std::int64_t seconds) {
     if (seconds < 0) seconds = 0;
     char buf[32];

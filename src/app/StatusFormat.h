@@ -12,7 +12,6 @@ std::string GroupThousands(std::int64_t value);                 // 1234567 -> "1
 std::string ProgressText(long done, long total, int& percent);  // "3 of 12 (25%)"
 std::string RateText(std::int64_t bytes, double seconds);       // "0" until seconds > 0
 std::string TimeLeftText(std::int64_t seconds);                 // "01:02:05", "1 01:01:01"
-std::string DoubleAmpersands(const std::string& text);
 // The elapsed time of a run, " 1:02:03": hours within the day, so a day and more starts again.
 std::string ElapsedText(std::int64_t seconds);
 // Seconds left in the group from the pending line total and the binary rate.

@@ -22,11 +22,6 @@ std::string StatusModel::LastStatus() const {
     return lastStatus_;
 }
 
-bool StatusModel::Finished() const {
-    std::lock_guard lock(mutex_);
-    return finished_;
-}
-
 void StatusModel::SetStatusText(const std::string& text) {
     {
         std::lock_guard lock(mutex_);
@@ -117,10 +112,6 @@ void StatusModel::EnablePending(bool enable) {
 }
 
 void StatusModel::EngineFinished() {
-    {
-        std::lock_guard lock(mutex_);
-        finished_ = true;
-    }
     Publish(StatusField::Finished, "");
 }
 

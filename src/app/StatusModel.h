@@ -78,7 +78,6 @@ public:
     std::string Text(StatusField field) const;
     // The last status text as the engine gave it (the run's final status once it has finished).
     std::string LastStatus() const;
-    bool Finished() const;
 
 private:
     void Publish(StatusField field, std::string text, int percent = 0);
@@ -88,7 +87,6 @@ private:
     mutable std::mutex mutex_;
     std::array<std::string, kStatusFieldCount> texts_;
     std::string lastStatus_;
-    bool finished_ = false;
 };
 
 }  // namespace qm

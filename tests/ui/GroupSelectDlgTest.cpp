@@ -22,7 +22,6 @@
 #include <memory>
 
 #include "UiTestSupport.h"
-#include "groups/ui/GroupNameModel.h"
 #include "groups/ui/GroupSelectDlg.h"
 #include "settings/SettingsKeys.h"
 #include "support/NntpFixtures.h"
@@ -107,6 +106,21 @@ class GroupSelectDlgTest : public QObject {
         list->selectionModel()->setCurrentIndex(list->model()->index(row, 0),
                                                 QItemSelectionModel::ClearAndSelect);
     }
+    // The names a list shows, top to bottom.
+    static Names Shown(CGroupSelectDlg& d, const char* list) {
+        QAbstractItemModel* model = Find<QListView>(d, list)->model();
+        Names names;
+        for (int row = 0; row < model->rowCount(); ++row) {
+            names.push_back(model->index(row, 0).data().toString().toStdString());
+        }
+        return names;
+    }
+    static Names Active(CGroupSelectDlg& d) { return Shown(d, "activeGroupsList"); }
+    static Names All(CGroupSelectDlg& d) { return Shown(d, "allGroupsList"); }
+    // A retrieval runs while its Stop button is the one to press.
+    static bool Retrieving(CGroupSelectDlg& d) {
+        return Find<QPushButton>(d, "stopButton")->isEnabled();
+    }
     static std::string LabelOf(CGroupSelectDlg& d, QListView* list) {
         for (QLabel* label : d.findChildren<QLabel*>()) {
             if (label->buddy() == list) return label->text().toStdString();
@@ -133,8 +147,8 @@ private slots:
         TempDir::WriteFile("Groups.news.test", "alt.b\r\n\r\nalt.a\n");
         TempDir::WriteFile("AllGroups.news.test", "Beta\r\n\r\nalpha\r\ngamma\r\n");
         CGroupSelectDlg d(*profile_);
-        QCOMPARE(d.ActiveGroups()->Names(), (Names{"alt.b", "", "alt.a"}));
-        QCOMPARE(d.AllGroups()->Names(), (Names{"alpha", "Beta", "gamma"}));
+        QCOMPARE(Active(d), (Names{"alt.b", "", "alt.a"}));
+        QCOMPARE(All(d), (Names{"alpha", "Beta", "gamma"}));
         auto* active = Find<QListView>(d, "activeGroupsList");
         auto* all = Find<QListView>(d, "allGroupsList");
         QCOMPARE(LabelOf(d, active), std::string("A&ctive Groups: [3] (Drag to arrange)"));
@@ -175,9 +189,9 @@ private slots:
         d.OnAddGroup();
         Choose(all, 1);
         d.OnAddGroup();  // already active: not doubled, the last item selected
-        QCOMPARE(d.ActiveGroups()->Names(), (Names{"alt.z", "alt.m"}));
+        QCOMPARE(Active(d), (Names{"alt.z", "alt.m"}));
         QCOMPARE(active->currentIndex().row(), 1);
-        QCOMPARE(d.AllGroups()->Count(), 2);
+        QCOMPARE(All(d).size(), size_t{2});
 
         Answerer person;
         person.Then([](QWidget* w) {
@@ -189,43 +203,43 @@ private slots:
         });
         Find<QPushButton>(d, "manualAddButton")->click();
         QVERIFY(person.Done());
-        QCOMPARE(d.ActiveGroups()->Names(), (Names{"alt.z", "alt.m", " alt.Hand"}));
+        QCOMPARE(Active(d), (Names{"alt.z", "alt.m", " alt.Hand"}));
 
         // A manual group removed goes into All Groups in its sorted place.
         d.OnRemoveGroup();
-        QCOMPARE(d.AllGroups()->Names(), (Names{" alt.Hand", "alt.m", "alt.z"}));
+        QCOMPARE(All(d), (Names{" alt.Hand", "alt.m", "alt.z"}));
         QCOMPARE(LabelOf(d, all), std::string("A&ll Groups: [3]"));
         QCOMPARE(active->currentIndex().row(), 1);
         d.OnRemoveGroup();
         d.OnRemoveGroup();
-        QVERIFY(d.ActiveGroups()->Names().empty());
+        QVERIFY(Active(d).empty());
         QVERIFY(!remove->isEnabled());
         QCOMPARE(LabelOf(d, active), std::string("A&ctive Groups: [0] (Drag to arrange)"));
-        QCOMPARE(d.AllGroups()->Count(), 3);
+        QCOMPARE(All(d).size(), size_t{3});
     }
 
     void ReorderingChangesTheFileOrder() {
         Host(kHost);
         TempDir::WriteFile("Groups.news.test", "g1\r\ng2\r\ng3\r\ng4\r\n");
         CGroupSelectDlg d(*profile_);
-        qm::GroupNameModel* model = d.ActiveGroups();
         auto* active = Find<QListView>(d, "activeGroupsList");
+        QAbstractItemModel* model = active->model();
         // A drop as the view makes it: the dragged row's data, dropped into the gap before row 0.
-        std::unique_ptr<QMimeData> drag(model->mimeData({model->index(2)}));
+        std::unique_ptr<QMimeData> drag(model->mimeData({model->index(2, 0)}));
         QVERIFY(!model->dropMimeData(drag.get(), Qt::MoveAction, 0, 0, {}));
-        QCOMPARE(model->Names(), (Names{"g3", "g1", "g2", "g4"}));
-        drag.reset(model->mimeData({model->index(0)}));
+        QCOMPARE(Active(d), (Names{"g3", "g1", "g2", "g4"}));
+        drag.reset(model->mimeData({model->index(0, 0)}));
         model->dropMimeData(drag.get(), Qt::MoveAction, -1, 0, {});  // below the last item
-        QCOMPARE(model->Names(), (Names{"g1", "g2", "g4", "g3"}));
+        QCOMPARE(Active(d), (Names{"g1", "g2", "g4", "g3"}));
         QCOMPARE(model->rowCount(), 4);
 
         Choose(active, 0);
         QTest::keyClick(active, Qt::Key_Down, Qt::ControlModifier);
         QTest::keyClick(active, Qt::Key_Down, Qt::ControlModifier);
-        QCOMPARE(model->Names(), (Names{"g2", "g4", "g1", "g3"}));
+        QCOMPARE(Active(d), (Names{"g2", "g4", "g1", "g3"}));
         QCOMPARE(active->currentIndex().row(), 2);
         QTest::keyClick(active, Qt::Key_Up, Qt::ControlModifier);
-        QCOMPARE(model->Names(), (Names{"g2", "g1", "g4", "g3"}));
+        QCOMPARE(Active(d), (Names{"g2", "g1", "g4", "g3"}));
         d.accept();
         QCOMPARE(TempDir::ReadFile("Groups.news.test"), std::string("g2\r\ng1\r\ng4\r\ng3\r\n"));
     }
@@ -323,7 +337,7 @@ private slots:
         QCOMPARE(combo->count(), 2);
         QCOMPARE(combo->itemText(0), QStringLiteral("Art"));  // sorted
         d.OnCategoryChosen(1);
-        QCOMPARE(d.ActiveGroups()->Names(), Names{"alt.z"});
+        QCOMPARE(Active(d), Names{"alt.z"});
         QCOMPARE(combo->itemText(0), QStringLiteral("Zoo"));  // chosen: to the top
 
         combo->setEditText(QStringLiteral("Mine"));
@@ -335,7 +349,7 @@ private slots:
         d.OnUpdateCategory();
         d.AddActiveGroup("alt.keep");
         d.OnCategoryChosen(0);
-        QCOMPARE(d.ActiveGroups()->Names(), (Names{"alt.z", "alt.keep"}));
+        QCOMPARE(Active(d), (Names{"alt.z", "alt.keep"}));
         QVERIFY(Status(d).find("Mine") != std::string::npos);
 
         while (combo->count() > 0) {
@@ -361,10 +375,9 @@ private slots:
         auto* ok = Find<QPushButton>(d, "okButton");
         refresh->click();
         QVERIFY(!refresh->isEnabled() && !ok->isEnabled() && stop->isEnabled());
-        QTRY_VERIFY_WITH_TIMEOUT(!d.Retrieving(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!Retrieving(d), 5000);
         QVERIFY(refresh->isEnabled() && ok->isEnabled() && !stop->isEnabled());
-        QCOMPARE(d.AllGroups()->Names(),
-                 (Names{"alt.pictures.A", "alt.pictures.b", "alt.pictures.c"}));
+        QCOMPARE(All(d), (Names{"alt.pictures.A", "alt.pictures.b", "alt.pictures.c"}));
         QCOMPARE(Status(d),
                  std::string("  Operation complete -- 4 groups scanned; 3 groups added"));
         QCOMPARE(LabelOf(d, Find<QListView>(d, "allGroupsList")), std::string("A&ll Groups: [3]"));
@@ -381,7 +394,7 @@ private slots:
         auto d = std::make_unique<CGroupSelectDlg>(*profile_);
         d->show();
         d->OnRefresh();
-        QTRY_COMPARE_WITH_TIMEOUT(d->AllGroups()->Count(), 1, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(All(*d).size(), size_t{1}, 5000);
         d->reject();  // Escape is refused like the disabled Cancel
         QVERIFY(d->isVisible());
         QVERIFY(d->close());
@@ -399,7 +412,7 @@ private slots:
         QCOMPARE(
             person.boxTexts.value(0),
             QStringLiteral("No news server specified\n\nPlease choose 'Setup' from main window"));
-        QVERIFY(!d.Retrieving());
+        QVERIFY(!Retrieving(d));
         d.accept();
         QCOMPARE(Status(d), std::string("  Unable to create GroupList"));
     }

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QDialogButtonBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -18,14 +19,17 @@
 #include <fstream>
 #include <sstream>
 #include <system_error>
-#include <thread>
 
 #include "UiTestSupport.h"
 #include "app/ui/FullSizeDlg.h"
 #include "app/ui/MainDlg.h"
+#include "app/ui/PendingDlg.h"
+#include "groups/ui/GroupSelectDlg.h"
 #include "settings/SettingsKeys.h"
+#include "settings/ui/SetupSheet.h"
 #include "support/EngineHarness.h"
 #include "support/LoopbackPort.h"
+#include "support/NntpFixtures.h"
 
 using qm::CMainDlg;
 using qm::test::BoxAnswerer;
@@ -45,9 +49,10 @@ std::string ReadAll(const std::string& path) {
 }
 
 void AddPicture(EngineHarness& h, long number, const std::string& subject, const std::string& name,
-                const std::string& data) {
+                const std::string& data, const std::string& from = "poster@example.com") {
     qm::test::ModelArticle article;
     article.subject = subject;
+    article.from = from;
     article.body = "A picture.\n\n" + qm::test::UuencodeBody(data, name);
     article.lines = static_cast<long>(std::count(article.body.begin(), article.body.end(), '\n'));
     h.model.AddArticle("alt.pics", number, article);
@@ -77,9 +82,11 @@ QString Enabled(QWidget& window) {
 const QString kIdle = QStringLiteral("100111000");
 const QString kRunning = QStringLiteral("011000111");
 
-// Runs fn on a thread of its own, as the engine calls the status operations.
-void OnEngineThread(const std::function<void()>& fn) {
-    std::thread(fn).join();
+// Go, and the run's end (false when it did not end in time).
+bool Harvest(CMainDlg& window) {
+    QSignalSpy finished(&window, &CMainDlg::RunFinished);
+    Find<QPushButton>(window, "goButton")->click();
+    return QTest::qWaitFor([&] { return finished.size() == 1; }, 10000);
 }
 
 }  // namespace
@@ -98,6 +105,7 @@ private slots:
     void FromExcludes();
     void SlideShow();
     void ViewerSize();
+    void ControlsAreSpokenByTheirCaptions();
 };
 
 void MainDlgTest::IdleWindowAtStartUp() {
@@ -162,7 +170,11 @@ void MainDlgTest::HarvestRunsAndAutoStartCloses() {
     // The GIF saved last leaves the thumbnail on the last JPEG.
     QTRY_COMPARE(Find<QGroupBox>(window, "thumbnailFrame")->accessibleName(),
                  QStringLiteral("b.jpg (64 x 48)"));
-    QCOMPARE(window.Shared().CurrentPicturePath(), h.DownloadDir() + "b.jpg");
+    BoxAnswerer boxes;
+    boxes.Press(QMessageBox::Ok);
+    window.OnProperties();
+    QVERIFY(boxes.texts.value(0).startsWith(
+        QString::fromStdString("Filename:\t" + h.DownloadDir() + "b.jpg\n")));
     // AutoStart closes the window after a run that nobody stopped, with success.
     QVERIFY(!window.isVisible());
     QCOMPARE(window.ExitCode(), 0);
@@ -279,81 +291,77 @@ void MainDlgTest::EngineQuestionsAndSignals() {
         window.StopForSignal();
         QTRY_VERIFY_WITH_TIMEOUT(!window.isVisible(), 10000);
         QCOMPARE(window.ExitCode(), 1);
-        QVERIFY(window.Idle());
+        QCOMPARE(Enabled(window), kIdle);
     }
 }
 
+// The thumbnail and the file actions after harvests from the scripted server. The window shows
+// the latest texts; Properties speaks of the picture shown and the texts on display before them.
 void MainDlgTest::ThumbnailTextsAndFileActions() {
     EngineHarness h;
+    h.SetGroups({"alt.pics"});
     h.Set("ConfirmDelete", "1");
+    AddPicture(h, 1, "first a&b.jpg", "a&b.jpg", Jpeg(32, 24), "first@example.com");
     CMainDlg window(h.profile, false);
     window.show();
     auto* frame = Find<QGroupBox>(window, "thumbnailFrame");
-    const std::string good = h.dir / "a&b.jpg";
-    qm::test::TempDir::WriteFile(good, Jpeg(32, 24));
-    qm::test::TempDir::WriteFile(h.dir / "broken.jpg", "not a picture");
-    qm::test::TempDir::WriteFile(h.dir / "c.gif", "GIF89a");
-    auto& status = window.Status();
-    OnEngineThread([&] {
-        status.SetSubjectText("Tom & Jerry");
-        status.SetSubjectText("next");
-        status.SetFromText("Ann <ann@example.com>");
-        status.SetFromText("");
-        status.LoadThumbnail(good);
-    });
+    QVERIFY(Harvest(window));
+    const std::string good = h.DownloadDir() + "a&b.jpg";
     QTRY_COMPARE(frame->accessibleName(), QStringLiteral("a&b.jpg (32 x 24)"));
     QCOMPARE(frame->title(), QStringLiteral("a&&b.jpg (32 x 24)"));  // shows one "&"
-    QTRY_COMPARE(LabelText(window, "subjectValue"), QStringLiteral("next"));
-    QCOMPARE(window.Shared().LastSubject(), std::string("Tom & Jerry"));
 
-    // A GIF and an unreadable JPEG leave the picture, its caption and its path alone.
-    OnEngineThread([&] {
-        status.LoadThumbnail(h.dir / "c.gif");
-        status.LoadThumbnail(h.dir / "broken.jpg");
-    });
+    // A GIF and an unreadable JPEG leave the picture and its caption alone.
+    AddPicture(h, 2, "c.gif", "c.gif", "GIF89a", "Ann <ann@example.com>");
+    AddPicture(h, 3, "Tom & Jerry broken.jpg", "broken.jpg", "not a picture", "last@example.com");
+    QVERIFY(Harvest(window));
+    QCOMPARE(LabelText(window, "articlesSavedValue"), QStringLiteral("2"));
+    QCOMPARE(LabelText(window, "fromValue"), QStringLiteral("last@example.com"));
     QTest::qWait(200);
     QCOMPARE(frame->accessibleName(), QStringLiteral("a&b.jpg (32 x 24)"));
-    QCOMPARE(window.Shared().CurrentPicturePath(), good);
 
     BoxAnswerer boxes;
     boxes.Press(QMessageBox::Ok);
     window.OnProperties();
-    QCOMPARE(boxes.texts.last(),
-             QString::fromStdString("Filename:\t" + good +
-                                    "\n\nSubject:\tTom & Jerry\n\nFrom:\tAnn <ann@example.com>"));
+    QCOMPARE(boxes.texts.last(), QString::fromStdString("Filename:\t" + good +
+                                                        "\n\nSubject:\tTom & Jerry broken.jpg"
+                                                        "\n\nFrom:\tAnn <ann@example.com>"));
+    QCOMPARE(boxes.formats.last(), Qt::PlainText);  // "<ann@example.com>" is no markup
 
     // Delete File asks, removes the file and empties the thumbnail; the second does nothing.
     boxes.Press(QMessageBox::Yes);
     window.OnDeleteFile();
     QCOMPARE(boxes.texts.last(), QString::fromStdString("Delete " + good + "?"));
     QVERIFY(::access(good.c_str(), F_OK) != 0);
-    QCOMPARE(window.Shared().CurrentPicturePath(), std::string());
     QCOMPARE(frame->title(), QString());
+    QCOMPARE(frame->accessibleName(), QString());
     const auto asked = boxes.texts.size();
     window.OnDeleteFile();
     QCOMPARE(boxes.texts.size(), asked);
 
     // A removal the system refuses is reported with its reason; the thumbnail stays.
     h.Set("ConfirmDelete", "0");
-    const std::string gone = h.dir / "gone.jpg";
-    qm::test::TempDir::WriteFile(gone, Jpeg(20, 20));
-    OnEngineThread([&] { status.LoadThumbnail(gone); });
-    QTRY_COMPARE(window.Shared().CurrentPicturePath(), gone);
+    AddPicture(h, 4, "gone.jpg", "gone.jpg", Jpeg(20, 20));
+    QVERIFY(Harvest(window));
+    const std::string gone = h.DownloadDir() + "gone.jpg";
+    QTRY_COMPARE(frame->accessibleName(), QStringLiteral("gone.jpg (20 x 20)"));
     ::unlink(gone.c_str());
     boxes.Press(QMessageBox::Ok);
     window.OnDeleteFile();
     QVERIFY(boxes.texts.last().contains(QStringLiteral("No such file or directory")));
-    QCOMPARE(window.Shared().CurrentPicturePath(), gone);
+    QCOMPARE(frame->accessibleName(), QStringLiteral("gone.jpg (20 x 20)"));
+    boxes.Press(QMessageBox::Ok);
+    window.OnProperties();
+    QVERIFY(boxes.texts.last().startsWith(QString::fromStdString("Filename:\t" + gone + "\n")));
 }
 
 void MainDlgTest::FromExcludes() {
     EngineHarness h;
+    h.SetGroups({"alt.pics"});
+    AddPicture(h, 1, "a.jpg", "a.jpg", Jpeg(20, 20), "spammer@example.com");
+    AddPicture(h, 2, "b.jpg", "b.jpg", Jpeg(20, 20), "other@example.com");
     CMainDlg window(h.profile, false);
     window.show();
-    OnEngineThread([&] {
-        window.Status().SetFromText("spammer@example.com");
-        window.Status().SetFromText("");
-    });
+    QVERIFY(Harvest(window));  // the sender on display before the last one is the spammer
     auto addWith = [&](const QString& text) {
         QTimer::singleShot(50, [text] {
             QWidget* dialog = QApplication::activeModalWidget();
@@ -413,6 +421,41 @@ void MainDlgTest::ViewerSize() {
     viewer.SetPath(QString::fromStdString(dir / "broken.jpg"));
     viewer.Run(QRect(QPoint(0, 0), screen));  // returns at once, never shown
     QVERIFY(!viewer.isVisible());
+}
+
+// Every button and box the windows build is spoken as its caption without "&", no push button
+// becomes the default by taking the focus, and every labelled control has a spoken name.
+void MainDlgTest::ControlsAreSpokenByTheirCaptions() {
+    EngineHarness h;
+    CMainDlg window(h.profile, false);
+    qm::CSetupSheet sheet(h.profile);
+    qm::CGroupSelectDlg groups(h.profile);
+    qm::SharedState shared;
+    shared.BeginRetrieval();
+    shared.AppendPending(qm::test::OverviewLine(1, "a.jpg", "x@example.com", "d", 1000, 10));
+    qm::CPendingDlg pending(shared, h.profile);
+    QVERIFY(pending.Opened());
+    for (QWidget* dialog : std::initializer_list<QWidget*>{&window, &sheet, &groups, &pending}) {
+        int buttons = 0;
+        for (auto* button : dialog->findChildren<QAbstractButton*>()) {
+            // The standard OK and Cancel of a button box are named by Qt itself.
+            if (button->text().isEmpty() || qobject_cast<QDialogButtonBox*>(button->parent())) {
+                continue;
+            }
+            ++buttons;
+            QCOMPARE(button->accessibleName(), QString(button->text()).remove(QLatin1Char('&')));
+            if (auto* push = qobject_cast<QPushButton*>(button)) {
+                QVERIFY2(!push->autoDefault(), qPrintable(push->objectName()));
+            }
+        }
+        QVERIFY2(buttons >= 3, qPrintable(dialog->objectName()));
+        for (auto* label : dialog->findChildren<QLabel*>()) {
+            if (label->buddy()) {
+                QVERIFY2(!label->buddy()->accessibleName().isEmpty(), qPrintable(label->text()));
+            }
+        }
+    }
+    pending.reject();
 }
 
 QTEST_MAIN(MainDlgTest)

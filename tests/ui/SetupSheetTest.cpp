@@ -23,8 +23,6 @@
 #include "app/ui/MainDlg.h"
 #include "settings/ProfileStore.h"
 #include "settings/SettingsKeys.h"
-#include "settings/ui/ExcludesTabDlg.h"
-#include "settings/ui/GeneralTabDlg.h"
 #include "settings/ui/SetupSheet.h"
 #include "support/TempDir.h"
 
@@ -62,6 +60,18 @@ bool Enabled(QWidget& sheet, const char* name) {
 
 void Click(QWidget& sheet, const char* name) {
     Find<QAbstractButton>(sheet, name)->click();
+}
+
+QTabWidget* Tabs(QWidget& sheet) {
+    return Find<QTabWidget>(sheet, "setupTabs");
+}
+
+// The items of the host list as the drop-down shows them.
+QStringList HostItems(QWidget& sheet) {
+    auto* host = Find<QComboBox>(sheet, "hostCombo");
+    QStringList hosts;
+    for (int i = 0; i < host->count(); ++i) hosts << host->itemText(i);
+    return hosts;
 }
 
 std::string ReadAll(const std::string& path) {
@@ -127,10 +137,10 @@ void SetupSheetTest::GeneralDefaultsAndOnlyShownPagesWrite() {
         CSetupSheet sheet(f.profile);
         QCOMPARE(sheet.windowTitle(), QStringLiteral("Quarrymoth Setup"));
         QStringList captions;
-        for (int i = 0; i < sheet.Tabs()->count(); ++i) captions << sheet.Tabs()->tabText(i);
+        for (int i = 0; i < Tabs(sheet)->count(); ++i) captions << Tabs(sheet)->tabText(i);
         QCOMPARE(captions, QStringList({"General", "Confirmations", "History", "Includes",
                                         "Excludes", "Logging", "Authentication"}));
-        QCOMPARE(sheet.Tabs()->currentIndex(), 0);
+        QCOMPARE(Tabs(sheet)->currentIndex(), 0);
         QCOMPARE(Find<QComboBox>(sheet, "hostCombo")->currentText(), QString());
         QCOMPARE(FieldText(sheet, "portEdit"), QStringLiteral("119"));
         QCOMPARE(FieldText(sheet, "downloadDirectoryEdit"),
@@ -144,9 +154,9 @@ void SetupSheetTest::GeneralDefaultsAndOnlyShownPagesWrite() {
         QCOMPARE(Find<QComboBox>(sheet, "useTlsCombo")->currentText(), QStringLiteral("None"));
         Click(sheet, "showThumbnailCheck");
         // Visiting other pages and changing them, then Cancel: nothing is written.
-        sheet.Tabs()->setCurrentIndex(kConfirmations);
+        Tabs(sheet)->setCurrentIndex(kConfirmations);
         Click(sheet, "confirmStopCheck");
-        sheet.Tabs()->setCurrentIndex(kExcludes);
+        Tabs(sheet)->setCurrentIndex(kExcludes);
         Type(sheet, "subjectExclEdit", "spam");
         Click(sheet, "cancelButton");
     }
@@ -158,7 +168,7 @@ void SetupSheetTest::GeneralDefaultsAndOnlyShownPagesWrite() {
     CSetupSheet sheet(f.profile);
     sheet.show();
     Type(sheet, "maxLinesEdit", "lots");
-    sheet.Tabs()->setCurrentIndex(kLogging);
+    Tabs(sheet)->setCurrentIndex(kLogging);
     Click(sheet, "okButton");
     QCOMPARE(sheet.result(), int(QDialog::Accepted));
     QCOMPARE(f.profile.SaveCount(), std::uint64_t{1});
@@ -194,8 +204,7 @@ void SetupSheetTest::HostHistory() {
         host->showPopup();
         host->hidePopup();
         QTest::qWait(20);
-        auto* page = static_cast<qm::CGeneralTabDlg*>(sheet.Page(kGeneral));
-        QCOMPARE(page->HostList(),
+        QCOMPARE(HostItems(sheet),
                  QStringList({"c.example", "a.example", "b.example", "d.example"}));
         QCOMPARE(host->currentText(), QStringLiteral("c.example"));  // filling kept the text
         host->setEditText(QStringLiteral("e.example"));
@@ -213,8 +222,7 @@ void SetupSheetTest::HostHistory() {
         host->setCurrentIndex(2);
         host->hidePopup();
         QTRY_COMPARE(host->itemText(0), QStringLiteral("a.example"));
-        auto* page = static_cast<qm::CGeneralTabDlg*>(sheet.Page(kGeneral));
-        QCOMPARE(page->HostList(),
+        QCOMPARE(HostItems(sheet),
                  QStringList({"a.example", "e.example", "c.example", "b.example"}));
         QCOMPARE(host->currentIndex(), 0);
         QCOMPARE(host->currentText(), QStringLiteral("a.example"));
@@ -311,13 +319,13 @@ void SetupSheetTest::ConfirmationsAndHistory() {
     TempDir::WriteFile("HistList", "one.jpg\ntwo.jpg\n");
     CSetupSheet sheet(f.profile);
     sheet.show();
-    sheet.Tabs()->setCurrentIndex(kConfirmations);
+    Tabs(sheet)->setCurrentIndex(kConfirmations);
     QVERIFY(Checked(sheet, "confirmStopCheck"));
     QVERIFY(!Checked(sheet, "confirmCatchupCheck"));
     QVERIFY(Checked(sheet, "confirmDeleteCheck"));
     Click(sheet, "confirmDeleteCheck");
 
-    sheet.Tabs()->setCurrentIndex(kHistory);
+    Tabs(sheet)->setCurrentIndex(kHistory);
     QCOMPARE(FieldText(sheet, "maxHistEdit"), QStringLiteral("20000"));
     QCOMPARE(FieldText(sheet, "histSaveFrequencyEdit"), QStringLiteral("5"));
     Type(sheet, "maxHistEdit", "300");
@@ -359,7 +367,7 @@ void SetupSheetTest::IncludesLimits() {
     f.Set("MaxDays", "14");
     CSetupSheet sheet(f.profile);
     sheet.show();
-    sheet.Tabs()->setCurrentIndex(kIncludes);
+    Tabs(sheet)->setCurrentIndex(kIncludes);
     QCOMPARE(FieldText(sheet, "subjectInclEdit"), QStringLiteral("jpg:gif"));
     QCOMPARE(FieldText(sheet, "subjectIncl2Edit"), QStringLiteral("1/1:01/01"));
     QVERIFY(!Checked(sheet, "useMaxCountCheck"));
@@ -404,10 +412,16 @@ void SetupSheetTest::ExcludesAndFromList() {
     TempDir::WriteFile("FromExcludes", "zeta@example.org\r\nAlpha\n\nbeta@\nalpha\n");
     CSetupSheet sheet(f.profile);
     sheet.show();
-    sheet.Tabs()->setCurrentIndex(kExcludes);
-    auto* page = static_cast<qm::CExcludesTabDlg*>(sheet.Page(kExcludes));
-    auto entries = [&] { return page->FromList().Entries(); };
+    Tabs(sheet)->setCurrentIndex(kExcludes);
     auto* list = Find<QListView>(sheet, "fromExcludeList");
+    // The entries as the list shows them, top to bottom.
+    auto entries = [&] {
+        std::vector<std::string> shown;
+        for (int row = 0; row < list->model()->rowCount(); ++row) {
+            shown.push_back(list->model()->index(row, 0).data().toString().toStdString());
+        }
+        return shown;
+    };
     auto selected = [&] { return list->currentIndex().data().toString(); };
     // Sorted without regard to case, equal ones in file order, empty lines no entries.
     QCOMPARE(entries(), (std::vector<std::string>{"Alpha", "alpha", "beta@", "zeta@example.org"}));
@@ -461,7 +475,7 @@ void SetupSheetTest::ExcludesAndFromList() {
     {
         CSetupSheet again(f.profile);
         again.show();
-        again.Tabs()->setCurrentIndex(kExcludes);
+        Tabs(again)->setCurrentIndex(kExcludes);
         auto* view = Find<QListView>(again, "fromExcludeList");
         for (int i = 0; i < 3; ++i) Click(again, "removeFromExcludeButton");
         QCOMPARE(view->model()->rowCount(), 0);
@@ -477,7 +491,7 @@ void SetupSheetTest::FilesThatCannotBeWritten() {
         QDir().mkdir(QStringLiteral("FromExcludes"));  // a directory where the file belongs
         CSetupSheet sheet(f.profile);
         sheet.show();
-        sheet.Tabs()->setCurrentIndex(kExcludes);
+        Tabs(sheet)->setCurrentIndex(kExcludes);
         Type(sheet, "subjectExclEdit", "spam");
         BoxAnswerer boxes;
         boxes.Press(QMessageBox::Ok);
@@ -515,7 +529,7 @@ void SetupSheetTest::Logging() {
     TempDir::WriteFile("new.log", "kept\n");
     CSetupSheet sheet(f.profile);
     sheet.show();
-    sheet.Tabs()->setCurrentIndex(kLogging);
+    Tabs(sheet)->setCurrentIndex(kLogging);
     QVERIFY(!Checked(sheet, "enableLoggingCheck"));
     QVERIFY(!Checked(sheet, "acdseeDescriptionCheck"));
     QVERIFY(!Enabled(sheet, "logFileEdit"));
@@ -538,7 +552,7 @@ void SetupSheetTest::Logging() {
     // With no log name stored the page shows the default name.
     f.profile.RemoveKey(qm::kMainSection, "LogFile");
     CSetupSheet fresh(f.profile);
-    fresh.Tabs()->setCurrentIndex(kLogging);
+    Tabs(fresh)->setCurrentIndex(kLogging);
     QCOMPARE(FieldText(fresh, "logFileEdit"), QStringLiteral("DownloadLog"));
 }
 
@@ -555,7 +569,7 @@ void SetupSheetTest::AuthenticationRules() {
     {
         CSetupSheet sheet(f.profile);
         sheet.show();
-        sheet.Tabs()->setCurrentIndex(kAuthentication);
+        Tabs(sheet)->setCurrentIndex(kAuthentication);
         QVERIFY(Checked(sheet, "userAuthenticationCheck"));
         QVERIFY(Checked(sheet, "promptForPasswdCheck"));
         QCOMPARE(FieldText(sheet, "usernameEdit"), QStringLiteral("joe"));
@@ -604,7 +618,7 @@ void SetupSheetTest::AuthenticationRules() {
     // were, and the fields start disabled.
     {
         CSetupSheet sheet(f.profile);
-        sheet.Tabs()->setCurrentIndex(kAuthentication);
+        Tabs(sheet)->setCurrentIndex(kAuthentication);
         Click(sheet, "promptForPasswdCheck");
         sheet.accept();
     }
@@ -612,7 +626,7 @@ void SetupSheetTest::AuthenticationRules() {
     f.SetServer("Password", "kept");
     {
         CSetupSheet sheet(f.profile);
-        sheet.Tabs()->setCurrentIndex(kAuthentication);
+        Tabs(sheet)->setCurrentIndex(kAuthentication);
         Click(sheet, "userAuthenticationCheck");
         Type(sheet, "usernameEdit", "ignored");
         sheet.accept();
@@ -620,7 +634,7 @@ void SetupSheetTest::AuthenticationRules() {
     QCOMPARE(f.Values({"UserAuthentication", "Username", "Password", "alt.pics"}, kServer),
              (std::vector<std::string>{"0", "joe", "kept", "4711"}));
     CSetupSheet sheet(f.profile);
-    sheet.Tabs()->setCurrentIndex(kAuthentication);
+    Tabs(sheet)->setCurrentIndex(kAuthentication);
     for (const char* name : followers) QVERIFY2(!Enabled(sheet, name), name);
 }
 
@@ -632,17 +646,17 @@ void SetupSheetTest::AuthenticationFollowsCurrentHost() {
     f.profile.WriteString("other.example", "Username", "ann");
     CSetupSheet sheet(f.profile);
     sheet.show();
-    sheet.Tabs()->setCurrentIndex(kAuthentication);
+    Tabs(sheet)->setCurrentIndex(kAuthentication);
     QCOMPARE(FieldText(sheet, "usernameEdit"), QStringLiteral("joe"));
     Type(sheet, "usernameEdit", "joe2");
     // Back to the same server: what was typed stays.
-    sheet.Tabs()->setCurrentIndex(kGeneral);
-    sheet.Tabs()->setCurrentIndex(kAuthentication);
+    Tabs(sheet)->setCurrentIndex(kGeneral);
+    Tabs(sheet)->setCurrentIndex(kAuthentication);
     QCOMPARE(FieldText(sheet, "usernameEdit"), QStringLiteral("joe2"));
     // Another server named on the General page: its own section is shown.
-    sheet.Tabs()->setCurrentIndex(kGeneral);
+    Tabs(sheet)->setCurrentIndex(kGeneral);
     Find<QComboBox>(sheet, "hostCombo")->setEditText(QStringLiteral("other.example"));
-    sheet.Tabs()->setCurrentIndex(kAuthentication);
+    Tabs(sheet)->setCurrentIndex(kAuthentication);
     QCOMPARE(FieldText(sheet, "usernameEdit"), QStringLiteral("ann"));
     QVERIFY(!Checked(sheet, "userAuthenticationCheck"));
     QVERIFY(!Enabled(sheet, "usernameEdit"));
@@ -659,8 +673,8 @@ void SetupSheetTest::MnemonicsUniquePerPage() {
     Fixture f;
     CSetupSheet sheet(f.profile);
     sheet.show();
-    for (int page = 0; page < sheet.Tabs()->count(); ++page) {
-        sheet.Tabs()->setCurrentIndex(page);
+    for (int page = 0; page < Tabs(sheet)->count(); ++page) {
+        Tabs(sheet)->setCurrentIndex(page);
         QStringList captions;
         for (auto* button : sheet.findChildren<QAbstractButton*>()) {
             if (button->isVisible()) captions << button->text();
@@ -673,7 +687,7 @@ void SetupSheetTest::MnemonicsUniquePerPage() {
             const qsizetype amp = caption.indexOf(QLatin1Char('&'));
             if (amp < 0 || amp + 1 >= caption.size()) continue;
             const QChar key = caption[amp + 1].toLower();
-            QVERIFY2(!keys.contains(key), qPrintable(sheet.Tabs()->tabText(page) + ": " + caption));
+            QVERIFY2(!keys.contains(key), qPrintable(Tabs(sheet)->tabText(page) + ": " + caption));
             keys.insert(key);
         }
     }

@@ -41,6 +41,7 @@ public:
     QList<QMessageBox::Icon> icons;
     QStringList titles;
     QList<QMessageBox::StandardButton> defaults;
+    QList<Qt::TextFormat> formats;
 
 private:
     void Look() {
@@ -51,6 +52,7 @@ private:
         icons << box->icon();
         titles << box->windowTitle();
         defaults << box->standardButton(box->defaultButton());
+        formats << box->textFormat();
         QMessageBox::StandardButton answer = answers_.front();
         answers_.erase(answers_.begin());
         box->button(answer)->click();

@@ -2,8 +2,9 @@
 
 #include <QDialogButtonBox>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QVBoxLayout>
+
+#include "ui/MessageBoxes.h"
 
 namespace qm {
 
@@ -18,10 +19,9 @@ CFromExcludeEditDlg::CFromExcludeEditDlg(QWidget* parent)
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     connect(buttons, &QDialogButtonBox::helpRequested, this, [this] {
-        QMessageBox::information(
-            this, QStringLiteral("Quarrymoth"),
-            QStringLiteral("Articles whose From line contains this text (in any letter case) "
-                           "are skipped. Shorten it to the part that names the sender."));
+        Inform(this,
+               QStringLiteral("Articles whose From line contains this text (in any letter case) "
+                              "are skipped. Shorten it to the part that names the sender."));
     });
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(edit_);

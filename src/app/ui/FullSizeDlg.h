@@ -31,8 +31,6 @@ public:
     // once when there is nothing to show.
     int Run(const QRect& screen);
 
-    const CPictureCtrl* Picture() const { return picture_; }
-
 private:
     QString path_;
     CPictureCtrl* picture_;

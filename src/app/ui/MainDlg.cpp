@@ -11,7 +11,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
-#include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
 #include <QScreen>
@@ -25,7 +24,6 @@
 #include "app/FileActions.h"
 #include "app/StatusFormat.h"
 #include "app/ui/AboutDlg.h"
-#include "app/ui/DisplayText.h"
 #include "app/ui/FromExcludeEditDlg.h"
 #include "app/ui/FullSizeDlg.h"
 #include "app/ui/PendingDlg.h"
@@ -33,12 +31,16 @@
 #include "app/ui/StatusRelay.h"
 #include "app/ui/TextProgressBar.h"
 #include "app/ui/ThumbnailLoader.h"
-#include "app/ui/WindowPrompt.h"
 #include "engine/ProcessGroups.h"
 #include "groups/ui/GroupSelectDlg.h"
 #include "settings/ProfileStore.h"
 #include "settings/SettingsKeys.h"
 #include "settings/ui/SetupSheet.h"
+#include "ui/Controls.h"
+#include "ui/DisplayText.h"
+#include "ui/MessageBoxes.h"
+#include "ui/WaitCursor.h"
+#include "ui/WindowPrompt.h"
 
 namespace qm {
 
@@ -48,41 +50,9 @@ const char kTitlePrefix[] = "Quarrymoth ";
 constexpr int kTimerMilliseconds = 990;
 const QSize kThumbnailDecodeSize(640, 480);
 
-// The accessible name of a control is its caption without the mnemonic marker.
-QString Spoken(const QString& caption) {
-    QString name = caption;
-    return name.remove(QLatin1Char('&'));
-}
-
-QPushButton* Button(const char* caption, const char* objectName, QWidget* parent) {
-    auto* button = new QPushButton(QString::fromUtf8(caption), parent);
-    button->setObjectName(QString::fromLatin1(objectName));
-    button->setAccessibleName(Spoken(button->text()));
-    button->setAutoDefault(false);
-    return button;
-}
-
-// A value's text. Screen readers get it as the description: a label named after its caption
-// would otherwise tell them only the caption.
-void SetValue(QLabel* label, const QString& text) {
-    label->setText(text);
-    label->setAccessibleDescription(text);
-}
-
-QLabel* Value(const char* objectName, const char* labelCaption, const char* initial,
-              QWidget* parent) {
-    auto* label = new QLabel(QString::fromUtf8(initial), parent);
-    label->setObjectName(QString::fromLatin1(objectName));
-    label->setAccessibleName(QString::fromUtf8(labelCaption));
-    label->setTextFormat(Qt::PlainText);
-    label->setTextInteractionFlags(Qt::NoTextInteraction);
-    label->setAccessibleDescription(label->text());
-    return label;
-}
-
 // A text of the server's: as wide as the window allows, never widening it.
 QLabel* WideValue(const char* objectName, const char* labelCaption, QWidget* parent) {
-    QLabel* label = Value(objectName, labelCaption, "", parent);
+    QLabel* label = MakeValue(objectName, labelCaption, "", parent);
     label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     label->setMinimumWidth(label->fontMetrics().averageCharWidth() * 40);
     return label;
@@ -93,10 +63,6 @@ TextProgressBar* Bar(const char* objectName, const char* labelCaption, QWidget* 
     bar->setObjectName(QString::fromLatin1(objectName));
     bar->setAccessibleName(QString::fromUtf8(labelCaption));
     return bar;
-}
-
-QString ServerText(const std::string& text) {
-    return DisplayText(text);
 }
 
 }  // namespace
@@ -129,10 +95,10 @@ void CMainDlg::BuildControls() {
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setSizeGripEnabled(false);
 
-    status_ = Value("statusLine", "Status", "  Ready...", this);
+    status_ = MakeValue("statusLine", "Status", "  Ready...", this);
     status_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     status_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    elapsedText_ = Value("elapsedTimeValue", "Elapsed Time", "", this);
+    elapsedText_ = MakeValue("elapsedTimeValue", "Elapsed Time", "", this);
     elapsedText_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     elapsedText_->setAlignment(Qt::AlignCenter);
     elapsedText_->setMinimumWidth(elapsedText_->fontMetrics().horizontalAdvance(" 00:00:00 ") + 8);
@@ -151,7 +117,7 @@ void CMainDlg::BuildControls() {
     auto* lower = new QHBoxLayout;
     lower->addWidget(BuildPriority());
     auto* timeLeftLabel = new QLabel(QStringLiteral("Time Left in Group:"), this);
-    timeLeft_ = Value("timeLeftValue", "Time Left in Group:", "00:00:00", this);
+    timeLeft_ = MakeValue("timeLeftValue", "Time Left in Group:", "00:00:00", this);
     lower->addStretch(1);
     lower->addWidget(timeLeftLabel);
     lower->addWidget(timeLeft_);
@@ -171,16 +137,16 @@ QWidget* CMainDlg::BuildButtonColumn() {
     auto* column = new QWidget(this);
     auto* layout = new QVBoxLayout(column);
     layout->setContentsMargins(0, 0, 0, 0);
-    go_ = Button("&Go", "goButton", column);
-    stop_ = Button("S&top", "stopButton", column);
-    pause_ = Button("&Pause", "pauseButton", column);
+    go_ = MakeButton("&Go", "goButton", column);
+    stop_ = MakeButton("S&top", "stopButton", column);
+    pause_ = MakeButton("&Pause", "pauseButton", column);
     pause_->setCheckable(true);
-    catchUp_ = Button("C&atch-up", "catchUpButton", column);
-    pending_ = Button("Pe&nding...", "pendingButton", column);
-    groups_ = Button("G&roups...", "groupsButton", column);
-    setup_ = Button("S&etup...", "setupButton", column);
-    close_ = Button("&Close", "closeButton", column);
-    help_ = Button("Help", "helpButton", column);
+    catchUp_ = MakeButton("C&atch-up", "catchUpButton", column);
+    pending_ = MakeButton("Pe&nding...", "pendingButton", column);
+    groups_ = MakeButton("G&roups...", "groupsButton", column);
+    setup_ = MakeButton("S&etup...", "setupButton", column);
+    close_ = MakeButton("&Close", "closeButton", column);
+    help_ = MakeButton("Help", "helpButton", column);
     for (QPushButton* button : {go_, stop_, pause_, catchUp_, pending_}) layout->addWidget(button);
     layout->addSpacing(fontMetrics().height());
     for (QPushButton* button : {groups_, setup_}) layout->addWidget(button);
@@ -189,10 +155,12 @@ QWidget* CMainDlg::BuildButtonColumn() {
 
     auto* helpMenu = new QMenu(help_);
     helpMenu->addAction(QStringLiteral("&Help..."), this, [this] {
-        Inform(QStringLiteral(
-            "Choose Setup to name your news server and download directory, Groups to pick and "
-            "order the newsgroups, then Go. Quarrymoth saves the pictures of new articles that "
-            "pass your filters and remembers what it fetched, so nothing is fetched twice."));
+        Inform(
+            this,
+            QStringLiteral(
+                "Choose Setup to name your news server and download directory, Groups to pick and "
+                "order the newsgroups, then Go. Quarrymoth saves the pictures of new articles that "
+                "pass your filters and remembers what it fetched, so nothing is fetched twice."));
     });
     helpMenu->addAction(QStringLiteral("&About Quarrymoth..."), this, [this] {
         CAboutDlg about(this);
@@ -228,7 +196,7 @@ QWidget* CMainDlg::BuildCumulativeStatus() {
         {&otherSkipped_, "otherSkippedValue", "Other Files Skipped:"},
     };
     for (const auto& row : rows) {
-        *row.value = Value(row.name, row.caption, "0", box);
+        *row.value = MakeValue(row.name, row.caption, "0", box);
         form->addRow(QString::fromUtf8(row.caption), *row.value);
     }
     return box;
@@ -277,10 +245,10 @@ QWidget* CMainDlg::BuildThumbnail() {
     frameLayout->addWidget(picture_);
     layout->addWidget(pictureFrame_, 1);
 
-    show_ = Button("S&how", "showButton", thumbnailBox_);
+    show_ = MakeButton("S&how", "showButton", thumbnailBox_);
     show_->setCheckable(true);
-    fullSize_Button_ = Button("&Full Size", "fullSizeButton", thumbnailBox_);
-    deleteFile_ = Button("&Delete File", "deleteFileButton", thumbnailBox_);
+    fullSize_Button_ = MakeButton("&Full Size", "fullSizeButton", thumbnailBox_);
+    deleteFile_ = MakeButton("&Delete File", "deleteFileButton", thumbnailBox_);
     auto* buttons = new QHBoxLayout;
     for (QPushButton* button : {show_, fullSize_Button_, deleteFile_}) buttons->addWidget(button);
     layout->addLayout(buttons);
@@ -312,7 +280,7 @@ QWidget* CMainDlg::BuildPriority() {
     slider_->setPageStep(1);
     slider_->setTickPosition(QSlider::TicksBelow);
     slider_->setMinimumWidth(fontMetrics().averageCharWidth() * 16);
-    set_ = Button("&Set", "setButton", priorityBox_);
+    set_ = MakeButton("&Set", "setButton", priorityBox_);
     auto* layout = new QHBoxLayout(priorityBox_);
     layout->addWidget(new QLabel(QStringLiteral("Low"), priorityBox_));
     layout->addWidget(slider_, 1);
@@ -352,7 +320,7 @@ void CMainDlg::Initialise() {
 
 void CMainDlg::UpdateTitle() {
     setWindowTitle(QString::fromLatin1(kTitlePrefix) + QString::fromLatin1(kVersionText) +
-                   QStringLiteral(" [") + ServerText(ReadText(profile_, "NNTPHost")) +
+                   QStringLiteral(" [") + DisplayText(ReadText(profile_, "NNTPHost")) +
                    QStringLiteral("]"));
 }
 
@@ -389,7 +357,7 @@ void CMainDlg::SetRunning(bool running) {
 void CMainDlg::OnGo() {
     if (!idle_) return;
     if (ReadText(profile_, "NNTPHost").empty()) {
-        Inform(QStringLiteral("No news server specified\n\nPlease choose 'Setup'"));
+        Inform(this, QStringLiteral("No news server specified\n\nPlease choose 'Setup'"));
         return;
     }
     runStart_ = std::time(nullptr);
@@ -406,7 +374,7 @@ void CMainDlg::OnGo() {
         engine_.reset();
         elapsed_.stop();
         SetRunning(false);
-        ShowError(QStringLiteral("Unable to start the download: %1").arg(error.what()));
+        ShowError(this, QStringLiteral("Unable to start the download: %1").arg(error.what()));
     }
 }
 
@@ -417,7 +385,7 @@ void CMainDlg::StartEngine(CProcessGroups& engine, int priority) {
 void CMainDlg::OnStop() {
     userStopped_ = true;
     if (ReadInt(profile_, "ConfirmStop") != 0 &&
-        !Confirm(QStringLiteral("Are you sure you want to stop?"), true)) {
+        !AskYesNo(this, QStringLiteral("Are you sure you want to stop?"), true)) {
         return;
     }
     if (engine_) engine_->RequestStop();
@@ -425,9 +393,8 @@ void CMainDlg::OnStop() {
 
 void CMainDlg::OnCatchUp() {
     if (ReadInt(profile_, "ConfirmCatchup") != 0 &&
-        !Confirm(QStringLiteral("This will cause all articles in this group to be marked as "
-                                "read.\n\nDo you wish to continue?"),
-                 false)) {
+        !AskYesNo(this, QStringLiteral("This will cause all articles in this group to be marked as "
+                                       "read.\n\nDo you wish to continue?"))) {
         return;
     }
     if (!engine_) return;
@@ -523,7 +490,7 @@ void CMainDlg::OnPending() {
 // ---- what the engine reports
 
 void CMainDlg::Apply(const StatusChange& change) {
-    const QString text = ServerText(change.text);
+    const QString text = DisplayText(change.text);
     switch (change.field) {
         case StatusField::Status:
             SetValue(status_, text);
@@ -608,7 +575,7 @@ void CMainDlg::ClearThumbnail() {
 void CMainDlg::OnThumbnailLoaded(const QString& path, const QImage& image, QSize pictureSize) {
     picture_->SetPicture(image, pictureSize);
     const QString caption =
-        ServerText(PictureCaption(path.toStdString(), pictureSize.width(), pictureSize.height()));
+        DisplayText(PictureCaption(path.toStdString(), pictureSize.width(), pictureSize.height()));
     // A group box's title reads "&" as a mnemonic marker; the user must see the name as it is.
     pictureFrame_->setTitle(QString(caption).replace(QLatin1Char('&'), QStringLiteral("&&")));
     pictureFrame_->setAccessibleName(caption);
@@ -619,13 +586,13 @@ void CMainDlg::OnDeleteFile() {
     const std::string path = shared_.CurrentPicturePath();
     if (path.empty()) return;
     if (ReadInt(profile_, "ConfirmDelete") != 0 &&
-        !Confirm(QStringLiteral("Delete %1?").arg(QString::fromStdString(path)), false)) {
+        !AskYesNo(this, QStringLiteral("Delete %1?").arg(QString::fromStdString(path)))) {
         return;
     }
     if (::unlink(path.c_str()) != 0) {
-        ShowError(
-            QStringLiteral("Unable to delete %1\n\n%2")
-                .arg(QString::fromStdString(path), QString::fromLocal8Bit(std::strerror(errno))));
+        ShowError(this, QStringLiteral("Unable to delete %1\n\n%2")
+                            .arg(QString::fromStdString(path),
+                                 QString::fromLocal8Bit(std::strerror(errno))));
         return;
     }
     ClearThumbnail();
@@ -633,12 +600,14 @@ void CMainDlg::OnDeleteFile() {
 
 void CMainDlg::OnFullSize() {
     if (!slideShowProgram_.empty()) {
-        QApplication::setOverrideCursor(Qt::WaitCursor);
-        const bool started = QProcess::startDetached(
-            QStringLiteral("./") + QString::fromStdString(slideShowProgram_), {},
-            QDir::currentPath());
-        QApplication::restoreOverrideCursor();
-        if (!started) Inform(QStringLiteral("Error--Unable to open slide show"));
+        bool started = false;
+        {
+            WaitCursor wait;
+            started = QProcess::startDetached(
+                QStringLiteral("./") + QString::fromStdString(slideShowProgram_), {},
+                QDir::currentPath());
+        }
+        if (!started) Inform(this, QStringLiteral("Error--Unable to open slide show"));
         return;
     }
     if (!fullSize_) fullSize_ = new CFullSizeDlg(this);
@@ -650,47 +619,22 @@ void CMainDlg::OnFullSize() {
 }
 
 void CMainDlg::OnProperties() {
-    Inform(ServerText(
-        PropertiesText(shared_.CurrentPicturePath(), shared_.LastSubject(), shared_.LastFrom())));
+    Inform(this, DisplayText(PropertiesText(shared_.CurrentPicturePath(), shared_.LastSubject(),
+                                            shared_.LastFrom())));
 }
 
 void CMainDlg::OnAddFromExclude() {
     CFromExcludeEditDlg edit(this);
-    edit.SetText(ServerText(shared_.LastFrom()));
+    edit.SetText(DisplayText(shared_.LastFrom()));
     if (edit.exec() != QDialog::Accepted) return;
     if (!AppendFromExclude(edit.Text().toStdString())) {
-        ShowError(QStringLiteral("Unable to add to the file FromExcludes\n\n%1")
-                      .arg(QString::fromLocal8Bit(std::strerror(errno))));
+        ShowError(this, QStringLiteral("Unable to add to the file FromExcludes\n\n%1")
+                            .arg(QString::fromLocal8Bit(std::strerror(errno))));
     }
 }
 
 void CMainDlg::ShowContextMenu(QPoint globalPos, bool fromKeyboard) {
     pictureMenu_->exec(fromKeyboard ? mapToGlobal(QPoint(5, 5)) : globalPos);
-}
-
-// ---- message boxes
-
-bool CMainDlg::Confirm(const QString& question, bool yesIsDefault) {
-    QMessageBox box(QMessageBox::Question, QStringLiteral("Quarrymoth"), question,
-                    QMessageBox::Yes | QMessageBox::No, this);
-    box.setDefaultButton(yesIsDefault ? QMessageBox::Yes : QMessageBox::No);
-    box.setEscapeButton(QMessageBox::No);
-    box.setTextFormat(Qt::PlainText);
-    return box.exec() == QMessageBox::Yes;
-}
-
-void CMainDlg::Inform(const QString& text) {
-    QMessageBox box(QMessageBox::Information, QStringLiteral("Quarrymoth"), text, QMessageBox::Ok,
-                    this);
-    box.setTextFormat(Qt::PlainText);
-    box.exec();
-}
-
-void CMainDlg::ShowError(const QString& text) {
-    QMessageBox box(QMessageBox::Critical, QStringLiteral("Quarrymoth"), text, QMessageBox::Ok,
-                    this);
-    box.setTextFormat(Qt::PlainText);
-    box.exec();
 }
 
 }  // namespace qm

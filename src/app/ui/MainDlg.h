@@ -38,9 +38,6 @@ public:
     // 0, or 1 when the window closed itself after a run that did not end with "Operation
     // complete" or was ended by a termination signal.
     int ExitCode() const { return exitCode_; }
-    bool Idle() const { return idle_; }
-    StatusModel& Status() { return *model_; }
-    SharedState& Shared() { return shared_; }
 
     // Go, Stop, Delete File and the others as the buttons and menu items do them.
     void OnGo();
@@ -94,10 +91,6 @@ private:
     void LoadThumbnail(const std::string& path);  // any thread
     void ClearThumbnail();
     void OnThumbnailLoaded(const QString& path, const QImage& image, QSize pictureSize);
-
-    bool Confirm(const QString& question, bool yesIsDefault);
-    void Inform(const QString& text);
-    void ShowError(const QString& text);
 
     ProfileStore& profile_;
     bool autoStart_;

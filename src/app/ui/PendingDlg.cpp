@@ -1,6 +1,5 @@
 #include "app/ui/PendingDlg.h"
 
-#include <QApplication>
 #include <QCheckBox>
 #include <QContextMenuEvent>
 #include <QGridLayout>
@@ -10,7 +9,6 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
-#include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
@@ -23,12 +21,15 @@
 #include <functional>
 
 #include "app/StatusFormat.h"
-#include "app/ui/DisplayText.h"
 #include "app/ui/FromExcludeEditDlg.h"
 #include "engine/PendingDialogSession.h"
 #include "engine/SharedState.h"
 #include "settings/ProfileStore.h"
 #include "settings/SettingsKeys.h"
+#include "ui/Controls.h"
+#include "ui/DisplayText.h"
+#include "ui/MessageBoxes.h"
+#include "ui/WaitCursor.h"
 #include "util/TextFiles.h"
 
 namespace qm {
@@ -39,33 +40,6 @@ const char kFromExcludesFile[] = "FromExcludes";
 // How often the dialog looks whether the engine still waits for it (the group's retrieval may
 // end, or Stop may let the engine go, while the dialog is on the screen).
 constexpr int kWatchMilliseconds = 100;
-
-class WaitCursor {
-public:
-    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
-    WaitCursor(const WaitCursor&) = delete;
-    WaitCursor& operator=(const WaitCursor&) = delete;
-};
-
-QString Spoken(const QString& caption) {
-    QString name = caption;
-    return name.remove(QLatin1Char('&'));
-}
-
-QLabel* Value(const char* objectName, const char* caption, QWidget* parent) {
-    auto* label = new QLabel(QStringLiteral("0"), parent);
-    label->setObjectName(QString::fromLatin1(objectName));
-    label->setAccessibleName(QString::fromUtf8(caption));
-    label->setTextFormat(Qt::PlainText);
-    label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    return label;
-}
-
-void SetValue(QLabel* label, const QString& text) {
-    label->setText(text);
-    label->setAccessibleDescription(text);
-}
 
 }  // namespace
 
@@ -136,7 +110,24 @@ void CPendingDlg::BuildControls() {
     setObjectName(QStringLiteral("pendingDialog"));
     setWindowTitle(QStringLiteral("Quarrymoth"));
     setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
+    BuildList();
+    auto* hint = new QLabel(
+        QStringLiteral(
+            "Select unwanted files and press 'Delete' key or right-click for popup menu"),
+        this);
+    hint->setObjectName(QStringLiteral("hintText"));
+    hint->setWordWrap(true);
+    BuildOptions();
+    QWidget* status = BuildStatusBox();
+    BuildButtons();
+    BuildMenu();
+    LayOut(hint, status);
+    SetTabOrder();
+}
 
+// The list of articles: rows selected whole, sorted by the dialog on a header click, and the
+// Delete key and the context menu handed to the dialog.
+void CPendingDlg::BuildList() {
     list_ = new ListView(this);
     list_->setObjectName(QStringLiteral("pendingList"));
     list_->setAccessibleName(QStringLiteral("Pending articles"));
@@ -154,69 +145,63 @@ void CPendingDlg::BuildControls() {
     header->setHighlightSections(false);
     header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     header->setStretchLastSection(false);
+    SizeColumns();
+    list_->onDelete = [this] { RemoveSelected(); };
+    list_->onMenu = [this](QPoint pos, bool fromKeyboard) { ShowMenu(pos, fromKeyboard); };
+    connect(header, &QHeaderView::sectionClicked, this, &CPendingDlg::SortBy);
+    connect(list_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &CPendingDlg::CountSelection);
+}
+
+void CPendingDlg::SizeColumns() {
     const int ch = list_->fontMetrics().averageCharWidth();
     const int widths[] = {50 * ch, 26 * ch, 8 * ch, 9 * ch};
     for (int column = 0; column < PendingModel::kColumns; ++column) {
         list_->setColumnWidth(column, widths[column]);
     }
     list_->setMinimumSize(ch * 30, list_->verticalHeader()->defaultSectionSize() * 6);
-    list_->onDelete = [this] { RemoveSelected(); };
-    list_->onMenu = [this](QPoint pos, bool fromKeyboard) { ShowMenu(pos, fromKeyboard); };
-    connect(header, &QHeaderView::sectionClicked, this, &CPendingDlg::SortBy);
-    connect(list_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
-            &CPendingDlg::CountSelection);
+}
 
-    auto* hint = new QLabel(
-        QStringLiteral(
-            "Select unwanted files and press 'Delete' key or right-click for popup menu"),
-        this);
-    hint->setObjectName(QStringLiteral("hintText"));
-    hint->setWordWrap(true);
-
-    cacheSubjects_ = new QCheckBox(QStringLiteral("&Cache Subjects"), this);
-    cacheSubjects_->setObjectName(QStringLiteral("cacheSubjectsCheck"));
-    articles_ = new QRadioButton(QStringLiteral("&Articles"), this);
-    articles_->setObjectName(QStringLiteral("articlesRadio"));
-    lines_ = new QRadioButton(QStringLiteral("&Lines"), this);
-    lines_->setObjectName(QStringLiteral("linesRadio"));
-    for (QAbstractButton* button :
-         {static_cast<QAbstractButton*>(cacheSubjects_), static_cast<QAbstractButton*>(articles_),
-          static_cast<QAbstractButton*>(lines_)}) {
-        button->setAccessibleName(Spoken(button->text()));
-    }
+// Cache Subjects, and whether the figures count articles or lines.
+void CPendingDlg::BuildOptions() {
+    cacheSubjects_ = MakeCheckBox("&Cache Subjects", "cacheSubjectsCheck", this);
+    articles_ = MakeRadioButton("&Articles", "articlesRadio", this);
+    lines_ = MakeRadioButton("&Lines", "linesRadio", this);
     connect(articles_, &QRadioButton::toggled, this, [this] { UpdateStatus(); });
+}
 
+QWidget* CPendingDlg::BuildStatusBox() {
     auto* status = new QGroupBox(QStringLiteral("Status"), this);
     status->setObjectName(QStringLiteral("statusBox"));
-    pending_ = Value("pendingValue", "Pending:", status);
-    selected_ = Value("selectedValue", "Selected:", status);
-    removed_ = Value("removedValue", "Removed:", status);
-    timeLeft_ = Value("timeLeftValue", "Time Left:", status);
+    pending_ = MakeValue("pendingValue", "Pending:", "0", status);
+    selected_ = MakeValue("selectedValue", "Selected:", "0", status);
+    removed_ = MakeValue("removedValue", "Removed:", "0", status);
+    timeLeft_ = MakeValue("timeLeftValue", "Time Left:", "0", status);
     auto* grid = new QGridLayout(status);
     int line = 0;
     for (QLabel* value : {pending_, selected_, removed_, timeLeft_}) {
+        value->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         auto* caption = new QLabel(value->accessibleName(), status);
         caption->setBuddy(value);
         grid->addWidget(caption, line, 0);
         grid->addWidget(value, line++, 1);
     }
     grid->setColumnStretch(1, 1);
+    return status;
+}
 
-    ok_ = new QPushButton(QStringLiteral("OK"), this);
-    ok_->setObjectName(QStringLiteral("okButton"));
-    cancel_ = new QPushButton(QStringLiteral("Cancel"), this);
-    cancel_->setObjectName(QStringLiteral("cancelButton"));
-    help_ = new QPushButton(QStringLiteral("Help"), this);
-    help_->setObjectName(QStringLiteral("helpButton"));
-    for (QPushButton* button : {ok_, cancel_, help_}) {
-        button->setAccessibleName(button->text());
-        button->setAutoDefault(false);
-    }
+void CPendingDlg::BuildButtons() {
+    ok_ = MakeButton("OK", "okButton", this);
+    cancel_ = MakeButton("Cancel", "cancelButton", this);
+    help_ = MakeButton("Help", "helpButton", this);
     ok_->setDefault(true);
     connect(ok_, &QPushButton::clicked, this, &CPendingDlg::accept);
     connect(cancel_, &QPushButton::clicked, this, &CPendingDlg::reject);
     connect(help_, &QPushButton::clicked, this, &CPendingDlg::ShowHelp);
+}
 
+// The list's context menu: the dialog's commands, the sorts and the two ways out.
+void CPendingDlg::BuildMenu() {
     menu_ = new QMenu(this);
     menu_->setObjectName(QStringLiteral("pendingMenu"));
     menu_->addAction(QStringLiteral("&Remove"), this, &CPendingDlg::RemoveSelected);
@@ -231,10 +216,13 @@ void CPendingDlg::BuildControls() {
     menu_->addSeparator();
     menu_->addAction(QStringLiteral("Ok"), this, &CPendingDlg::accept);
     menu_->addAction(QStringLiteral("Cancel"), this, &CPendingDlg::reject);
+}
 
+// The list with its hint and options on the left; the buttons and the figures on the right.
+void CPendingDlg::LayOut(QWidget* hint, QWidget* status) {
     auto* options = new QHBoxLayout;
     options->addWidget(cacheSubjects_);
-    options->addSpacing(ch * 3);
+    options->addSpacing(list_->fontMetrics().averageCharWidth() * 3);
     options->addWidget(articles_);
     options->addWidget(lines_);
     options->addStretch(1);
@@ -253,13 +241,11 @@ void CPendingDlg::BuildControls() {
     auto* layout = new QHBoxLayout(this);
     layout->addLayout(left, 1);
     layout->addLayout(right);
+}
 
-    setTabOrder(list_, cacheSubjects_);
-    setTabOrder(cacheSubjects_, articles_);
-    setTabOrder(articles_, lines_);
-    setTabOrder(lines_, ok_);
-    setTabOrder(ok_, cancel_);
-    setTabOrder(cancel_, help_);
+void CPendingDlg::SetTabOrder() {
+    QWidget* order[] = {list_, cacheSubjects_, articles_, lines_, ok_, cancel_, help_};
+    for (std::size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
     list_->setFocus();
 }
 
@@ -375,12 +361,8 @@ void CPendingDlg::accept() {
         if (fromExcludesAdded_ && !WriteFromExcludes()) writeError = errno != 0 ? errno : EIO;
     }
     if (writeError != 0) {
-        QMessageBox box(QMessageBox::Critical, QStringLiteral("Quarrymoth"),
-                        QStringLiteral("Unable to write the file FromExcludes\n\n%1")
-                            .arg(QString::fromLocal8Bit(std::strerror(writeError))),
-                        QMessageBox::Ok, this);
-        box.setTextFormat(Qt::PlainText);
-        box.exec();
+        ShowError(this, QStringLiteral("Unable to write the file FromExcludes\n\n%1")
+                            .arg(QString::fromLocal8Bit(std::strerror(writeError))));
     }
     QDialog::accept();
 }
@@ -449,8 +431,8 @@ void CPendingDlg::ShowMenu(QPoint globalPos, bool fromKeyboard) {
 }
 
 void CPendingDlg::ShowHelp() {
-    QMessageBox box(
-        QMessageBox::Information, QStringLiteral("Quarrymoth"),
+    Inform(
+        this,
         QStringLiteral(
             "These are the articles of the current group still waiting to be fetched; the "
             "download waits while this window is open.\n\n"
@@ -459,9 +441,7 @@ void CPendingDlg::ShowHelp() {
             "excludes skips their senders in later runs.\n\n"
             "Cache Subjects: articles with the subjects you removed are also skipped in the later "
             "groups of this run.\n\n"
-            "OK keeps the removals; Cancel puts every removed article back."),
-        QMessageBox::Ok, this);
-    box.exec();
+            "OK keeps the removals; Cancel puts every removed article back."));
 }
 
 bool CPendingDlg::EngineLetGo() const {

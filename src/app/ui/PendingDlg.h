@@ -50,6 +50,14 @@ private:
     class ListView;
 
     void BuildControls();
+    void BuildList();
+    void SizeColumns();
+    void BuildOptions();
+    QWidget* BuildStatusBox();
+    void BuildButtons();
+    void BuildMenu();
+    void LayOut(QWidget* hint, QWidget* status);
+    void SetTabOrder();
     void Fill();
     void ReadFromExcludes();
     bool WriteFromExcludes();

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <numeric>
 
-#include "app/ui/DisplayText.h"
 #include "engine/OverviewLine.h"
+#include "ui/DisplayText.h"
 #include "util/TextFiles.h"
 
 namespace qm {

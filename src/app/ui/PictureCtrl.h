@@ -29,7 +29,6 @@ public:
 
     int PictureWidth() const { return pictureSize_.width(); }
     int PictureHeight() const { return pictureSize_.height(); }
-    bool HasPicture() const { return !image_.isNull(); }
 
 signals:
     void Clicked();

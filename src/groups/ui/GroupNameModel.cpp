@@ -3,7 +3,7 @@
 #include <QMimeData>
 #include <algorithm>
 
-#include "app/ui/DisplayText.h"
+#include "ui/DisplayText.h"
 #include "util/TextFiles.h"
 
 namespace qm {

@@ -1,6 +1,5 @@
 #include "groups/ui/GroupSelectDlg.h"
 
-#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -14,40 +13,27 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QMenu>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include "app/ui/DisplayText.h"
-#include "app/ui/WindowPrompt.h"
 #include "groups/GroupDirectories.h"
 #include "groups/GroupListFile.h"
 #include "groups/GroupListWorker.h"
 #include "groups/ReadMarks.h"
 #include "groups/ui/GroupNameModel.h"
 #include "settings/SettingsKeys.h"
+#include "ui/Controls.h"
+#include "ui/DisplayText.h"
+#include "ui/MessageBoxes.h"
+#include "ui/WaitCursor.h"
+#include "ui/WindowPrompt.h"
 
 namespace qm {
 namespace {
 
 std::string Bytes(const QString& text) {
     return text.toStdString();
-}
-
-QPushButton* MakeButton(const QString& caption, const char* objectName, QWidget* parent) {
-    auto* button = new QPushButton(caption, parent);
-    button->setObjectName(QLatin1String(objectName));
-    button->setAccessibleName(QString(caption).remove(QLatin1Char('&')));
-    button->setAutoDefault(false);
-    return button;
-}
-
-QLabel* MakeLabel(const QString& caption, QWidget* buddy, QWidget* parent) {
-    auto* label = new QLabel(caption, parent);
-    label->setBuddy(buddy);
-    buddy->setAccessibleName(QString(caption).remove(QLatin1Char('&')));
-    return label;
 }
 
 // How often the names of a running retrieval are merged into the All Groups list and its label.
@@ -63,10 +49,8 @@ CAddGroupDlg::CAddGroupDlg(QWidget* parent) : QDialog(parent) {
     setWindowTitle(QStringLiteral("Add Group"));
     setObjectName(QStringLiteral("addGroupDialog"));
     auto* layout = new QVBoxLayout(this);
-    name_ = new QLineEdit(this);
-    name_->setObjectName(QStringLiteral("groupNameEdit"));
-    auto* label = MakeLabel(QStringLiteral("&Group name:"), name_, this);
-    name_->setAccessibleName(QStringLiteral("Group name:"));
+    name_ = MakeField("groupNameEdit", "&Group name:", this);
+    auto* label = MakeLabel("&Group name:", name_, this);
     layout->addWidget(label);
     layout->addWidget(name_);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
@@ -138,13 +122,13 @@ CGroupSelectDlg::CGroupSelectDlg(ProfileStore& profile, QWidget* parent)
     layout->addWidget(status_);
 
     auto* bottom = new QHBoxLayout;
-    auto* manualAdd = MakeButton(QStringLiteral("&Manual Add"), "manualAddButton", this);
-    loop_ = MakeButton(QStringLiteral("Loop on list"), "loopOnListButton", this);
+    auto* manualAdd = MakeButton("&Manual Add", "manualAddButton", this);
+    loop_ = MakeButton("Loop on list", "loopOnListButton", this);
     loop_->setCheckable(true);
-    ok_ = MakeButton(QStringLiteral("OK"), "okButton", this);
+    ok_ = MakeButton("OK", "okButton", this);
     ok_->setDefault(true);
-    cancel_ = MakeButton(QStringLiteral("Cancel"), "cancelButton", this);
-    auto* help = MakeButton(QStringLiteral("Help"), "helpButton", this);
+    cancel_ = MakeButton("Cancel", "cancelButton", this);
+    auto* help = MakeButton("Help", "helpButton", this);
     bottom->addWidget(manualAdd);
     bottom->addWidget(loop_);
     bottom->addStretch(1);
@@ -157,14 +141,12 @@ CGroupSelectDlg::CGroupSelectDlg(ProfileStore& profile, QWidget* parent)
     connect(ok_, &QPushButton::clicked, this, &CGroupSelectDlg::accept);
     connect(cancel_, &QPushButton::clicked, this, &CGroupSelectDlg::reject);
     connect(help, &QPushButton::clicked, this, [this] {
-        QMessageBox box(
-            QMessageBox::Information, QStringLiteral("Quarrymoth"),
-            QStringLiteral("Refresh fetches the server's groups whose names contain one of the "
-                           "Group Filter terms (separated by \":\"). Move groups to Active Groups "
-                           "with >> and drag them into the order they are to be harvested. "
-                           "Right-click a list to mark groups unread. OK saves the lists."),
-            QMessageBox::Ok, this);
-        box.exec();
+        Inform(this,
+               QStringLiteral("Refresh fetches the server's groups whose names contain one of the "
+                              "Group Filter terms (separated by \":\"). Move groups to Active "
+                              "Groups with >> and drag them into the order they are to be "
+                              "harvested. Right-click a list to mark groups unread. OK saves the "
+                              "lists."));
     });
 
     mergeTimer_ = new QTimer(this);
@@ -219,23 +201,20 @@ QWidget* CGroupSelectDlg::BuildGroupLists() {
     activeList_->setDragDropOverwriteMode(false);
     activeList_->setDropIndicatorShown(true);
 
-    allLabel_ = MakeLabel(QStringLiteral("A&ll Groups:"), allList_, area);
+    // The labels' captions change with the counts; the lists keep their names.
+    allLabel_ = MakeLabel("A&ll Groups:", allList_, area);
     allList_->setAccessibleName(QStringLiteral("All Groups:"));
-    activeLabel_ =
-        MakeLabel(QStringLiteral("A&ctive Groups: (Drag to arrange)"), activeList_, area);
+    activeLabel_ = MakeLabel("A&ctive Groups: (Drag to arrange)", activeList_, area);
     activeList_->setAccessibleName(QStringLiteral("Active Groups:"));
 
-    filter_ = new QLineEdit(area);
-    filter_->setObjectName(QStringLiteral("groupFilterEdit"));
+    filter_ = MakeField("groupFilterEdit", "Group &Filter:", area);
     filter_->setMinimumWidth(fontMetrics().horizontalAdvance(QStringLiteral("pictures:photos")));
-    auto* filterLabel = MakeLabel(QStringLiteral("Group &Filter:"), filter_, area);
-    refresh_ = MakeButton(QStringLiteral("&Refresh"), "refreshButton", area);
-    stop_ = MakeButton(QStringLiteral("&Stop"), "stopButton", area);
+    auto* filterLabel = MakeLabel("Group &Filter:", filter_, area);
+    refresh_ = MakeButton("&Refresh", "refreshButton", area);
+    stop_ = MakeButton("&Stop", "stopButton", area);
     stop_->setEnabled(false);
-    add_ = MakeButton(QStringLiteral("&>>"), "addButton", area);
-    add_->setAccessibleName(QStringLiteral(">>"));
-    remove_ = MakeButton(QStringLiteral("&<<"), "removeButton", area);
-    remove_->setAccessibleName(QStringLiteral("<<"));
+    add_ = MakeButton("&>>", "addButton", area);
+    remove_ = MakeButton("&<<", "removeButton", area);
 
     auto* middle = new QVBoxLayout;
     middle->addStretch(1);
@@ -283,9 +262,9 @@ QWidget* CGroupSelectDlg::BuildCategoryBox() {
     category_->setEditable(true);
     category_->setInsertPolicy(QComboBox::NoInsert);
     category_->setMinimumContentsLength(16);
-    auto* addCategory = MakeButton(QStringLiteral("&Add"), "addCategoryButton", box);
-    auto* updateCategory = MakeButton(QStringLiteral("&Update"), "updateCategoryButton", box);
-    auto* deleteCategory = MakeButton(QStringLiteral("&Delete"), "deleteCategoryButton", box);
+    auto* addCategory = MakeButton("&Add", "addCategoryButton", box);
+    auto* updateCategory = MakeButton("&Update", "updateCategoryButton", box);
+    auto* deleteCategory = MakeButton("&Delete", "deleteCategoryButton", box);
     layout->addWidget(category_, 0, 0, 1, 3);
     layout->addWidget(addCategory, 1, 0);
     layout->addWidget(updateCategory, 1, 1);
@@ -301,16 +280,12 @@ QWidget* CGroupSelectDlg::BuildDirectoryBox() {
     auto* box = new QGroupBox(QStringLiteral("D&ownload Directories"), this);
     box->setObjectName(QStringLiteral("downloadDirectoriesBox"));
     auto* layout = new QGridLayout(box);
-    enableDirs_ = new QCheckBox(QStringLiteral("&Enable Separate Directories"), box);
-    enableDirs_->setObjectName(QStringLiteral("enableSeparateDirsCheck"));
-    enableDirs_->setAccessibleName(QStringLiteral("Enable Separate Directories"));
-    useGroupNames_ = new QCheckBox(QStringLiteral("Use Group &Names"), box);
-    useGroupNames_->setObjectName(QStringLiteral("useGroupNamesCheck"));
-    useGroupNames_->setAccessibleName(QStringLiteral("Use Group Names"));
+    enableDirs_ = MakeCheckBox("&Enable Separate Directories", "enableSeparateDirsCheck", box);
+    useGroupNames_ = MakeCheckBox("Use Group &Names", "useGroupNamesCheck", box);
     directory_ = new QLineEdit(box);
     directory_->setObjectName(QStringLiteral("groupDirectoryEdit"));
     directory_->setAccessibleName(QStringLiteral("Group Directory"));
-    updateDirectory_ = MakeButton(QStringLiteral("U&pdate"), "updateDirectoryButton", box);
+    updateDirectory_ = MakeButton("U&pdate", "updateDirectoryButton", box);
     auto* baseLabel = new QLabel(QStringLiteral("Base Dir:"), box);
     baseDir_ = new QLabel(box);
     baseDir_->setObjectName(QStringLiteral("baseDirValue"));
@@ -541,17 +516,12 @@ void CGroupSelectDlg::OnUpdateDirectory() {
     switch (StoreGroupSubPath(profile_, group, Bytes(directory_->text()))) {
         case SubPathResult::Stored:
             break;
-        case SubPathResult::Refused: {
-            QMessageBox box(QMessageBox::Warning, QStringLiteral("Quarrymoth"),
-                            QStringLiteral("The directory for group %1 must lie below the "
-                                           "download directory: a path without \"..\" that "
-                                           "does not begin with \"/\".")
-                                .arg(DisplayText(group)),
-                            QMessageBox::Ok, this);
-            box.setTextFormat(Qt::PlainText);
-            box.exec();
+        case SubPathResult::Refused:
+            Warn(this, QStringLiteral("The directory for group %1 must lie below the download "
+                                      "directory: a path without \"..\" that does not begin "
+                                      "with \"/\".")
+                           .arg(DisplayText(group)));
             break;
-        }
         case SubPathResult::NotWritten:
             SetStatus("  Unable to save the directory of " + group);
             break;
@@ -570,11 +540,10 @@ void CGroupSelectDlg::MarkUnread(QListView* list) {
 
 void CGroupSelectDlg::MarkAllUnread(QListView* list) {
     if (host_.empty()) return;
-    QApplication::setOverrideCursor(Qt::WaitCursor);
+    WaitCursor wait;
     auto* model = static_cast<GroupNameModel*>(list->model());
     FlushPending();
     SetStatus(MarkGroupsUnread(profile_, host_, model->Names()));
-    QApplication::restoreOverrideCursor();
 }
 
 void CGroupSelectDlg::ShowContextMenu(QListView* list, QPoint globalPos) {
@@ -619,10 +588,6 @@ bool CGroupSelectDlg::eventFilter(QObject* watched, QEvent* event) {
 
 // ---- the retrieval
 
-bool CGroupSelectDlg::Retrieving() const {
-    return retrieving_;
-}
-
 void CGroupSelectDlg::SetRetrieving(bool running) {
     retrieving_ = running;
     ok_->setEnabled(!running);
@@ -638,11 +603,9 @@ void CGroupSelectDlg::SetRetrieving(bool running) {
 
 void CGroupSelectDlg::OnRefresh() {
     if (ReadText(profile_, "NNTPHost").empty()) {
-        QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Quarrymoth"),
-                        QStringLiteral("No news server specified\n\n"
-                                       "Please choose 'Setup' from main window"),
-                        QMessageBox::Ok, this);
-        box.exec();
+        ShowBox(
+            this, QMessageBox::NoIcon,
+            QStringLiteral("No news server specified\n\nPlease choose 'Setup' from main window"));
         return;
     }
     SetRetrieving(true);

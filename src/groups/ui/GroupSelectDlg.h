@@ -44,10 +44,6 @@ public:
     explicit CGroupSelectDlg(ProfileStore& profile, QWidget* parent = nullptr);
     ~CGroupSelectDlg() override;
 
-    GroupNameModel* AllGroups() const { return allModel_; }
-    GroupNameModel* ActiveGroups() const { return activeModel_; }
-    bool Retrieving() const;
-
     // The handlers, public for the window's tests.
     void OnRefresh();
     void OnStop();

@@ -7,6 +7,8 @@
 #include <QVBoxLayout>
 
 #include "settings/SettingsKeys.h"
+#include "ui/Controls.h"
+#include "ui/MessageBoxes.h"
 
 namespace qm {
 
@@ -84,12 +86,15 @@ void CAuthenticationTabDlg::FollowPromptBox() {
 
 void CAuthenticationTabDlg::OnAlwaysSendClicked(bool checked) {
     if (!checked) return;
-    Inform(QStringLiteral(
-        "This option is only intended for use on news\nservers that don't properly request "
-        "authentication.\n\nIt is STRONGLY recommended that you try letting the\nserver request "
-        "the authentication information first\nby leaving this box unchecked, and use this "
-        "option only\nif required.\n\nSelecting this option on a server that does not\nrequire "
-        "authentication information may cause the server\nto reject your connection."));
+    Inform(
+        this,
+        QStringLiteral(
+            "This option is only intended for use on news\nservers that don't properly request "
+            "authentication.\n\nIt is STRONGLY recommended that you try letting the\nserver "
+            "request "
+            "the authentication information first\nby leaving this box unchecked, and use this "
+            "option only\nif required.\n\nSelecting this option on a server that does not\nrequire "
+            "authentication information may cause the server\nto reject your connection."));
 }
 
 // Written to the section the page showed: the values came from there. With no server named (or

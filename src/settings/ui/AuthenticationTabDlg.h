@@ -17,8 +17,6 @@ class CAuthenticationTabDlg : public CSetupPage {
 public:
     CAuthenticationTabDlg(SetupContext& context, QWidget* parent);
     void Save(std::vector<ProfileStore::Change>& changes) override;
-    // The server whose section the page shows ("" before one was named).
-    const std::string& Host() const { return host_; }
 
 protected:
     void Load() override {}
@@ -32,7 +30,7 @@ private:
     QCheckBox *requires_, *prompt_, *alwaysSend_;
     QLabel *userLabel_, *passwordLabel_;
     QLineEdit *user_, *password_;
-    std::string host_;
+    std::string host_;  // the server whose section the page shows ("" before one was named)
 };
 
 }  // namespace qm

@@ -3,6 +3,8 @@
 #include <QCheckBox>
 #include <QVBoxLayout>
 
+#include "ui/Controls.h"
+
 namespace qm {
 
 CConfirmationsTabDlg::CConfirmationsTabDlg(SetupContext& context, QWidget* parent)

@@ -9,13 +9,14 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QPushButton>
-#include <QStringDecoder>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 
 #include "settings/SetupFiles.h"
+#include "ui/Controls.h"
+#include "ui/DisplayText.h"
 #include "util/TextFiles.h"
 
 namespace qm {
@@ -25,14 +26,6 @@ bool SortsBefore(const std::string& a, const std::string& b) {
     return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
         return AsciiLower(x) < AsciiLower(y);
     });
-}
-
-// Entries written by hand or added from a sender's text: UTF-8 when they are, else Latin-1.
-QString Shown(const std::string& bytes) {
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = utf8.decode(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
-    if (!utf8.hasError()) return text;
-    return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
 }
 
 }  // namespace
@@ -69,7 +62,7 @@ int FromExcludeModel::rowCount(const QModelIndex& parent) const {
 QVariant FromExcludeModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= rowCount()) return {};
     if (role == Qt::DisplayRole || role == Qt::AccessibleTextRole) {
-        return Shown(entries_[static_cast<size_t>(index.row())]);
+        return DisplayText(entries_[static_cast<size_t>(index.row())]);
     }
     return {};
 }
@@ -77,7 +70,7 @@ QVariant FromExcludeModel::data(const QModelIndex& index, int role) const {
 // ---- the entry dialog
 
 CFromExcludeEntryDlg::CFromExcludeEntryDlg(QWidget* parent)
-    : QDialog(parent), edit_(CSetupPage::MakeField("fromExcludeEdit", "&From Exclude:", this)) {
+    : QDialog(parent), edit_(MakeField("fromExcludeEdit", "&From Exclude:", this)) {
     setWindowTitle(QStringLiteral("Enter From Field Exclude"));
     setObjectName(QStringLiteral("fromExcludeEntryDialog"));
     edit_->setMinimumWidth(edit_->fontMetrics().averageCharWidth() * 40);
@@ -90,7 +83,7 @@ CFromExcludeEntryDlg::CFromExcludeEntryDlg(QWidget* parent)
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     auto* form = new QFormLayout;
-    form->addRow(CSetupPage::MakeLabel("&From Exclude:", edit_, this), edit_);
+    form->addRow(MakeLabel("&From Exclude:", edit_, this), edit_);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(form);
     layout->addWidget(note);

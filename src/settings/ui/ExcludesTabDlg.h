@@ -57,7 +57,6 @@ public:
     // Adds a text from the entry dialog; an empty or blank one is refused (false).
     bool AddEntry(const QString& text);
     void OnRemove();
-    const FromExcludeModel& FromList() const { return model_; }
 
 protected:
     void Load() override;

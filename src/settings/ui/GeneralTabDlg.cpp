@@ -16,6 +16,7 @@
 #include <utility>
 
 #include "settings/SettingsKeys.h"
+#include "ui/Controls.h"
 
 namespace qm {
 namespace {

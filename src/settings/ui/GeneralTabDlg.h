@@ -20,15 +20,14 @@ public:
 
     void Leave() override;
     void Save(std::vector<ProfileStore::Change>& changes) override;
-
-    // The drop-down list of hosts, filled the first time it is needed.
-    QStringList HostList() const;
     void OnFind();
 
 protected:
     void Load() override;
 
 private:
+    // The drop-down list of hosts, filled the first time it is needed.
+    QStringList HostList() const;
     void FillHostList();
     void OnListClosed();
     void LoadTls(const QString& host);

@@ -8,6 +8,8 @@
 #include <QVBoxLayout>
 
 #include "settings/SetupFiles.h"
+#include "ui/Controls.h"
+#include "ui/MessageBoxes.h"
 
 namespace qm {
 
@@ -50,8 +52,9 @@ void CHistoryTabDlg::Load() {
 
 // Clears at once, not on OK: the user has just confirmed it.
 void CHistoryTabDlg::OnClearHistory() {
-    if (!AskYesNo(QStringLiteral("Are you sure you want to clear\nthe history file?"))) return;
-    if (!ClearHistoryFile()) Warn(QStringLiteral("Error clearing history"));
+    if (!AskYesNo(this, QStringLiteral("Are you sure you want to clear\nthe history file?")))
+        return;
+    if (!ClearHistoryFile()) Warn(this, QStringLiteral("Error clearing history"));
 }
 
 void CHistoryTabDlg::Save(std::vector<ProfileStore::Change>& changes) {

@@ -8,6 +8,8 @@
 #include <QLineEdit>
 #include <QVBoxLayout>
 
+#include "ui/Controls.h"
+
 namespace qm {
 namespace {
 

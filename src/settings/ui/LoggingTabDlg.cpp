@@ -9,6 +9,7 @@
 
 #include "settings/SettingsKeys.h"
 #include "settings/SetupFiles.h"
+#include "ui/Controls.h"
 
 namespace qm {
 

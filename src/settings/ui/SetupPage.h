@@ -1,7 +1,7 @@
 #pragma once
 // What every page of the setup sheet shares: the keys are loaded when the page is first shown and
 // handed back as changes when the sheet closes with OK, so a page the user never opened changes
-// nothing. Also the small builders that give each control its role name and spoken name.
+// nothing.
 
 #include <QString>
 #include <QWidget>
@@ -10,11 +10,6 @@
 #include <vector>
 
 #include "settings/ProfileStore.h"
-
-class QCheckBox;
-class QLabel;
-class QLineEdit;
-class QPushButton;
 
 namespace qm {
 
@@ -51,25 +46,6 @@ protected:
     static void Put(std::vector<ProfileStore::Change>& changes, const char* key,
                     const QString& text);
     static void PutFlag(std::vector<ProfileStore::Change>& changes, const char* key, bool on);
-
-public:
-    // Control builders: objectName says the role, the spoken name is the caption without "&".
-    static QString Spoken(const QString& caption);
-    static QCheckBox* MakeCheckBox(const char* caption, const char* objectName, QWidget* parent);
-    static QPushButton* MakeButton(const char* caption, const char* objectName, QWidget* parent);
-    // A field spoken as its label's caption; digitsOnly refuses anything but the digits 0-9.
-    static QLineEdit* MakeField(const char* objectName, const char* labelCaption, QWidget* parent,
-                                bool digitsOnly = false);
-    // A label; with a buddy its mnemonic moves the focus to the buddy.
-    static QLabel* MakeLabel(const char* caption, QWidget* buddy, QWidget* parent);
-    // A field for a number, about chars digits wide.
-    static void SetWidthInChars(QLineEdit* field, int chars);
-
-protected:
-    // Message boxes captioned "Quarrymoth".
-    bool AskYesNo(const QString& question);  // No is the default
-    void Inform(const QString& text);
-    void Warn(const QString& text);
 
     SetupContext& context_;
 

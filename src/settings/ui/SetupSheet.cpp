@@ -1,7 +1,6 @@
 #include "settings/ui/SetupSheet.h"
 
 #include <QDialogButtonBox>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QVBoxLayout>
@@ -15,19 +14,9 @@
 #include "settings/ui/HistoryTabDlg.h"
 #include "settings/ui/IncludesTabDlg.h"
 #include "settings/ui/LoggingTabDlg.h"
+#include "ui/MessageBoxes.h"
 
 namespace qm {
-namespace {
-
-void ShowWarning(QWidget* parent, const QString& text) {
-    QMessageBox box(QMessageBox::Warning, QStringLiteral("Quarrymoth"), text, QMessageBox::Ok,
-                    parent);
-    box.setTextFormat(Qt::PlainText);
-    box.exec();
-}
-
-}  // namespace
-
 CSetupSheet::CSetupSheet(ProfileStore& profile, QWidget* parent)
     : QDialog(parent), context_{profile, {}}, tabs_(new QTabWidget(this)) {
     setWindowTitle(QStringLiteral("Quarrymoth Setup"));
@@ -81,7 +70,7 @@ void CSetupSheet::accept() {
         if (!page->WasShown()) continue;
         QString error;
         if (!page->SaveFiles(error)) {
-            ShowWarning(this, error);
+            Warn(this, error);
             return;
         }
         page->Save(changes);
@@ -93,7 +82,7 @@ void CSetupSheet::accept() {
         QString text = QStringLiteral("The settings could not be saved in \"%1\"")
                            .arg(QString::fromStdString(context_.profile.Path()));
         if (err != 0) text += QStringLiteral(": ") + QString::fromLocal8Bit(strerror(err));
-        ShowWarning(this, text + QStringLiteral(".\n\nThey apply until Quarrymoth is closed."));
+        Warn(this, text + QStringLiteral(".\n\nThey apply until Quarrymoth is closed."));
     }
     QDialog::accept();
 }

@@ -17,11 +17,6 @@ class CSetupSheet : public QDialog {
 public:
     explicit CSetupSheet(ProfileStore& profile, QWidget* parent = nullptr);
 
-    // The pages in tab order: General, Confirmations, History, Includes, Excludes, Logging,
-    // Authentication.
-    CSetupPage* Page(int index) const { return pages_[static_cast<size_t>(index)]; }
-    QTabWidget* Tabs() const { return tabs_; }
-
     void accept() override;
 
 private:
@@ -29,6 +24,7 @@ private:
 
     SetupContext context_;
     QTabWidget* tabs_;
+    // In tab order: General, Confirmations, History, Includes, Excludes, Logging, Authentication.
     std::vector<CSetupPage*> pages_;
     int current_ = -1;
 };

@@ -28,9 +28,6 @@ public:
     void CancelQuestions() override;
     void AllowQuestions() override;
 
-    // The box on display now, if any (window thread).
-    QDialog* OpenBox() const { return open_; }
-
 private:
     enum class Kind { Message, YesNo, Password };
     struct Question {

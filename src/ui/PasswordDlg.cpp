@@ -1,29 +1,28 @@
-#include "app/ui/PasswordDlg.h"
+#include "ui/PasswordDlg.h"
 
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "ui/Controls.h"
+#include "ui/MessageBoxes.h"
+
 namespace qm {
 
-CPasswordDlg::CPasswordDlg(QWidget* parent) : QDialog(parent), edit_(new QLineEdit(this)) {
+CPasswordDlg::CPasswordDlg(QWidget* parent)
+    : QDialog(parent), edit_(MakeField("passwordEdit", "&Password:", this)) {
     setWindowTitle(QStringLiteral("Quarrymoth"));
-    auto* label = new QLabel(QStringLiteral("&Password:"), this);
-    label->setBuddy(edit_);
+    auto* label = MakeLabel("&Password:", edit_, this);
     edit_->setEchoMode(QLineEdit::Password);
-    edit_->setObjectName(QStringLiteral("passwordEdit"));
-    edit_->setAccessibleName(QStringLiteral("Password:"));
     auto* buttons = new QDialogButtonBox(
         QDialogButtonBox::Ok | QDialogButtonBox::Cancel | QDialogButtonBox::Help, this);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     connect(buttons, &QDialogButtonBox::helpRequested, this, [this] {
-        QMessageBox::information(this, QStringLiteral("Quarrymoth"),
-                                 QStringLiteral("The news server asks for your password. It is "
-                                                "sent for this session only and not stored."));
+        Inform(this, QStringLiteral("The news server asks for your password. It is sent for this "
+                                    "session only and not stored."));
     });
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(label);

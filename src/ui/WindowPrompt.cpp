@@ -1,9 +1,9 @@
-#include "app/ui/WindowPrompt.h"
+#include "ui/WindowPrompt.h"
 
 #include <QMessageBox>
 #include <QWidget>
 
-#include "app/ui/PasswordDlg.h"
+#include "ui/PasswordDlg.h"
 
 namespace qm {
 

@@ -1,0 +1,16 @@
+#pragma once
+// The wait cursor over the whole program for as long as the object lives.
+
+#include <QApplication>
+
+namespace qm {
+
+class WaitCursor {
+public:
+    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
+    WaitCursor(const WaitCursor&) = delete;
+    WaitCursor& operator=(const WaitCursor&) = delete;
+};
+
+}  // namespace qm
