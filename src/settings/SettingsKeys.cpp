@@ -4,6 +4,14 @@
 
 namespace qm {
 
+std::string PageField::Read(const ProfileStore& profile) const {
+    return profile.GetString(section, key, pageDefaultFn ? pageDefaultFn() : pageDefault);
+}
+
+bool PageField::Flag(const ProfileStore& profile) const {
+    return ProfileStore::ParseInt(Read(profile)) != 0;
+}
+
 std::string TextSetting::Read(const ProfileStore& profile) const {
     return profile.GetString(section_, key_, readerDefault_);
 }

@@ -13,6 +13,19 @@ namespace qm {
 inline constexpr const char* kMainSection = "Quarrymoth";
 inline constexpr const char* kDownloadDirsSection = "DownloadDirs";
 
+// A key as the setup pages see it: the text of a field or a check box, with the page's default.
+struct PageField {
+    const char* section;
+    const char* key;
+    const char* pageDefault;
+    std::string (*pageDefaultFn)();  // set: the default is computed when asked
+
+    std::string Read(const ProfileStore& profile) const;
+    bool Flag(const ProfileStore& profile) const;
+    ProfileStore::Change Change(std::string text) const { return {section, key, std::move(text)}; }
+    ProfileStore::Change ChangeFlag(bool on) const { return Change(on ? "1" : "0"); }
+};
+
 // A text value of a fixed section. readerDefault serves the engine and the windows; pageDefault
 // what a setup page shows when the key is missing (nullptr: no page shows the key).
 class TextSetting {
@@ -35,6 +48,9 @@ public:
     std::string ReadPage(const ProfileStore& profile) const;
     bool Write(ProfileStore& profile, const std::string& value) const;
     ProfileStore::Change Change(std::string value) const;
+    constexpr operator PageField() const {  // NOLINT(google-explicit-constructor)
+        return {section_, key_, pageDefault_ ? pageDefault_ : "", pageDefaultFn_};
+    }
 
 private:
     const char* section_;
@@ -63,6 +79,9 @@ public:
     ProfileStore::Change Change(long value) const;
     ProfileStore::Change ChangeFlag(bool on) const { return Change(on ? 1 : 0); }
     ProfileStore::Change ChangeText(std::string text) const;
+    constexpr operator PageField() const {  // NOLINT(google-explicit-constructor)
+        return {section_, key_, pageDefault_ ? pageDefault_ : "", nullptr};
+    }
 
 private:
     const char* section_;

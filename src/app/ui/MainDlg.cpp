@@ -33,6 +33,7 @@
 #include "app/ui/ThumbnailLoader.h"
 #include "engine/ProcessGroups.h"
 #include "groups/ui/GroupSelectDlg.h"
+#include "settings/FromExcludes.h"
 #include "settings/ProfileStore.h"
 #include "settings/SettingsKeys.h"
 #include "settings/ui/SetupSheet.h"
@@ -309,7 +310,7 @@ void CMainDlg::Initialise() {
     pending_->setEnabled(false);
     UpdateTitle();
     ReadShowThumbnail();
-    long priority = ReadInt(profile_, "Priority");
+    long priority = kPriority.Read(profile_);
     slider_->setValue(priority >= 1 && priority <= 5 ? static_cast<int>(priority) : 3);
     ClearThumbnail();
     ApplyShowThumbnail();
@@ -320,12 +321,12 @@ void CMainDlg::Initialise() {
 
 void CMainDlg::UpdateTitle() {
     setWindowTitle(QString::fromLatin1(kTitlePrefix) + QString::fromLatin1(kVersionText) +
-                   QStringLiteral(" [") + DisplayText(ReadText(profile_, "NNTPHost")) +
+                   QStringLiteral(" [") + DisplayText(kNNTPHost.Read(profile_)) +
                    QStringLiteral("]"));
 }
 
 void CMainDlg::ReadShowThumbnail() {
-    showThumbnail_ = ReadInt(profile_, "ShowThumbnail") != 0;
+    showThumbnail_ = kShowThumbnail.IsOn(profile_);
     QSignalBlocker quiet(show_);
     show_->setChecked(showThumbnail_);
 }
@@ -356,7 +357,7 @@ void CMainDlg::SetRunning(bool running) {
 
 void CMainDlg::OnGo() {
     if (!idle_) return;
-    if (ReadText(profile_, "NNTPHost").empty()) {
+    if (kNNTPHost.Read(profile_).empty()) {
         Inform(this, QStringLiteral("No news server specified\n\nPlease choose 'Setup'"));
         return;
     }
@@ -364,7 +365,7 @@ void CMainDlg::OnGo() {
     elapsed_.start();
     OnTimer();  // the last run's time must not stand for the new one
     SetRunning(true);
-    const int priority = static_cast<int>(ReadInt(profile_, "Priority"));
+    const int priority = static_cast<int>(kPriority.Read(profile_));
     engine_.reset();
     prompt_->AllowQuestions();
     engine_ = std::make_unique<CProcessGroups>(profile_, *model_, *prompt_, shared_);
@@ -384,7 +385,7 @@ void CMainDlg::StartEngine(CProcessGroups& engine, int priority) {
 
 void CMainDlg::OnStop() {
     userStopped_ = true;
-    if (ReadInt(profile_, "ConfirmStop") != 0 &&
+    if (kConfirmStop.IsOn(profile_) &&
         !AskYesNo(this, QStringLiteral("Are you sure you want to stop?"), true)) {
         return;
     }
@@ -392,7 +393,7 @@ void CMainDlg::OnStop() {
 }
 
 void CMainDlg::OnCatchUp() {
-    if (ReadInt(profile_, "ConfirmCatchup") != 0 &&
+    if (kConfirmCatchup.IsOn(profile_) &&
         !AskYesNo(this, QStringLiteral("This will cause all articles in this group to be marked as "
                                        "read.\n\nDo you wish to continue?"))) {
         return;
@@ -414,7 +415,7 @@ void CMainDlg::OnPause(bool checked) {
 void CMainDlg::OnSet() {
     const int level = slider_->value();
     if (engine_) engine_->SetPriority(level);
-    profile_.WriteInt(kMainSection, "Priority", level);
+    kPriority.Write(profile_, level);
 }
 
 void CMainDlg::OnTimer() {
@@ -585,7 +586,7 @@ void CMainDlg::OnThumbnailLoaded(const QString& path, const QImage& image, QSize
 void CMainDlg::OnDeleteFile() {
     const std::string path = shared_.CurrentPicturePath();
     if (path.empty()) return;
-    if (ReadInt(profile_, "ConfirmDelete") != 0 &&
+    if (kConfirmDelete.IsOn(profile_) &&
         !AskYesNo(this, QStringLiteral("Delete %1?").arg(QString::fromStdString(path)))) {
         return;
     }

@@ -24,6 +24,7 @@
 #include "app/ui/FromExcludeEditDlg.h"
 #include "engine/PendingDialogSession.h"
 #include "engine/SharedState.h"
+#include "settings/FromExcludes.h"
 #include "settings/ProfileStore.h"
 #include "settings/SettingsKeys.h"
 #include "ui/Controls.h"
@@ -36,7 +37,6 @@ namespace qm {
 
 namespace {
 
-const char kFromExcludesFile[] = "FromExcludes";
 // How often the dialog looks whether the engine still waits for it (the group's retrieval may
 // end, or Stop may let the engine go, while the dialog is on the screen).
 constexpr int kWatchMilliseconds = 100;
@@ -89,10 +89,10 @@ CPendingDlg::CPendingDlg(SharedState& shared, ProfileStore& profile, QWidget* pa
       model_(new PendingModel(this)) {
     BuildControls();
     if (!Opened()) return;
-    cacheSubjects_->setChecked(ReadInt(profile_, "CacheSubjects") != 0);
-    (ReadInt(profile_, "UseArticles") != 0 ? articles_ : lines_)->setChecked(true);
+    cacheSubjects_->setChecked(kCacheSubjects.IsOn(profile_));
+    (kUseArticles.IsOn(profile_) ? articles_ : lines_)->setChecked(true);
     Fill();
-    ReadFromExcludes();
+    fromExcludes_ = ReadFromExcludes();
     connect(&watch_, &QTimer::timeout, this, &CPendingDlg::WatchEngine);
     watch_.start(kWatchMilliseconds);
 }
@@ -271,12 +271,6 @@ void CPendingDlg::Fill() {
     UpdateStatus();
 }
 
-void CPendingDlg::ReadFromExcludes() {
-    std::ifstream in(kFromExcludesFile);
-    std::string line;
-    while (in && ReadTextLine(in, line)) fromExcludes_.push_back(line);
-}
-
 // ---- commands
 
 void CPendingDlg::SortBy(int column) {
@@ -355,10 +349,11 @@ void CPendingDlg::accept() {
     {
         WaitCursor wait;
         const bool cache = cacheSubjects_->isChecked();
-        profile_.Apply({{kMainSection, "CacheSubjects", cache ? "1" : "0"},
-                        {kMainSection, "UseArticles", articles_->isChecked() ? "1" : "0"}});
+        profile_.Apply(
+            {kCacheSubjects.ChangeFlag(cache), kUseArticles.ChangeFlag(articles_->isChecked())});
         session_->Ok(cache);  // the engine runs on from here
-        if (fromExcludesAdded_ && !WriteFromExcludes()) writeError = errno != 0 ? errno : EIO;
+        if (fromExcludesAdded_ && !WriteFromExcludes(fromExcludes_))
+            writeError = errno != 0 ? errno : EIO;
     }
     if (writeError != 0) {
         ShowError(this, QStringLiteral("Unable to write the file FromExcludes\n\n%1")
@@ -374,13 +369,6 @@ void CPendingDlg::reject() {
         session_->Cancel();
     }
     QDialog::reject();
-}
-
-// Whole, through a temporary file: a crash or a full disk leaves the old list, never half of one.
-bool CPendingDlg::WriteFromExcludes() {
-    std::string content;
-    for (const std::string& entry : fromExcludes_) content.append(entry).append("\n");
-    return ReplaceFileAtomically(kFromExcludesFile, content);
 }
 
 // ---- the selection and the status

@@ -59,8 +59,6 @@ private:
     void LayOut(QWidget* hint, QWidget* status);
     void SetTabOrder();
     void Fill();
-    void ReadFromExcludes();
-    bool WriteFromExcludes();
     std::vector<int> SelectedRows() const;
     void CountSelection();
     void UpdateStatus();

@@ -308,11 +308,11 @@ QWidget* CGroupSelectDlg::BuildDirectoryBox() {
 // ---- opening
 
 void CGroupSelectDlg::Load() {
-    filter_->setText(DisplayText(ReadText(profile_, "GroupIncl")));
-    host_ = ReadText(profile_, "NNTPHost");
+    filter_->setText(DisplayText(kGroupIncl.Read(profile_)));
+    host_ = kNNTPHost.Read(profile_);
     UpdateDirectoryEnabling();
     if (host_.empty()) return;
-    baseDir_->setText(DisplayText(ReadText(profile_, "DownloadDirectory")));
+    baseDir_->setText(DisplayText(kDownloadDirectory.Read(profile_)));
     activeFile_ = ActiveGroupFileName(host_);
     allFile_ = AllGroupFileName(host_);
 
@@ -331,7 +331,7 @@ void CGroupSelectDlg::Load() {
     DirectorySwitches switches = ReadDirectorySwitches(profile_);
     enableDirs_->setChecked(switches.enable);
     useGroupNames_->setChecked(switches.useGroupName);
-    loop_->setChecked(ReadInt(profile_, "LoopOnList") != 0);
+    loop_->setChecked(kLoopOnList.IsOn(profile_));
     UpdateDirectoryEnabling();
     Select(allList_, 0);
     Select(activeList_, 0);
@@ -602,7 +602,7 @@ void CGroupSelectDlg::SetRetrieving(bool running) {
 }
 
 void CGroupSelectDlg::OnRefresh() {
-    if (ReadText(profile_, "NNTPHost").empty()) {
+    if (kNNTPHost.Read(profile_).empty()) {
         ShowBox(
             this, QMessageBox::NoIcon,
             QStringLiteral("No news server specified\n\nPlease choose 'Setup' from main window"));
@@ -661,8 +661,8 @@ void CGroupSelectDlg::accept() {
     if (retrieving_) return;
     std::vector<ProfileStore::Change> changes;
     AddDirectorySwitchChanges({enableDirs_->isChecked(), useGroupNames_->isChecked()}, changes);
-    changes.push_back({kMainSection, "LoopOnList", loop_->isChecked() ? "1" : "0"});
-    changes.push_back({kMainSection, "GroupIncl", Bytes(filter_->text())});
+    changes.push_back(kLoopOnList.ChangeFlag(loop_->isChecked()));
+    changes.push_back(kGroupIncl.Change(Bytes(filter_->text())));
     if (!profile_.Apply(changes)) {
         SetStatus("  Unable to save the settings");
         return;

@@ -60,11 +60,11 @@ void CAuthenticationTabDlg::Shown() {
     if (host.empty() || host == host_) return;
     host_ = host;
     const ProfileStore& profile = context_.profile;
-    requires_->setChecked(profile.GetInt(host, kUserAuthentication, 0) != 0);
-    prompt_->setChecked(profile.GetInt(host, kPromptForPasswd, 0) != 0);
-    alwaysSend_->setChecked(profile.GetInt(host, kForceAuthInfo, 0) != 0);
-    user_->setText(QString::fromStdString(profile.GetString(host, kUsername, "")));
-    password_->setText(QString::fromStdString(profile.GetString(host, kPassword, "")));
+    requires_->setChecked(kUserAuthentication.IsOn(profile, host));
+    prompt_->setChecked(kPromptForPasswd.IsOn(profile, host));
+    alwaysSend_->setChecked(kForceAuthInfo.IsOn(profile, host));
+    user_->setText(QString::fromStdString(kUsername.Read(profile, host)));
+    password_->setText(QString::fromStdString(kPassword.Read(profile, host)));
     FollowRequiresBox();
 }
 
@@ -101,15 +101,13 @@ void CAuthenticationTabDlg::OnAlwaysSendClicked(bool checked) {
 // a name no section can have) there is no section to write to.
 void CAuthenticationTabDlg::Save(std::vector<ProfileStore::Change>& changes) {
     if (host_.empty() || !ProfileStore::StorableSection(host_)) return;
-    auto put = [&](const char* key, std::string value) {
-        changes.push_back({host_, key, std::move(value)});
-    };
-    put(kUserAuthentication, requires_->isChecked() ? "1" : "0");
-    put(kPromptForPasswd, prompt_->isChecked() ? "1" : "0");
-    put(kForceAuthInfo, alwaysSend_->isChecked() ? "1" : "0");
+    changes.push_back(kUserAuthentication.ChangeFlag(host_, requires_->isChecked()));
+    changes.push_back(kPromptForPasswd.ChangeFlag(host_, prompt_->isChecked()));
+    changes.push_back(kForceAuthInfo.ChangeFlag(host_, alwaysSend_->isChecked()));
     if (!requires_->isChecked()) return;
-    put(kUsername, user_->text().toStdString());
-    put(kPassword, prompt_->isChecked() ? std::string() : password_->text().toStdString());
+    changes.push_back(kUsername.Change(host_, user_->text().toStdString()));
+    changes.push_back(kPassword.Change(
+        host_, prompt_->isChecked() ? std::string() : password_->text().toStdString()));
 }
 
 }  // namespace qm

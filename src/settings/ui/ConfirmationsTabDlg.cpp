@@ -22,15 +22,15 @@ CConfirmationsTabDlg::CConfirmationsTabDlg(SetupContext& context, QWidget* paren
 }
 
 void CConfirmationsTabDlg::Load() {
-    stop_->setChecked(PageFlag("ConfirmStop"));
-    catchUp_->setChecked(PageFlag("ConfirmCatchup"));
-    delete_->setChecked(PageFlag("ConfirmDelete"));
+    stop_->setChecked(PageFlag(kConfirmStop));
+    catchUp_->setChecked(PageFlag(kConfirmCatchup));
+    delete_->setChecked(PageFlag(kConfirmDelete));
 }
 
 void CConfirmationsTabDlg::Save(std::vector<ProfileStore::Change>& changes) {
-    PutFlag(changes, "ConfirmStop", stop_->isChecked());
-    PutFlag(changes, "ConfirmCatchup", catchUp_->isChecked());
-    PutFlag(changes, "ConfirmDelete", delete_->isChecked());
+    PutFlag(changes, kConfirmStop, stop_->isChecked());
+    PutFlag(changes, kConfirmCatchup, catchUp_->isChecked());
+    PutFlag(changes, kConfirmDelete, delete_->isChecked());
 }
 
 }  // namespace qm

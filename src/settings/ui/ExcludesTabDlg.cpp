@@ -14,7 +14,8 @@
 #include <cerrno>
 #include <cstring>
 
-#include "settings/SetupFiles.h"
+#include "settings/FromExcludes.h"
+#include "settings/SettingsKeys.h"
 #include "ui/Controls.h"
 #include "ui/DisplayText.h"
 #include "util/TextFiles.h"
@@ -144,9 +145,9 @@ CExcludesTabDlg::CExcludesTabDlg(SetupContext& context, QWidget* parent)
 }
 
 void CExcludesTabDlg::Load() {
-    subjectExcl_->setText(PageText("SubjectExcl"));
-    limitCrossposts_->setChecked(PageFlag("LimitCrossposts"));
-    crosspostLimit_->setText(PageText("CrosspostLimit"));
+    subjectExcl_->setText(PageText(kSubjectExcl));
+    limitCrossposts_->setChecked(PageFlag(kLimitCrossposts));
+    crosspostLimit_->setText(PageText(kCrosspostLimit));
     FollowLimitBox();
     model_.SetEntries(ReadFromExcludes());
     Select(0);
@@ -196,9 +197,9 @@ bool CExcludesTabDlg::SaveFiles(QString& error) {
 }
 
 void CExcludesTabDlg::Save(std::vector<ProfileStore::Change>& changes) {
-    Put(changes, "SubjectExcl", subjectExcl_->text());
-    Put(changes, "CrosspostLimit", crosspostLimit_->text());
-    PutFlag(changes, "LimitCrossposts", limitCrossposts_->isChecked());
+    Put(changes, kSubjectExcl, subjectExcl_->text());
+    Put(changes, kCrosspostLimit, crosspostLimit_->text());
+    PutFlag(changes, kLimitCrossposts, limitCrossposts_->isChecked());
 }
 
 }  // namespace qm

@@ -22,7 +22,7 @@ namespace qm {
 namespace {
 
 // The remembered hosts: NNTPHost first, then the ones used before it, most recent first.
-constexpr const char* kHostKeys[] = {"NNTPHost", "NNTPHost2", "NNTPHost3", "NNTPHost4"};
+constexpr const TextSetting* kHostKeys[] = {&kNNTPHost, &kNNTPHost2, &kNNTPHost3, &kNNTPHost4};
 constexpr int kRememberedHosts = 4;
 
 // An editable host list that says when its list opens and when it has closed.
@@ -114,20 +114,20 @@ CGeneralTabDlg::CGeneralTabDlg(SetupContext& context, QWidget* parent)
 }
 
 void CGeneralTabDlg::Load() {
-    thumbnail_->setChecked(PageFlag("ShowThumbnail"));
-    host_->setEditText(PageText("NNTPHost"));
-    port_->setText(PageText("NNTPPort"));
-    directory_->setText(PageText("DownloadDirectory"));
-    minLines_->setText(PageText("MinLines"));
-    maxLines_->setText(PageText("MaxLines"));
-    reconnect_->setText(PageText("Reconnect"));
+    thumbnail_->setChecked(PageFlag(kShowThumbnail));
+    host_->setEditText(PageText(kNNTPHost));
+    port_->setText(PageText(kNNTPPort));
+    directory_->setText(PageText(kDownloadDirectory));
+    minLines_->setText(PageText(kMinLines));
+    maxLines_->setText(PageText(kMaxLines));
+    reconnect_->setText(PageText(kReconnect));
     LoadTls(host_->currentText());
 }
 
 // The choice belongs to the server's section, beside its login.
 void CGeneralTabDlg::LoadTls(const QString& host) {
     const std::string section = host.toStdString();
-    long mode = section.empty() ? 0 : context_.profile.GetInt(section, kUseTLS, 0);
+    long mode = section.empty() ? 0 : kUseTLS.Read(context_.profile, section);
     useTls_->setCurrentIndex(mode >= 0 && mode <= 2 ? static_cast<int>(mode) : 0);
 }
 
@@ -136,8 +136,8 @@ void CGeneralTabDlg::FillHostList() {
     listFilled_ = true;
     const QString typed = host_->currentText();
     QSignalBlocker quiet(host_);
-    for (const char* key : kHostKeys) {
-        const QString host = PageText(key);
+    for (const TextSetting* key : kHostKeys) {
+        const QString host = PageText(*key);
         if (!host.isEmpty()) host_->addItem(host);
     }
     // Filling the list must not replace what the field shows.
@@ -182,12 +182,12 @@ void CGeneralTabDlg::Leave() {
 }
 
 void CGeneralTabDlg::Save(std::vector<ProfileStore::Change>& changes) {
-    PutFlag(changes, "ShowThumbnail", thumbnail_->isChecked());
+    PutFlag(changes, kShowThumbnail, thumbnail_->isChecked());
     if (!directory_->text().endsWith(QLatin1Char('/'))) {
         directory_->setText(directory_->text() + QLatin1Char('/'));
     }
     const QString host = host_->currentText();
-    if (!host.isEmpty()) Put(changes, "NNTPHost", host);
+    if (!host.isEmpty()) Put(changes, kNNTPHost, host);
     // A new host typed without a look at the list still moves the earlier ones down, so none of
     // them is forgotten only because the list was never opened.
     if (!host.isEmpty()) FillHostList();
@@ -195,22 +195,22 @@ void CGeneralTabDlg::Save(std::vector<ProfileStore::Change>& changes) {
     if (!hosts.isEmpty() && hosts.front() == host) {
         // The first host stays; the others keep their places after it.
         for (int i = 1; i < hosts.size() && i < kRememberedHosts; ++i) {
-            if (!hosts[i].isEmpty()) Put(changes, kHostKeys[i], hosts[i]);
+            if (!hosts[i].isEmpty()) Put(changes, *kHostKeys[i], hosts[i]);
         }
     } else {
         // A new host: the earlier ones move down one place and the oldest is dropped.
         for (int i = 0; i < hosts.size() && i + 1 < kRememberedHosts; ++i) {
-            if (!hosts[i].isEmpty()) Put(changes, kHostKeys[i + 1], hosts[i]);
+            if (!hosts[i].isEmpty()) Put(changes, *kHostKeys[i + 1], hosts[i]);
         }
     }
-    Put(changes, "NNTPPort", port_->text());
-    Put(changes, "DownloadDirectory", directory_->text());
-    Put(changes, "MinLines", minLines_->text());
-    Put(changes, "MaxLines", maxLines_->text());
-    Put(changes, "Reconnect", reconnect_->text());
+    Put(changes, kNNTPPort, port_->text());
+    Put(changes, kDownloadDirectory, directory_->text());
+    Put(changes, kMinLines, minLines_->text());
+    Put(changes, kMaxLines, maxLines_->text());
+    Put(changes, kReconnect, reconnect_->text());
     const std::string section = host.toStdString();
     if (!section.empty() && ProfileStore::StorableSection(section)) {
-        changes.push_back({section, kUseTLS, std::to_string(useTls_->currentIndex())});
+        changes.push_back(kUseTLS.Change(section, useTls_->currentIndex()));
     }
 }
 

@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "settings/SettingsKeys.h"
 #include "settings/SetupFiles.h"
 #include "ui/Controls.h"
 #include "ui/MessageBoxes.h"
@@ -46,8 +47,8 @@ CHistoryTabDlg::CHistoryTabDlg(SetupContext& context, QWidget* parent)
 }
 
 void CHistoryTabDlg::Load() {
-    maxHist_->setText(PageText("MaxHist"));
-    saveFrequency_->setText(PageText("HistSaveFrequency"));
+    maxHist_->setText(PageText(kMaxHist));
+    saveFrequency_->setText(PageText(kHistSaveFrequency));
 }
 
 // Clears at once, not on OK: the user has just confirmed it.
@@ -58,8 +59,8 @@ void CHistoryTabDlg::OnClearHistory() {
 }
 
 void CHistoryTabDlg::Save(std::vector<ProfileStore::Change>& changes) {
-    Put(changes, "MaxHist", maxHist_->text());
-    Put(changes, "HistSaveFrequency", saveFrequency_->text());
+    Put(changes, kMaxHist, maxHist_->text());
+    Put(changes, kHistSaveFrequency, saveFrequency_->text());
 }
 
 }  // namespace qm

@@ -13,7 +13,7 @@
 namespace qm {
 namespace {
 
-enum LimitIndex { kMaxCount, kMaxDays, kLastHeaders, kFirstHeaders };
+enum LimitIndex { kLimitCount, kLimitDays, kLastHeaders, kFirstHeaders };
 
 struct LimitText {
     const char* caption;
@@ -21,19 +21,19 @@ struct LimitText {
     const char* valueName;
     const char* trailer;
     bool digitsOnly;
-    const char* useKey;
-    const char* valueKey;
+    PageField use;
+    PageField value;
 };
 
 constexpr LimitText kLimits[] = {
     {"Only download the last", "useMaxCountCheck", "maxCountEdit", "articles from any newsgroup",
-     true, "UseMaxCount", "MaxCount"},
+     true, kUseMaxCount, kMaxCount},
     {"Only download articles posted in the last", "useMaxDaysCheck", "maxDaysEdit", "days", false,
-     "UseMaxDays", "MaxDays"},
+     kUseMaxDays, kMaxDays},
     {"Only scan the last", "useMaxHeaderCountCheck", "maxHeaderCountEdit",
-     "headers in any newsgroup", true, "UseMaxHeaderCount", "MaxHeaderCount"},
+     "headers in any newsgroup", true, kUseMaxHeaderCount, kMaxHeaderCount},
     {"Only scan the first", "useFirstHeaderCountCheck", "firstHeaderCountEdit",
-     "headers in any newsgroup", true, "UseFirstHeaderCount", "FirstHeaderCount"},
+     "headers in any newsgroup", true, kUseFirstHeaderCount, kFirstHeaderCount},
 };
 
 }  // namespace
@@ -54,8 +54,8 @@ CIncludesTabDlg::CIncludesTabDlg(SetupContext& context, QWidget* parent)
     for (int i = 0; i < 4; ++i) {
         const LimitText& text = kLimits[i];
         Limit& limit = limits_[i];
-        limit.useKey = text.useKey;
-        limit.valueKey = text.valueKey;
+        limit.useKey = &text.use;
+        limit.valueKey = &text.value;
         limit.box = MakeCheckBox(text.caption, text.boxName, group);
         limit.value = MakeField(text.valueName, text.caption, group, text.digitsOnly);
         limit.value->setAccessibleDescription(QString::fromUtf8(text.trailer));
@@ -90,20 +90,20 @@ void CIncludesTabDlg::OnHeaderLimitClicked(int clicked, int other) {
 }
 
 void CIncludesTabDlg::Load() {
-    include_->setText(PageText("SubjectIncl"));
-    include2_->setText(PageText("SubjectIncl2"));
+    include_->setText(PageText(kSubjectIncl));
+    include2_->setText(PageText(kSubjectIncl2));
     for (const Limit& limit : limits_) {
-        limit.box->setChecked(PageFlag(limit.useKey));
-        limit.value->setText(PageText(limit.valueKey));
+        limit.box->setChecked(PageFlag(*limit.useKey));
+        limit.value->setText(PageText(*limit.valueKey));
         Follow(limit);
     }
 }
 
 void CIncludesTabDlg::Save(std::vector<ProfileStore::Change>& changes) {
-    Put(changes, "SubjectIncl", include_->text());
-    Put(changes, "SubjectIncl2", include2_->text());
-    for (const Limit& limit : limits_) Put(changes, limit.valueKey, limit.value->text());
-    for (const Limit& limit : limits_) PutFlag(changes, limit.useKey, limit.box->isChecked());
+    Put(changes, kSubjectIncl, include_->text());
+    Put(changes, kSubjectIncl2, include2_->text());
+    for (const Limit& limit : limits_) Put(changes, *limit.valueKey, limit.value->text());
+    for (const Limit& limit : limits_) PutFlag(changes, *limit.useKey, limit.box->isChecked());
 }
 
 }  // namespace qm

@@ -22,8 +22,8 @@ protected:
 private:
     // One line of the Limits group: a box, its value and the words after the value.
     struct Limit {
-        const char* useKey;
-        const char* valueKey;
+        const PageField* useKey;
+        const PageField* valueKey;
         QCheckBox* box;
         QLineEdit* value;
         QLabel* trailer;

@@ -38,9 +38,9 @@ CLoggingTabDlg::CLoggingTabDlg(SetupContext& context, QWidget* parent)
 }
 
 void CLoggingTabDlg::Load() {
-    description_->setChecked(PageFlag("ACDSeeDescription"));
-    logging_->setChecked(PageFlag("EnableLogging"));
-    logFile_->setText(PageText("LogFile"));
+    description_->setChecked(PageFlag(kACDSeeDescription));
+    logging_->setChecked(PageFlag(kEnableLogging));
+    logFile_->setText(PageText(kLogFile));
     FollowLoggingBox();
 }
 
@@ -53,13 +53,13 @@ void CLoggingTabDlg::FollowLoggingBox() {
 // The log the engine writes is the one the profile names: a name typed but not yet saved names
 // no log so far.
 void CLoggingTabDlg::OnClearContents() {
-    EmptyFile(ReadPageText(context_.profile, "LogFile"));
+    EmptyFile(kLogFile.ReadPage(context_.profile));
 }
 
 void CLoggingTabDlg::Save(std::vector<ProfileStore::Change>& changes) {
-    PutFlag(changes, "ACDSeeDescription", description_->isChecked());
-    PutFlag(changes, "EnableLogging", logging_->isChecked());
-    Put(changes, "LogFile", logFile_->text());
+    PutFlag(changes, kACDSeeDescription, description_->isChecked());
+    PutFlag(changes, kEnableLogging, logging_->isChecked());
+    Put(changes, kLogFile, logFile_->text());
 }
 
 }  // namespace qm

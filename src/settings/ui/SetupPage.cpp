@@ -15,21 +15,22 @@ void CSetupPage::Enter() {
     Shown();
 }
 
-QString CSetupPage::PageText(std::string_view key) const {
-    return QString::fromStdString(ReadPageText(context_.profile, key));
+QString CSetupPage::PageText(const PageField& field) const {
+    return QString::fromStdString(field.Read(context_.profile));
 }
 
-bool CSetupPage::PageFlag(std::string_view key) const {
-    return ProfileStore::ParseInt(ReadPageText(context_.profile, key)) != 0;
+bool CSetupPage::PageFlag(const PageField& field) const {
+    return field.Flag(context_.profile);
 }
 
-void CSetupPage::Put(std::vector<ProfileStore::Change>& changes, const char* key,
+void CSetupPage::Put(std::vector<ProfileStore::Change>& changes, const PageField& field,
                      const QString& text) {
-    changes.push_back({kMainSection, key, text.toStdString()});
+    changes.push_back(field.Change(text.toStdString()));
 }
 
-void CSetupPage::PutFlag(std::vector<ProfileStore::Change>& changes, const char* key, bool on) {
-    changes.push_back({kMainSection, key, on ? "1" : "0"});
+void CSetupPage::PutFlag(std::vector<ProfileStore::Change>& changes, const PageField& field,
+                         bool on) {
+    changes.push_back(field.ChangeFlag(on));
 }
 
 }  // namespace qm

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "settings/ProfileStore.h"
+#include "settings/SettingsKeys.h"
 
 namespace qm {
 
@@ -41,11 +42,12 @@ protected:
     virtual void Shown() {}   // every display, after Load
 
     // The value of a main-section key with the setup page's default.
-    QString PageText(std::string_view key) const;
-    bool PageFlag(std::string_view key) const;
-    static void Put(std::vector<ProfileStore::Change>& changes, const char* key,
+    QString PageText(const PageField& field) const;
+    bool PageFlag(const PageField& field) const;
+    static void Put(std::vector<ProfileStore::Change>& changes, const PageField& field,
                     const QString& text);
-    static void PutFlag(std::vector<ProfileStore::Change>& changes, const char* key, bool on);
+    static void PutFlag(std::vector<ProfileStore::Change>& changes, const PageField& field,
+                        bool on);
 
     SetupContext& context_;
 
