@@ -4,6 +4,8 @@
 
 #include "engine/PartCounter.h"
 #include "engine/PartStore.h"
+#include "support/EngineHarness.h"
+#include "support/NewsModel.h"
 #include "support/RealEncoders.h"
 #include "support/TempDir.h"
 
@@ -91,7 +93,7 @@ YEncVerdict Store(PartStore& store, const std::string& key, long total, const st
     }
     const YEncVerdict verdict = decoder.Close();
     if (verdict == YEncVerdict::kOk) {
-        EXPECT_TRUE(store.RecordYEncPart(key, decoder.PartInfo(), now));
+        EXPECT_TRUE(store.RecordYEncPart(key, decoder.PartInfo(), "alt.pics", now));
     }
     return verdict;
 }
@@ -179,7 +181,7 @@ TEST(PartStore, TornFilesGoAndOldPostsExpireOrMakeRoomOldestFirst) {
         ASSERT_EQ(Store(store, a, 3, PartText(data, 1, 3), 100), YEncVerdict::kOk);
         ASSERT_EQ(Store(store, b, 3, PartText(data, 1, 3), 200), YEncVerdict::kOk);
         ASSERT_EQ(Store(store, c, 3, PartText(data, 2, 3), 300), YEncVerdict::kOk);
-        ASSERT_TRUE(store.StoreUUPart(PostKey("u", "x", 2), 2, 2, "", "M86XX\n", 400));
+        ASSERT_TRUE(store.StoreUUPart(PostKey("u", "x", 2), 2, 2, "", "M86XX\n", "alt.pics", 400));
         EXPECT_TRUE(store.MarkCompleted("done", 100));
     }
     // A kill while a first part was written leaves data without a record; a torn record.
@@ -204,6 +206,84 @@ TEST(PartStore, TornFilesGoAndOldPostsExpireOrMakeRoomOldestFirst) {
     PartStore later(dir / "parts");
     ASSERT_TRUE(later.Load(100 + PartStore::kKeepCompleted + 1));
     EXPECT_FALSE(later.IsCompleted("done"));
+}
+
+// ---- whole runs against the scripted server
+
+using test::EngineHarness;
+using test::ModelArticle;
+
+// Part k of n of a yEnc post of data, as posting programs title it.
+ModelArticle YPart(const std::string& data, const std::string& name, int k, int n,
+                   const std::string& from = "poster@example.com") {
+    ModelArticle a;
+    a.subject = "[1/1] - \"" + name + "\" yEnc (" + std::to_string(k) + "/" + std::to_string(n) +
+                ") " + std::to_string(data.size());
+    a.from = from;
+    a.lines = 40;
+    a.body = PartText(data, k, n, name);
+    return a;
+}
+
+// Part k of n of a uuencoded post: the encoded lines cut into n runs, "begin" in the first.
+ModelArticle UuPart(const std::string& data, const std::string& name, int k, int n) {
+    const std::string text = test::UuencodeBody(data, name);
+    std::vector<std::string> lines;
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t end = text.find('\n', at) + 1;
+        lines.push_back(text.substr(at, end - at));
+        at = end;
+    }
+    const std::size_t step = (lines.size() + n - 1) / n;
+    ModelArticle a;
+    a.subject = name + " (" + std::to_string(k) + "/" + std::to_string(n) + ")";
+    a.lines = 40;
+    for (std::size_t i = (k - 1) * step; i < std::min(lines.size(), k * step); ++i)
+        a.body += lines[i];
+    return a;
+}
+
+class MultiPartRun : public ::testing::Test {
+protected:
+    void SetUp() override {
+        h.SetGroups({"alt.pics"});
+        h.Set("MinLines", "1");
+        h.Set("EnableLogging", "1");
+        h.Set("LogFile", "DownloadLog");
+    }
+    std::string Saved(const std::string& name) {
+        return test::TempDir::ReadFile(h.DownloadDir() + name);
+    }
+    std::vector<std::string> StoreFiles() { return FilesIn(h.dir / "MultiPart"); }
+    EngineHarness h;
+};
+
+TEST_F(MultiPartRun, PartsInAnyOrderAmongOtherPostsMakeEachPictureOnce) {
+    const std::string a = test::RandomBytes(30000, 1), b = test::RandomBytes(20000, 2);
+    const std::string c = test::RandomBytes(9000, 3);
+    h.model.AddArticle("alt.pics", 1, YPart(a, "a.jpg", 3, 4));
+    h.model.AddArticle("alt.pics", 2, YPart(b, "b.jpg", 2, 2));
+    h.model.AddArticle("alt.pics", 3, YPart(a, "a.jpg", 1, 4));
+    h.model.AddArticle("alt.pics", 4, UuPart(c, "c.jpg", 2, 3));
+    h.model.AddArticle("alt.pics", 5, YPart(a, "a.jpg", 2, 4));
+    h.model.AddArticle("alt.pics", 6, YPart(a, "a.jpg", 2, 4));  // posted twice
+    h.model.AddArticle("alt.pics", 7, UuPart(c, "c.jpg", 1, 3));
+    h.model.AddArticle("alt.pics", 8, YPart(b, "b.jpg", 1, 2));
+    h.model.AddArticle("alt.pics", 9, YPart(a, "a.jpg", 4, 4));
+    h.model.AddArticle("alt.pics", 10, UuPart(c, "c.jpg", 3, 3));
+    h.Run();
+    EXPECT_EQ(h.FinalStatus(), "Operation complete");
+    EXPECT_EQ(h.SavedFiles(), (std::vector<std::string>{"a.jpg", "b.jpg", "c.jpg"}));
+    EXPECT_TRUE(Saved("a.jpg") == a);
+    EXPECT_TRUE(Saved("b.jpg") == b);
+    EXPECT_TRUE(Saved("c.jpg") == c);
+    EXPECT_EQ(h.CountCommands("ARTICLE 6"), 0);  // the second posting of a part is not fetched
+    EXPECT_EQ(test::TempDir::ReadFile("HistList"), "b.jpg\na.jpg\nc.jpg\n");
+    EXPECT_EQ(h.status.Values("thumbnail").size(), 3u);
+    EXPECT_TRUE(h.status.Saw("savingTo", h.DownloadDir() + "a.jpg (part 3 of 4)"));
+    EXPECT_EQ(h.status.Last("otherSkipped"), "0");
+    EXPECT_EQ(h.ReadMark("alt.pics"), 10);
+    EXPECT_EQ(StoreFiles(), std::vector<std::string>{"Completed"});
 }
 
 }  // namespace

@@ -109,7 +109,10 @@ int CUUDecoder::DecodeData(std::string_view line) {
     const auto* text = reinterpret_cast<const unsigned char*>(line.data());
     // An empty line has only its terminator, which counts like a NUL character.
     const std::uint32_t count = kCount[line.empty() ? 0 : text[0]];
-    if (count == 0) return CloseFile(kExpectingEnd);
+    if (count == 0) {
+        wholeFile_ = true;
+        return CloseFile(kExpectingEnd);
+    }
 
     // A line too short for its count stops the attachment and keeps only what earlier lines
     // produced; none of its own bytes are kept.

@@ -45,6 +45,9 @@ public:
     // errno of the failure behind the error flag (IsDiskFullError tells a full disk).
     int LastErrno() const { return file_.LastErrno(); }
     State CurrentState() const { return state_; }
+    // The zero-count line that ends the data has come: the file is whole (an article cut short,
+    // or one of the first parts of a multi-part post, ends before it).
+    bool WholeFile() const { return wholeFile_; }
 
     // True for uuencode's own begin line: "begin", a space, an octal mode of three or four digits,
     // a space, and a name of at least one character before the line end.
@@ -61,6 +64,7 @@ private:
     BufferedOutputFile file_;
     State state_ = kWaitingForBegin;
     bool error_ = false;
+    bool wholeFile_ = false;
 };
 
 }  // namespace qm

@@ -45,6 +45,10 @@ std::string WithJpgWhenNoDot(std::string name) {
 
 }  // namespace
 
+std::string PictureNameFor(std::string name) {
+    return SafeFileName(WithJpgWhenNoDot(std::move(name)));
+}
+
 std::string BeginLineName(std::string_view line) {
     if (!CUUDecoder::IsBeginLine(line)) return "";
     size_t first = line.find(' ');
@@ -118,7 +122,8 @@ int ArticleRetriever::ReceiveArticle(long number) {
         case Outcome::Complete:
             e.status.SetProgress(ProgressBar::LinesDecoded, e.article.lines, e.article.lines,
                                  false);
-            result = Save(names, number);
+            result = e.article.part && e.posts != nullptr ? SavePart(names, number)
+                                                          : Save(names, number);
             ReportRates(articleStart);
             break;
         case Outcome::TooLarge:
@@ -200,13 +205,13 @@ bool ArticleRetriever::WatchLine(std::string_view line, Names& names) {
         if (!posted.empty() || CUUDecoder::IsBeginLine(line)) {
             names.uuencoded = true;
             names.output = SafeFileName(WithJpgWhenNoDot(posted));
-            e.status.SetSavingToText(e.saveDirectory + names.output);
+            e.status.SetSavingToText(SavingTo(names.output));
             starts = true;
         } else if (line.starts_with("=ybegin")) {
             if (std::optional<YEncBegin> begin = CYEncDecoder::ParseBegin(line)) {
                 names.yenc = true;
                 names.output = SafeFileName(WithJpgWhenNoDot(begin->name));
-                e.status.SetSavingToText(e.saveDirectory + names.output);
+                e.status.SetSavingToText(SavingTo(names.output));
                 starts = true;
             }
         }
@@ -237,6 +242,33 @@ bool ArticleRetriever::WatchLine(std::string_view line, Names& names) {
 int ArticleRetriever::Save(const Names& names, long number) {
     EngineState& e = engine_;
     if (names.output.empty()) return 0;  // no name found: nothing can be created
+    const std::string partial = MakePartial();
+    if (partial.empty()) return 0;
+    YEncVerdict verdict = YEncVerdict::kOk;
+    bool whole = true;
+    const int err = names.yenc ? DecodeYEnc(partial, verdict) : Decode(names, partial, whole);
+    if (err != 0) {
+        ::unlink(partial.c_str());
+        e.NoteWriteFailure(err, e.saveDirectory);
+        return 0;
+    }
+    if (verdict != YEncVerdict::kOk) return SkipYEnc(names, verdict, partial);
+    if (!whole) {
+        // The data ended before its closing line: the article is cut short, or it is one of the
+        // first parts of a post split over several articles. Never a whole picture.
+        ::unlink(partial.c_str());
+        e.status.SetStatusText("Skipped " + names.output +
+                               ": the uuencoded picture ends before its end line");
+        if (e.selector != nullptr) e.selector->CountOtherSkipped();
+        return 1;
+    }
+    return Commit(names, number, partial);
+}
+
+// A new temporary file in the save directory, journaled before it exists; "" when it cannot be
+// made (the run is then ending and the status says why).
+std::string ArticleRetriever::MakePartial() {
+    EngineState& e = engine_;
     bool journaled = true;
     const std::string partial = CreatePartialPicture(e.saveDirectory, [&](const std::string& path) {
         journaled = e.journal.NotePartial(path);
@@ -249,32 +281,24 @@ int ArticleRetriever::Save(const Names& names, long number) {
         } else {
             e.NoteJournalFailure(err);
         }
-        return 0;
     }
-    YEncVerdict verdict = YEncVerdict::kOk;
-    const int err = names.yenc ? DecodeYEnc(partial, verdict) : Decode(names, partial);
-    if (err != 0) {
-        ::unlink(partial.c_str());
-        e.NoteWriteFailure(err, e.saveDirectory);
-        return 0;
-    }
-    if (verdict != YEncVerdict::kOk) return SkipYEnc(names, verdict, partial);
-    return Commit(names, number, partial);
+    return partial;
 }
 
 // Decodes the stored lines into path. 0, or the errno of a failed write.
-int ArticleRetriever::Decode(const Names& names, const std::string& path) {
-    if (names.uuencoded) return DecodeUuencoded(path);
+int ArticleRetriever::Decode(const Names& names, const std::string& path, bool& whole) {
+    if (names.uuencoded) return DecodeUuencoded(path, whole);
     if (names.mimeMode) return DecodeBase64(path);
     return 0;
 }
 
 // The decoder's error flag means a failed create, write or close: never a whole picture.
-int ArticleRetriever::DecodeUuencoded(const std::string& path) {
+int ArticleRetriever::DecodeUuencoded(const std::string& path, bool& whole) {
     CUUDecoder decoder(path);
     for (std::size_t i = 0; i < lineEnds_.size() && !decoder.ErrorFlag(); ++i) {
         decoder.DecodeLine(Line(i));
     }
+    whole = decoder.WholeFile();
     if (decoder.Close()) return 0;
     return decoder.LastErrno() != 0 ? decoder.LastErrno() : EIO;
 }

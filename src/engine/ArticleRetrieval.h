@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "decode/YEncDecoder.h"
@@ -24,6 +25,8 @@ public:
     // kLoginAsked when the server answered 480 and the settings say to log in.
     int RetrieveArticle(long number);
     static constexpr int kLoginAsked = 2;
+    // A part of a multi-part post failed its check: it is asked for once more.
+    static constexpr int kFetchAgain = 3;
 
     // The two halves of RetrieveArticle, for callers that keep several commands in flight:
     // the replies come back in the order the commands went out.
@@ -32,6 +35,11 @@ public:
     // Reads one ARTICLE reply to its end and keeps nothing (an article removed from the pending
     // list after its command went out). False when the connection is gone or a stop abandoned it.
     static bool DiscardReply(CLineSocket& socket, const std::atomic<bool>& stop);
+
+    // A post whose parts were all kept when a run ended before it was saved (a kill): saved now
+    // into the current save directory, or found in the history and let go. The caller sets the
+    // current group and save directory; mark is the group's read mark as it stands.
+    int FinishStoredPost(const std::string& key, long mark);
 
     // Articles larger than this (their lines and the index of them) are not held in memory: they
     // are read to their end and skipped.
@@ -54,13 +62,24 @@ private:
     bool Drain(std::string& line, Clock::time_point& stopSeen);
     bool WatchLine(std::string_view line, Names& names);
     int Save(const Names& names, long number);
-    int Decode(const Names& names, const std::string& path);
-    int DecodeUuencoded(const std::string& path);
+    int Decode(const Names& names, const std::string& path, bool& whole);
+    int DecodeUuencoded(const std::string& path, bool& whole);
     int DecodeBase64(const std::string& path);
     int DecodeYEnc(const std::string& path, YEncVerdict& verdict);
     int SkipYEnc(const Names& names, YEncVerdict verdict, const std::string& partial);
     bool WriteTextCopy(const std::string& path);
     int Commit(const Names& names, long number, const std::string& partial);
+    std::string MakePartial();
+    // Multi-part posts: the part just read goes into the part store; the last one missing
+    // completes the post, which is then saved as a single picture is.
+    int SavePart(const Names& names, long number);
+    int StoreYEncPart(const Names& names, long number, const PartRef& part);
+    int StoreUUPart(const Names& names, long number, const PartRef& part);
+    int PartFailed(const PartRef& part, const std::string& name, YEncVerdict verdict);
+    int CompletePost(const std::string& key, long number);
+    int FillFromParts(const StoredPost& post, const std::string& partial, bool& whole);
+    void GiveUpPost(const std::string& key, const std::string& status, bool historyHit);
+    std::string SavingTo(const std::string& name) const;
     void ReportRates(Clock::time_point articleStart);
     void ReportSaved(const std::string& savedName);
     void ForgetBody();
@@ -71,8 +90,12 @@ private:
     std::string body_;                     // every article line after the reply, back to back
     std::vector<std::uint32_t> lineEnds_;  // end offset of each line in body_
     std::string subjectText_;
+    std::unordered_set<std::string> refetched_;  // parts asked for a second time this run
 };
 
+// The name a picture is saved under for a posted name: made safe, ".jpg" added when it has no
+// dot.
+std::string PictureNameFor(std::string name);
 // The name on a uuencode "begin" line (the text after its mode), or "" when it is not one.
 std::string BeginLineName(std::string_view line);
 // The name after the first "=" of a MIME header line, without quotes, spaces or line end.

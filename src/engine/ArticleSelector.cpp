@@ -97,19 +97,30 @@ void ArticleSelector::ResetPassCounters() {
 
 bool ArticleSelector::Select(std::string_view /*number*/, std::string_view subject,
                              std::string_view sender, long lines, std::string_view /*date*/) {
+    return Judge(subject, sender, lines, false);
+}
+
+bool ArticleSelector::SelectPost(std::string_view subject, std::string_view sender,
+                                 long totalLines) {
+    return Judge(subject, sender, totalLines, true);
+}
+
+bool ArticleSelector::Judge(std::string_view subject, std::string_view sender, long lines,
+                            bool numberedAsParts) {
     if (lines < minLines_ || lines > maxLines_) return false;
     LowercaseInto(subject, lowerSubject_);
-    if (!PassesIncludes(lowerSubject_)) return false;
+    if (!PassesIncludes(lowerSubject_, numberedAsParts)) return false;
     if (Excluded(lowerSubject_, sender)) return RejectAsOther();
     const HistoryIndex::Hit hit = lookup_.Find(lowerSubject_);
     if (hit.position != HistoryIndex::kNoHit) return RejectAsHistory(hit, lowerSubject_);
     return true;
 }
 
-bool ArticleSelector::PassesIncludes(const std::string& lowerSubject) const {
+bool ArticleSelector::PassesIncludes(const std::string& lowerSubject, bool numberedAsParts) const {
     if (!include_.empty() && !ListMatches(include_, lowerSubject)) return false;
     // The second list only concerns postings numbered as parts, which carry a '/'.
-    if (lowerSubject.find('/') == std::string::npos || include2_.empty()) return true;
+    if (!numberedAsParts && lowerSubject.find('/') == std::string::npos) return true;
+    if (include2_.empty()) return true;
     return ListMatches(include2_, lowerSubject);
 }
 
@@ -120,6 +131,10 @@ bool ArticleSelector::Excluded(const std::string& lowerSubject, std::string_view
         if (ListMatches(senderExcludes_, lowerSender_)) return true;
     }
     return cacheSubjects_ && shared_.SubjectCacheContains(lowerSubject);
+}
+
+void ArticleSelector::CountHistorySkipped() {
+    status_.SetHistorySkipped(++historySkipped_);
 }
 
 bool ArticleSelector::RejectAsOther() {

@@ -61,6 +61,11 @@ public:
     // True when the article goes on the pending list. The number and date do not take part.
     bool Select(std::string_view number, std::string_view subject, std::string_view sender,
                 long lines, std::string_view date);
+    // A multi-part post, judged once: on its subject without the part counter and on the lines of
+    // all its parts. It is numbered as parts, so the second include list always applies.
+    bool SelectPost(std::string_view subject, std::string_view sender, long totalLines);
+    // A post already completed, listed again: skipped as the history skips a name.
+    void CountHistorySkipped();
 
     // At the start of every pass over the group list.
     void ResetPassCounters();
@@ -71,7 +76,8 @@ public:
     void CountOtherSkipped() { RejectAsOther(); }
 
 private:
-    bool PassesIncludes(const std::string& lowerSubject) const;
+    bool Judge(std::string_view subject, std::string_view sender, long lines, bool numberedAsParts);
+    bool PassesIncludes(const std::string& lowerSubject, bool numberedAsParts) const;
     bool Excluded(const std::string& lowerSubject, std::string_view sender);
     bool RejectAsOther();
     bool RejectAsHistory(const HistoryIndex::Hit& hit, const std::string& lowerSubject);

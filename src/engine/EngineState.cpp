@@ -33,6 +33,9 @@ EngineSettings EngineSettings::Snapshot(const ProfileStore& profile) {
     s.loopOnList = kLoopOnList.IsOn(profile);
     s.reconnect = std::clamp(kReconnect.Read(profile), 0L, kMaxReconnect);
     s.pipelineDepth = std::clamp(kPipelineDepth.Read(profile), 1L, kMaxPipelineDepth);
+    s.multiPart = kMultiPart.IsOn(profile);
+    s.multiPartWaitDays = std::max(0L, kMultiPartWaitDays.Read(profile));
+    s.multiPartStoreMB = std::max(0L, kMultiPartStoreMB.Read(profile));
     return s;
 }
 

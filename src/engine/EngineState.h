@@ -9,9 +9,11 @@
 #include <ctime>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "engine/EngineStatus.h"
+#include "engine/MultiPartPosts.h"
 #include "engine/PauseGate.h"
 #include "engine/RecoveryJournal.h"
 #include "engine/SharedState.h"
@@ -43,6 +45,9 @@ struct EngineSettings {
     bool loopOnList = false;
     long reconnect = 0;      // attempts after a lost connection; 0: a lost connection ends the run
     long pipelineDepth = 4;  // ARTICLE commands in flight; 1: one at a time
+    bool multiPart = true;   // put the parts of multi-part posts together
+    long multiPartWaitDays = 7;
+    long multiPartStoreMB = 1024;
 
     static constexpr long kMaxReconnect = 100;
     static constexpr long kMaxPipelineDepth = 64;
@@ -79,6 +84,7 @@ struct CurrentArticle {
     std::string sender;
     std::string date;
     long lines = 0;
+    std::optional<PartRef> part;  // one part of a multi-part post being put together
 };
 
 struct EngineState {
@@ -107,6 +113,7 @@ struct EngineState {
 
     HistoryList* history = nullptr;
     ArticleSelector* selector = nullptr;
+    MultiPartPosts* posts = nullptr;  // null: multi-part posts are not put together
     RecoveryJournal journal;
 
     // Makes a new connection for a reconnect, with its status lines (set by the run).

@@ -173,7 +173,20 @@ void GroupProcessor::RetrieveOne(HeaderScan& scan, ArticlePipeline& pipeline,
     long crossposts = 0;
     OverviewRecord record = scan.Parse(line, crossposts);
     e.article = CurrentArticle{std::string(record.subject), std::string(record.sender),
-                               std::string(record.date), record.lines};
+                               std::string(record.date), record.lines, std::nullopt};
+    if (e.posts != nullptr) {
+        // The post is named by the subject as posted, without the crosspost count shown.
+        const OverviewRecord posted = ParseOverviewLine(line);
+        e.article.part = PartOf(posted.subject, posted.sender);
+    }
+    // A post given up (or found in the history) since its parts were listed: the rest of its
+    // parts are not asked for.
+    const long number = StrictLeadingNumber(record.number);
+    if (e.article.part && !e.posts->Fetching(e.article.part->key)) {
+        mark = e.catchUp ? last : number;
+        e.SetReadMark(e.currentGroup, number);
+        return;
+    }
     e.status.SetFromText(e.article.sender);
     if (dir_.separate && !dir_.exists) {
         // Tried once per group; a failure shows in the write test that follows.
@@ -182,7 +195,6 @@ void GroupProcessor::RetrieveOne(HeaderScan& scan, ArticlePipeline& pipeline,
         if (!SaveDirectoryWritable()) return;
     }
     // The scan kept only lines whose number is valid; the command is built from the number.
-    const long number = StrictLeadingNumber(record.number);
     int result = Fetch(pipeline, number);
     e.status.SetArticlesSaved(++e.pass.articlesSaved);
     if (result == 1) {
@@ -211,6 +223,8 @@ int GroupProcessor::Fetch(ArticlePipeline& pipeline, long number) {
                 result = 0;  // the connection broke on the way: made again below
             } else if (result == ArticleRetriever::kLoginAsked) {
                 result = 1;  // asked again right after a login: refused like any other article
+            } else if (result == ArticleRetriever::kFetchAgain) {
+                continue;  // a part that failed its check, asked for once more
             }
             if (result == 1) e.NoteProgress();
             if (result == 1 || e.Connected() || e.stop) return result;

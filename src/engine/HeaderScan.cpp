@@ -176,6 +176,7 @@ bool HeaderScan::ScanOverview(ScanRange& range) {
         return false;
     CLineSocket& socket = engine_.session.Socket();
     engine_.selector->RefreshHistory(*engine_.history);
+    if (engine_.posts != nullptr) engine_.posts->BeginScan();
     const std::string& group = engine_.currentGroup;
     engine_.status.SetStatusText(
         FormatCountIn("Retrieving up to %d headers in %s", range.count, group));
@@ -204,6 +205,7 @@ bool HeaderScan::ScanOverview(ScanRange& range) {
         JudgeLine(line);
         if (++scanned % 10 == 0) engine_.status.SetScanProgress(scanned, range.count);
     }
+    if (engine_.posts != nullptr) JudgePosts();
     engine_.pass.headersScanned += scanned;
     engine_.status.SetArticlesScanned(engine_.pass.headersScanned);
     long maxCount = engine_.groupSettings.maxCount;
@@ -242,10 +244,37 @@ void HeaderScan::JudgeLine(const std::string& line) {
     long crossposts = 0;
     OverviewRecord record = Parse(line, crossposts);
     if (engine_.settings.limitCrossposts && crossposts > engine_.settings.crosspostLimit) return;
-    if (engine_.selector->Select(record.number, record.subject, record.sender, record.lines,
-                                 record.date)) {
+    MultiPartPosts* posts = engine_.posts;
+    if (posts != nullptr) {
+        // A part waits for the judgement of its post, made once the scan has listed them all.
+        const OverviewRecord posted = ParseOverviewLine(line);
+        if (std::optional<PartRef> part = PartOf(posted.subject, posted.sender)) {
+            posts->AddPart(line, *part, posted.sender, record.lines);
+            return;
+        }
+    }
+    if (!engine_.selector->Select(record.number, record.subject, record.sender, record.lines,
+                                  record.date)) {
+        return;
+    }
+    if (posts != nullptr) {
+        posts->AddSingle(line);  // keeps its place among the parts
+    } else {
         engine_.shared.AppendPending(line);
     }
+}
+
+// Each post the scan listed is judged once, as a single article is but on its subject without
+// the part counter and on the lines of all its parts; the chosen lines go on the pending list in
+// the order they were listed.
+void HeaderScan::JudgePosts() {
+    ArticleSelector& selector = *engine_.selector;
+    const std::vector<std::string> chosen = engine_.posts->FinishScan(
+        [&](const PostListing& post) {
+            return selector.SelectPost(post.subject, post.from, post.totalLines);
+        },
+        [&](const PostListing&) { selector.CountHistorySkipped(); });
+    for (const std::string& line : chosen) engine_.shared.AppendPending(line);
 }
 
 }  // namespace qm

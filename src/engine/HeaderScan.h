@@ -42,6 +42,7 @@ private:
     void ReadOverviewFormat();
     bool ScanOverview(ScanRange& range);
     void JudgeLine(const std::string& line);
+    void JudgePosts();
     long HeadArticleNumber(std::string_view messageId, bool& answered);
     std::vector<std::string> NewArticleIds(long limit);
 

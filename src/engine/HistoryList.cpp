@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <deque>
 #include <fstream>
@@ -62,6 +63,10 @@ void HistoryList::Load(long maxHist) {
     }
     ReplaceFileAtomically(BackupPath(), backup);
     entries_.assign(std::make_move_iterator(newest.begin()), std::make_move_iterator(newest.end()));
+}
+
+bool HistoryList::Contains(std::string_view entry) const {
+    return std::find(entries_.begin(), entries_.end(), entry) != entries_.end();
 }
 
 void HistoryList::Add(std::string_view name) {

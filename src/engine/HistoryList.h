@@ -43,6 +43,8 @@ public:
 
     const std::vector<std::string>& Entries() const { return entries_; }
     size_t Size() const { return entries_.size(); }
+    // Whether entry (lowercased) is in the list.
+    bool Contains(std::string_view entry) const;
     // Differs after every change of the entries, and between any two lists.
     std::uint64_t Generation() const { return generation_; }
 

@@ -229,6 +229,8 @@ std::optional<StoredPost> PartStore::ReadRecord(const std::string& path) const {
             post.size = n;
         } else if (field == "crc32" && ParseHex32(rest)) {
             post.fileCrc = ParseHex32(rest);
+        } else if (field == "group") {
+            post.group = rest;
         } else if (field == "last" && ParseNumber(rest, n)) {
             post.lastNewPart = static_cast<std::time_t>(n);
         } else if (field == "part") {
@@ -274,6 +276,7 @@ bool PartStore::SaveRecord(const StoredPost& post) const {
     text += "size " + std::to_string(post.size) + "\n";
     if (post.fileCrc) text += "crc32 " + Hex32(*post.fileCrc) + "\n";
     text += "last " + std::to_string(static_cast<long long>(post.lastNewPart)) + "\n";
+    text += "group " + post.group + "\n";
     for (const StoredPost::Part& part : post.parts) {
         text += "part " + std::to_string(part.number) + " " + std::to_string(part.begin) + " " +
                 std::to_string(part.end) + " " + Hex32(part.crc) + " " +
@@ -326,12 +329,14 @@ StoredPost& PartStore::PostFor(const std::string& key, long total, StoredPost::E
     return post;
 }
 
-bool PartStore::RecordYEncPart(const std::string& key, const YEncPartInfo& info, std::time_t now) {
+bool PartStore::RecordYEncPart(const std::string& key, const YEncPartInfo& info,
+                               const std::string& group, std::time_t now) {
     StoredPost& post =
         PostFor(key, static_cast<long>(info.total), StoredPost::Encoding::YEnc, info.name);
     post.size = info.size;
     if (info.fileCrc) post.fileCrc = info.fileCrc;
     post.lastNewPart = now;
+    post.group = group;
     StoredPost::Part part{static_cast<long>(info.part), info.begin, info.end, info.crc,
                           info.end - info.begin + 1};
     post.parts.insert(
@@ -346,12 +351,14 @@ bool PartStore::RecordYEncPart(const std::string& key, const YEncPartInfo& info,
 }
 
 bool PartStore::StoreUUPart(const std::string& key, long total, long number,
-                            const std::string& name, std::string_view body, std::time_t now) {
+                            const std::string& name, std::string_view body,
+                            const std::string& group, std::time_t now) {
     StoredPost& post = PostFor(key, total, StoredPost::Encoding::UU, name);
     if (post.encoding != StoredPost::Encoding::UU || post.Find(number) != nullptr) return true;
     if (!ReplaceFileAtomically(UUPartPath(post, number), body, 0600)) return false;
     if (number == 1 && !name.empty()) post.name = name;
     post.lastNewPart = now;
+    post.group = group;
     StoredPost::Part part{number, 0, 0, 0, body.size()};
     post.parts.insert(
         std::upper_bound(post.parts.begin(), post.parts.end(), part,

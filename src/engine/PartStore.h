@@ -34,6 +34,7 @@ struct StoredPost {
     std::uint64_t size = 0;  // yEnc: of the whole file
     std::optional<std::uint32_t> fileCrc;
     std::time_t lastNewPart = 0;
+    std::string group;        // where the latest part was fetched: the picture is saved for it
     std::vector<Part> parts;  // in part order
 
     const Part* Find(long number) const;
@@ -63,11 +64,12 @@ public:
     // The file a yEnc part of key is decoded into, at its own offset.
     std::string DataPath(const std::string& key) const;
     // Records a yEnc part decoded and checked into DataPath(key). False with errno.
-    bool RecordYEncPart(const std::string& key, const YEncPartInfo& info, std::time_t now);
+    bool RecordYEncPart(const std::string& key, const YEncPartInfo& info, const std::string& group,
+                        std::time_t now);
 
     // Keeps a uuencoded part: its body lines as fetched. name: the "begin" line's, from part 1.
     bool StoreUUPart(const std::string& key, long total, long number, const std::string& name,
-                     std::string_view body, std::time_t now);
+                     std::string_view body, const std::string& group, std::time_t now);
     std::string UUPartPath(const StoredPost& post, long number) const;
 
     // Checks a complete yEnc post's file: its size, and its crc32 (or, where none was given, the

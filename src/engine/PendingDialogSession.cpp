@@ -5,6 +5,7 @@
 #include <unordered_map>
 
 #include "engine/OverviewLine.h"
+#include "engine/PartCounter.h"
 #include "util/TextFiles.h"
 
 namespace qm {
@@ -19,6 +20,19 @@ PendingDialogSession::~PendingDialogSession() {
 bool PendingDialogSession::IsOpen() const {
     return session_ != 0 && shared_.SessionIsOpen(session_);
 }
+
+namespace {
+
+// What the subject cache remembers of a removed article: a part of a multi-part post stands for
+// its post, whose every part carries the subject without its counter.
+std::string_view PostSubject(std::string_view subject, std::string& storage) {
+    const std::optional<PartCounter> counter = FindPartCounter(subject);
+    if (!counter || !counter->MakesPart()) return subject;
+    storage = SubjectWithoutCounter(subject, *counter);
+    return storage;
+}
+
+}  // namespace
 
 long PendingDialogSession::Remove(const std::vector<std::string>& numbers) {
     long removed = 0;
@@ -39,7 +53,8 @@ long PendingDialogSession::Remove(const std::vector<std::string>& numbers) {
                 size_t& next = served[wanted->first];
                 if (next < wanted->second.size()) {
                     const size_t request = wanted->second[next++];
-                    subjects[request] = Lowercase(record.subject);
+                    std::string storage;
+                    subjects[request] = Lowercase(PostSubject(record.subject, storage));
                     found[request] = 1;
                     ++removed;
                     continue;

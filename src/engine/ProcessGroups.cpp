@@ -5,16 +5,21 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
+#include <ctime>
 
 #include "decode/PartialPicture.h"
 #include "engine/ArticleRetrieval.h"
 #include "engine/ArticleSelector.h"
 #include "engine/GroupProcessor.h"
 #include "engine/HistoryList.h"
+#include "engine/MultiPartPosts.h"
+#include "engine/PartStore.h"
 #include "engine/RecoveryJournal.h"
 #include "engine/RecoveryScope.h"
 #include "groups/GroupListFile.h"
 #include "settings/DataFiles.h"
+#include "settings/SettingsKeys.h"
 #include "util/TextFiles.h"
 
 namespace qm {
@@ -95,6 +100,9 @@ void CProcessGroups::InitInstance() {
 
 void CProcessGroups::ExitInstance() {
     groups_.clear();
+    engine_.posts = nullptr;
+    posts_.reset();
+    partStore_.reset();
     history_.reset();
     selector_.reset();
     engine_.history = nullptr;
@@ -138,6 +146,7 @@ void CProcessGroups::MainSequence() {
     if (!ReadGroupFile() || !CheckDownloadDirectory() || !Connect()) return;
     engine_.runStart = std::time(nullptr);
     history_->Load(engine_.settings.maxHist);
+    OpenPartStore();
     if (!engine_.journal.Reset(engine_.profile.DiskIdentity())) {
         engine_.NoteJournalFailure(errno);
         engine_.session.Close();
@@ -249,6 +258,7 @@ bool CProcessGroups::RunPass(long groupCount) {
     engine_.pass = PassCounters{};
     selector_->ResetPassCounters();
     ArticleRetriever retriever(engine_);
+    TidyPartStore(retriever);
     GroupProcessor processor(engine_, retriever);
     long k = 0;
     for (const std::string& group : groups_) {
@@ -272,6 +282,7 @@ bool CProcessGroups::RunPass(long groupCount) {
 // The history and the read marks reach their files before the run reports its end.
 void CProcessGroups::EndRun(bool showFinalStatus) {
     engine_.session.Close();
+    ReportWaitingPosts();
     const bool historySaved = history_->Save(engine_.status);
     const bool marksSaved = engine_.profile.Flush();
     if (!marksSaved) {
@@ -280,6 +291,80 @@ void CProcessGroups::EndRun(bool showFinalStatus) {
     }
     if (historySaved && marksSaved) engine_.journal.Remove();
     if (showFinalStatus) engine_.status.SetStatusText(engine_.finalStatus);
+}
+
+// The parts of multi-part posts kept by earlier runs. A store that cannot be opened leaves the run
+// as it was before posts were put together: each part is then an article of its own.
+void CProcessGroups::OpenPartStore() {
+    partStoreTidied_ = false;
+    if (!engine_.settings.multiPart) return;
+    const std::string dir = CurrentDirectory() + kPartStoreDirectory;
+    partStore_ = std::make_unique<PartStore>(dir);
+    if (!partStore_->Load(std::time(nullptr))) {
+        engine_.status.SetStatusText("Unable to open " + dir + ": " + std::strerror(errno) +
+                                     " -- multi-part posts are not put together");
+        partStore_.reset();
+        return;
+    }
+    posts_ = std::make_unique<MultiPartPosts>(*partStore_);
+    engine_.posts = posts_.get();
+}
+
+namespace {
+
+std::string PostLabel(const StoredPost& post) {
+    return post.name.empty() ? "of " + post.group : post.name;
+}
+
+}  // namespace
+
+// Once a run, in its first pass (whose counters it moves): posts that waited too long or do not
+// fit the store's bound go, and posts a killed run left whole are saved.
+void CProcessGroups::TidyPartStore(ArticleRetriever& retriever) {
+    if (!posts_ || partStoreTidied_) return;
+    partStoreTidied_ = true;
+    const EngineSettings& s = engine_.settings;
+    for (const StoredPost& post : partStore_->Expire(std::time(nullptr), s.multiPartWaitDays)) {
+        engine_.status.SetStatusText("Dropped the multi-part post " + PostLabel(post) +
+                                     ": its missing parts did not come within " +
+                                     std::to_string(s.multiPartWaitDays) + " days");
+        selector_->CountOtherSkipped();
+    }
+    const std::uint64_t bound = static_cast<std::uint64_t>(s.multiPartStoreMB) << 20;
+    for (const StoredPost& post : partStore_->Bound(bound)) {
+        engine_.status.SetStatusText("Dropped the multi-part post " + PostLabel(post) +
+                                     ": the store of waiting parts is full");
+        selector_->CountOtherSkipped();
+    }
+    std::vector<std::string> whole;
+    for (const StoredPost* post : partStore_->Posts()) {
+        if (post->Complete()) whole.push_back(post->key);
+    }
+    for (const std::string& key : whole) FinishLeftover(retriever, key);
+}
+
+// Saves a whole post into the directory of the group it was fetched for, as it would have been.
+void CProcessGroups::FinishLeftover(ArticleRetriever& retriever, const std::string& key) {
+    const StoredPost* post = partStore_->Find(key);
+    if (post == nullptr || !ValidGroupName(post->group)) return;
+    const GroupProcessor::SaveDirectory dir = GroupProcessor::DeriveSaveDirectory(
+        engine_.profile, engine_.settings.downloadDirectory, post->group);
+    if (!dir.usable || !dir.exists) return;  // it waits for its group's directory
+    engine_.currentGroup = post->group;
+    engine_.saveDirectory = dir.path;
+    engine_.article = CurrentArticle{};
+    retriever.FinishStoredPost(key,
+                               ReadMark(engine_.profile, engine_.settings.host, post->group, 0));
+    engine_.currentGroup.clear();
+}
+
+void CProcessGroups::ReportWaitingPosts() {
+    if (!partStore_) return;
+    const std::size_t waiting = partStore_->PendingCount();
+    if (waiting == 0) return;
+    engine_.status.SetStatusText(
+        waiting == 1 ? std::string("1 multi-part post waits for missing parts")
+                     : std::to_string(waiting) + " multi-part posts wait for missing parts");
 }
 
 }  // namespace qm

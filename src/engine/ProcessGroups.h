@@ -56,10 +56,17 @@ private:
     void EndRun(bool showFinalStatus);
     void ApplyPriority();
     std::string GroupFileName() const;
+    void OpenPartStore();
+    void TidyPartStore(class ArticleRetriever& retriever);
+    void FinishLeftover(class ArticleRetriever& retriever, const std::string& key);
+    void ReportWaitingPosts();
 
     EngineState engine_;
     std::unique_ptr<class HistoryList> history_;
     std::unique_ptr<class ArticleSelector> selector_;
+    std::unique_ptr<class PartStore> partStore_;
+    std::unique_ptr<class MultiPartPosts> posts_;
+    bool partStoreTidied_ = false;
     std::vector<std::string> groups_;
     RunLock lock_;
     std::thread thread_;

@@ -71,21 +71,21 @@ bool ReadTextLine(std::istream& in, std::string& line) {
     return true;
 }
 
-namespace {
-
-bool WriteAll(int fd, std::string_view data) {
+bool WriteWhole(int fd, std::string_view data) {
     while (!data.empty()) {
         ssize_t n = ::write(fd, data.data(), data.size());
         if (n < 0) {
             if (errno == EINTR) continue;
             return false;
         }
+        if (n == 0) {  // nothing taken and no error: a full device that does not say so
+            errno = ENOSPC;
+            return false;
+        }
         data.remove_prefix(static_cast<size_t>(n));
     }
     return true;
 }
-
-}  // namespace
 
 std::string ResolvedFilePath(const std::string& path) {
     struct stat st {};
@@ -111,7 +111,7 @@ bool ReplaceFileAtomically(const std::string& linkOrPath, std::string_view conte
     int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
     if (fd < 0) return false;
     ::fchmod(fd, mode);
-    bool ok = WriteAll(fd, content);
+    bool ok = WriteWhole(fd, content);
     int err = errno;
     if (::close(fd) != 0 && ok) {
         ok = false;
@@ -131,7 +131,7 @@ bool ReplaceFileAtomically(const std::string& linkOrPath, std::string_view conte
 bool AppendToFile(const std::string& path, std::string_view text) {
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (fd < 0) return false;
-    bool ok = WriteAll(fd, text);
+    bool ok = WriteWhole(fd, text);
     return ::close(fd) == 0 && ok;
 }
 

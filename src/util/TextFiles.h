@@ -39,6 +39,9 @@ bool ReadTextLine(std::istream& in, std::string& line);
 // kept). When path is a symbolic link, the file it points to is replaced and the link stays.
 bool ReplaceFileAtomically(const std::string& path, std::string_view content, unsigned mode = 0644);
 
+// Writes all of data to fd, going on after short writes and interruptions. False with errno.
+bool WriteWhole(int fd, std::string_view data);
+
 // Appends text to a file, creating it when missing. False when it cannot be opened or written.
 bool AppendToFile(const std::string& path, std::string_view text);
 
