@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <sys/mount.h>
 
 #include "engine/PartCounter.h"
 #include "engine/PartStore.h"
@@ -8,6 +9,7 @@
 #include "support/NewsModel.h"
 #include "support/RealEncoders.h"
 #include "support/TempDir.h"
+#include "util/TextFiles.h"
 
 namespace qm {
 namespace {
@@ -217,7 +219,7 @@ using test::ModelArticle;
 ModelArticle YPart(const std::string& data, const std::string& name, int k, int n,
                    const std::string& from = "poster@example.com") {
     ModelArticle a;
-    a.subject = "[1/1] - \"" + name + "\" yEnc (" + std::to_string(k) + "/" + std::to_string(n) +
+    a.subject = "[3/9] - \"" + name + "\" yEnc (" + std::to_string(k) + "/" + std::to_string(n) +
                 ") " + std::to_string(data.size());
     a.from = from;
     a.lines = 40;
@@ -284,6 +286,186 @@ TEST_F(MultiPartRun, PartsInAnyOrderAmongOtherPostsMakeEachPictureOnce) {
     EXPECT_EQ(h.status.Last("otherSkipped"), "0");
     EXPECT_EQ(h.ReadMark("alt.pics"), 10);
     EXPECT_EQ(StoreFiles(), std::vector<std::string>{"Completed"});
+}
+
+// The ARTICLE reply the model's server would send for number in alt.pics, with one byte of the
+// yEnc data changed when corrupt.
+std::string Wire(const test::NewsModel& model, long number, bool corrupt) {
+    std::string body = model.ArticleText("alt.pics", number);
+    if (corrupt) {
+        const std::size_t at = body.find('\n', body.find("=ypart")) + 3;
+        body[at] = body[at] == 'a' ? 'b' : 'a';
+    }
+    std::string text = "220 " + std::to_string(number) + " <" + std::to_string(number) + "@t>\r\n";
+    for (char c : body) {
+        if (c == '\n') text += '\r';
+        text += c;
+    }
+    return text + ".\r\n";
+}
+
+TEST_F(MultiPartRun, BadPartsAreFetchedOnceMoreForeignOnesAndCutShortArticlesSkipped) {
+    const std::string d = test::RandomBytes(8000, 4), e = test::RandomBytes(8000, 5);
+    const std::string f = test::RandomBytes(8000, 6);
+    h.model.AddArticle("alt.pics", 1, YPart(d, "d.jpg", 1, 2));
+    h.model.AddArticle("alt.pics", 2, YPart(d, "d.jpg", 2, 2));
+    h.model.AddArticle("alt.pics", 3, YPart(e, "e.jpg", 1, 2));
+    h.model.AddArticle("alt.pics", 4, YPart(e, "e.jpg", 2, 2));
+    h.model.AddArticle("alt.pics", 5, YPart(f, "f.jpg", 1, 2));
+    ModelArticle foreign = YPart(test::RandomBytes(9000, 7), "f.jpg", 2, 2);
+    foreign.subject = YPart(f, "f.jpg", 2, 2).subject;  // the right subject, another file's bytes
+    h.model.AddArticle("alt.pics", 6, foreign);
+    ModelArticle cut;
+    cut.subject = "g.jpg";
+    cut.lines = 40;
+    const std::string uu = test::UuencodeBody(test::RandomBytes(900, 8), "g.jpg");
+    cut.body = uu.substr(0, uu.find("\n", 200) + 1);  // no closing lines
+    h.model.AddArticle("alt.pics", 7, cut);
+    h.server.OnSequence("ARTICLE 2", {Wire(h.model, 2, true), Wire(h.model, 2, false)});
+    h.server.On("ARTICLE 4", Wire(h.model, 4, true));
+    h.Run();
+    EXPECT_EQ(h.SavedFiles(), std::vector<std::string>{"d.jpg"});
+    EXPECT_TRUE(Saved("d.jpg") == d);
+    EXPECT_EQ(h.CountCommands("ARTICLE 2"), 2);
+    EXPECT_EQ(h.CountCommands("ARTICLE 4"), 2);
+    for (const char* text : {"yEnc check failed for e.jpg part 2: CRC32 mismatch",
+                             "Skipped f.jpg part 2: it does not belong to its post",
+                             "Skipped g.jpg: the uuencoded picture ends before its end line"}) {
+        EXPECT_TRUE(h.status.Saw("status", text)) << text;
+    }
+    EXPECT_EQ(h.status.Last("otherSkipped"), "3");
+    EXPECT_EQ(h.ReadMark("alt.pics"), 7);
+    // e is given up; f keeps its first part for a part that fits.
+    PartStore store(h.dir / "MultiPart");
+    ASSERT_TRUE(store.Load(std::time(nullptr)));
+    EXPECT_EQ(store.PendingCount(), 1u);
+    EXPECT_TRUE(h.status.Saw("status", "1 multi-part post waits for missing parts"));
+}
+
+TEST_F(MultiPartRun, APostWaitsForItsPartsAcrossRunsAndGroupsUntilItExpires) {
+    const std::string m = test::RandomBytes(12000, 9);
+    h.SetGroups({"alt.pics", "alt.more"});
+    h.model.AddArticle("alt.pics", 1, YPart(m, "m.jpg", 1, 3));
+    h.model.AddArticle("alt.pics", 2, YPart(m, "m.jpg", 2, 3));
+    h.Run();
+    EXPECT_TRUE(h.SavedFiles().empty());
+    EXPECT_TRUE(h.status.Saw("status", "1 multi-part post waits for missing parts"));
+    EXPECT_EQ(h.ReadMark("alt.pics"), 2);
+    // An old post left waiting, its last part stored eight days ago.
+    {
+        PartStore store(h.dir / "MultiPart");
+        ASSERT_TRUE(store.Load(std::time(nullptr)));
+        const std::string old = test::RandomBytes(6000, 10);
+        ASSERT_EQ(Store(store, PostKey("old", "x", 2), 2, PartText(old, 1, 2, "old.jpg"),
+                        std::time(nullptr) - 8 * 24 * 3600),
+                  YEncVerdict::kOk);
+    }
+    // The last part turns up in another group.
+    h.model.AddArticle("alt.more", 1, YPart(m, "m.jpg", 3, 3));
+    h.status.Clear();
+    h.Run();
+    EXPECT_EQ(h.SavedFiles(), std::vector<std::string>{"m.jpg"});
+    EXPECT_TRUE(Saved("m.jpg") == m);
+    EXPECT_TRUE(h.status.Saw(
+        "status",
+        "Dropped the multi-part post old.jpg: its missing parts did not come within 7 days"));
+    EXPECT_EQ(h.status.Last("otherSkipped"), "1");
+    EXPECT_FALSE(h.status.Saw("status", "1 multi-part post waits for missing parts"));
+    EXPECT_EQ(StoreFiles(), std::vector<std::string>{"Completed"});
+    // Listed again (a cross-post in a group read later): never saved twice.
+    h.model.AddArticle("alt.more", 2, YPart(m, "m.jpg", 1, 3));
+    h.model.AddArticle("alt.more", 3, YPart(m, "m.jpg", 2, 3));
+    h.model.AddArticle("alt.more", 4, YPart(m, "m.jpg", 3, 3));
+    h.Run();
+    EXPECT_EQ(h.CountCommands("ARTICLE"), 3);
+    EXPECT_EQ(h.SavedFiles(), std::vector<std::string>{"m.jpg"});
+}
+
+TEST_F(MultiPartRun, APostIsJudgedOnceOnItsSubjectWithoutCounterAndAllItsLines) {
+    const std::string data = test::RandomBytes(6000, 11);
+    h.Set("SubjectIncl2", "1/1:01/01");  // the page's default: single articles only
+    h.model.AddArticle("alt.pics", 1, YPart(data, "n.jpg", 1, 2));
+    h.model.AddArticle("alt.pics", 2, YPart(data, "n.jpg", 2, 2));
+    h.Run();
+    EXPECT_EQ(h.CountCommands("ARTICLE"), 0);
+    EXPECT_EQ(h.status.Last("otherSkipped"), "0");
+
+    h.Set("SubjectIncl2", "");
+    h.Set("MaxLines", "100");
+    for (long n = 3; n <= 5; ++n)
+        h.model.AddArticle("alt.pics", n, YPart(data, "big.jpg", n - 2, 3));
+    h.model.AddArticle("alt.pics", 6, YPart(data, "spam.jpg", 1, 2, "spam@x"));
+    h.model.AddArticle("alt.pics", 7, YPart(data, "spam.jpg", 2, 2, "spam@x"));
+    h.model.AddArticle("alt.pics", 8, YPart(data, "spam2.jpg", 1, 2, "spam@x"));
+    test::TempDir::WriteFile("FromExcludes", "spam@x\n");
+    test::TempDir::WriteFile("HistList", "seen.jpg\n");
+    h.model.AddArticle("alt.pics", 9, YPart(data, "seen.jpg", 1, 2));
+    h.model.AddArticle("alt.pics", 10, YPart(data, "seen.jpg", 2, 2));
+    h.model.AddArticle("alt.pics", 11, YPart(data, "ok.jpg", 1, 2));
+    h.model.AddArticle("alt.pics", 12, YPart(data, "ok.jpg", 2, 2));
+    h.status.Clear();
+    h.Run();
+    // 3 x 40 lines is too large; 2 x 40 is not. The excluded sender's two posts count once each.
+    // A quoted name is no history hit in a subject: the first part fetched finds it, and the
+    // rest of that post is not asked for.
+    EXPECT_EQ(h.CountCommands("ARTICLE"), 3);
+    EXPECT_EQ(h.CountCommands("ARTICLE 9"), 1);
+    EXPECT_EQ(h.CountCommands("ARTICLE 10"), 0);
+    EXPECT_EQ(h.CountCommands("ARTICLE 11"), 1);
+    EXPECT_EQ(h.status.Last("otherSkipped"), "2");
+    EXPECT_EQ(h.status.Last("historySkipped"), "1");
+    EXPECT_EQ(h.SavedFiles(), std::vector<std::string>{"ok.jpg"});
+}
+
+TEST_F(MultiPartRun, WithoutPuttingTogetherPartsAreSkippedAsBeforeButNeverSavedHalf) {
+    h.Set("MultiPart", "0");
+    const std::string data = test::RandomBytes(9000, 12);
+    h.model.AddArticle("alt.pics", 1, UuPart(data, "u.jpg", 1, 2));
+    h.model.AddArticle("alt.pics", 2, UuPart(data, "u.jpg", 2, 2));
+    h.model.AddArticle("alt.pics", 3, YPart(data, "y.jpg", 1, 2));
+    h.Run();
+    EXPECT_TRUE(h.SavedFiles().empty());
+    EXPECT_TRUE(
+        h.status.Saw("status", "Skipped u.jpg: the uuencoded picture ends before its end line"));
+    EXPECT_TRUE(h.status.Saw("status", "Skipped y.jpg: multi-part yEnc posts are not supported"));
+    EXPECT_FALSE(test::TempDir::Exists(h.dir / "MultiPart"));
+    EXPECT_EQ(h.ReadMark("alt.pics"), 3);
+}
+
+TEST_F(MultiPartRun, AFullStoreEndsTheRunAndAWholePostLeftByAKillIsSavedNextTime) {
+    const std::string big = test::RandomBytes(60000, 13), w = test::RandomBytes(8000, 14);
+    const std::string store = h.dir / "MultiPart";
+    MakeDirectory(store);
+    if (::mount("tmpfs", store.c_str(), "tmpfs", 0, "size=64k") != 0) {
+        GTEST_SKIP() << "cannot mount a small file system here";
+    }
+    for (long n = 1; n <= 3; ++n) h.model.AddArticle("alt.pics", n, YPart(big, "big.jpg", n, 3));
+    h.Run();
+    EXPECT_EQ(h.FinalStatus(), "Error--disk or directory full");
+    EXPECT_EQ(h.ReadMark("alt.pics"), 2);  // only what was kept is passed
+    {
+        PartStore parts(store);
+        ASSERT_TRUE(parts.Load(std::time(nullptr)));
+        ASSERT_EQ(parts.PendingCount(), 1u);
+        EXPECT_EQ(parts.Posts()[0]->parts.size(), 2u);
+    }
+    ::umount(store.c_str());
+    // What a run killed between keeping a post's last part and saving it leaves behind.
+    {
+        PartStore parts(store);
+        ASSERT_TRUE(parts.Load(std::time(nullptr)));
+        for (int k = 1; k <= 2; ++k) {
+            ASSERT_EQ(Store(parts, PostKey("w", "x", 2), 2, PartText(w, k, 2, "w.jpg"),
+                            std::time(nullptr)),
+                      YEncVerdict::kOk);
+        }
+    }
+    h.Run();
+    EXPECT_TRUE(Saved("w.jpg") == w);
+    PartStore parts(store);
+    ASSERT_TRUE(parts.Load(std::time(nullptr)));
+    EXPECT_EQ(parts.Find(PostKey("w", "x", 2)), nullptr);
+    EXPECT_TRUE(parts.IsCompleted(PostKey("w", "x", 2)));
 }
 
 }  // namespace

@@ -318,11 +318,16 @@ std::string PostLabel(const StoredPost& post) {
 
 }  // namespace
 
-// Once a run, in its first pass (whose counters it moves): posts that waited too long or do not
-// fit the store's bound go, and posts a killed run left whole are saved.
+// Once a run, in its first pass (whose counters it moves): posts a killed run left whole are
+// saved, then posts that waited too long or do not fit the store's bound go.
 void CProcessGroups::TidyPartStore(ArticleRetriever& retriever) {
     if (!posts_ || partStoreTidied_) return;
     partStoreTidied_ = true;
+    std::vector<std::string> whole;
+    for (const StoredPost* post : partStore_->Posts()) {
+        if (post->Complete()) whole.push_back(post->key);
+    }
+    for (const std::string& key : whole) FinishLeftover(retriever, key);
     const EngineSettings& s = engine_.settings;
     for (const StoredPost& post : partStore_->Expire(std::time(nullptr), s.multiPartWaitDays)) {
         engine_.status.SetStatusText("Dropped the multi-part post " + PostLabel(post) +
@@ -336,11 +341,6 @@ void CProcessGroups::TidyPartStore(ArticleRetriever& retriever) {
                                      ": the store of waiting parts is full");
         selector_->CountOtherSkipped();
     }
-    std::vector<std::string> whole;
-    for (const StoredPost* post : partStore_->Posts()) {
-        if (post->Complete()) whole.push_back(post->key);
-    }
-    for (const std::string& key : whole) FinishLeftover(retriever, key);
 }
 
 // Saves a whole post into the directory of the group it was fetched for, as it would have been.

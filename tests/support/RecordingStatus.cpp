@@ -23,6 +23,11 @@ void RecordingStatus::SetScanProgress(long count, long total) {
     Add("scanProgress", std::to_string(count) + "/" + std::to_string(total));
 }
 
+void RecordingStatus::Clear() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    calls_.clear();
+}
+
 void RecordingStatus::Add(const std::string& op, const std::string& value) {
     std::lock_guard lock(mutex_);
     calls_.push_back({op, value});

@@ -43,6 +43,8 @@ public:
     int Count(const std::string& op) const;
     // Whether op was ever called with value.
     bool Saw(const std::string& op, const std::string& value) const;
+    // Forgets every call so far (between two runs of one test).
+    void Clear();
 
 private:
     void Add(const std::string& op, const std::string& value);
