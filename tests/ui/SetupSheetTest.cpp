@@ -398,13 +398,22 @@ void SetupSheetTest::IncludesLimits() {
     QVERIFY(!Checked(sheet, "useFirstHeaderCountCheck"));
     QVERIFY(!Enabled(sheet, "firstHeaderCountEdit"));
 
+    // Multi-part posts: on, 7 days and 1024 MB unless stored otherwise; the values follow the box.
+    QVERIFY(Checked(sheet, "multiPartCheck"));
+    QCOMPARE(FieldText(sheet, "multiPartWaitDaysEdit"), QStringLiteral("7"));
+    QCOMPARE(FieldText(sheet, "multiPartStoreMBEdit"), QStringLiteral("1024"));
+    Type(sheet, "multiPartWaitDaysEdit", "3x");
+    Click(sheet, "multiPartCheck");
+    QVERIFY(!Enabled(sheet, "multiPartWaitDaysEdit"));
+    QVERIFY(!Enabled(sheet, "multiPartStoreMBEdit"));
+
     Type(sheet, "subjectInclEdit", "png");
     sheet.accept();
     QCOMPARE(f.Values({"SubjectIncl", "SubjectIncl2", "UseMaxCount", "MaxCount", "UseMaxDays",
                        "MaxDays", "UseMaxHeaderCount", "MaxHeaderCount", "UseFirstHeaderCount",
-                       "FirstHeaderCount"}),
+                       "FirstHeaderCount", "MultiPart", "MultiPartWaitDays", "MultiPartStoreMB"}),
              (std::vector<std::string>{"png", "1/1:01/01", "1", "123", "0", "7d", "1", "5000", "0",
-                                       ""}));
+                                       "", "0", "3", "1024"}));
 }
 
 void SetupSheetTest::ExcludesAndFromList() {

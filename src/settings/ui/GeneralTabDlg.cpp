@@ -71,6 +71,11 @@ CGeneralTabDlg::CGeneralTabDlg(SetupContext& context, QWidget* parent)
     maxLines_ = MakeField("maxLinesEdit", "Ma&x Lines:", this);
     SetWidthInChars(minLines_, 8);
     SetWidthInChars(maxLines_, 8);
+    // A multi-part post is judged on the lines of all its parts.
+    maxLines_->setToolTip(QStringLiteral(
+        "The largest article, or multi-part post with all its parts, that is fetched, in lines. "
+        "A yEnc line holds about 128 bytes, so 3000 lines are about 375 KiB; for today's photos "
+        "of 2 to 5 MB enter 45000."));
     thumbnail_ = MakeCheckBox("Display &Thumbnail", "showThumbnailCheck", this);
     reconnect_ = MakeField("reconnectEdit", "Attempt &Reconnect", this, true);
     SetWidthInChars(reconnect_, 4);

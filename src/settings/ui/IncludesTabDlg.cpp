@@ -75,7 +75,37 @@ CIncludesTabDlg::CIncludesTabDlg(SetupContext& context, QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(subjects);
     layout->addWidget(group);
+    layout->addWidget(BuildMultiPart());
     layout->addStretch(1);
+}
+
+// Pictures larger than about 700 KiB come as several articles; this group says whether their
+// parts are kept until the post is whole, for how long, and in how much room.
+QWidget* CIncludesTabDlg::BuildMultiPart() {
+    auto* group = new QGroupBox(QStringLiteral("Multi-part posts"), this);
+    group->setObjectName(QStringLiteral("multiPartGroup"));
+    group->setAccessibleName(QStringLiteral("Multi-part posts"));
+    multiPart_ = MakeCheckBox("Put &multi-part posts together", "multiPartCheck", group);
+    waitDays_ = MakeField("multiPartWaitDaysEdit", "&Wait for missing parts", group, true);
+    storeMB_ = MakeField("multiPartStoreMBEdit", "&Keep waiting parts up to", group, true);
+    SetWidthInChars(waitDays_, 7);
+    SetWidthInChars(storeMB_, 7);
+    auto* grid = new QGridLayout(group);
+    grid->addWidget(multiPart_, 0, 0, 1, 3);
+    grid->addWidget(MakeLabel("&Wait for missing parts", waitDays_, group), 1, 0);
+    grid->addWidget(waitDays_, 1, 1);
+    grid->addWidget(MakeLabel("days", nullptr, group), 1, 2);
+    grid->addWidget(MakeLabel("&Keep waiting parts up to", storeMB_, group), 2, 0);
+    grid->addWidget(storeMB_, 2, 1);
+    grid->addWidget(MakeLabel("MB", nullptr, group), 2, 2);
+    grid->setColumnStretch(3, 1);
+    connect(multiPart_, &QCheckBox::toggled, this, [this] { FollowMultiPart(); });
+    return group;
+}
+
+void CIncludesTabDlg::FollowMultiPart() {
+    waitDays_->setEnabled(multiPart_->isChecked());
+    storeMB_->setEnabled(multiPart_->isChecked());
 }
 
 void CIncludesTabDlg::Follow(const Limit& limit) {
@@ -97,6 +127,10 @@ void CIncludesTabDlg::Load() {
         limit.value->setText(PageText(*limit.valueKey));
         Follow(limit);
     }
+    multiPart_->setChecked(PageFlag(kMultiPart));
+    waitDays_->setText(PageText(kMultiPartWaitDays));
+    storeMB_->setText(PageText(kMultiPartStoreMB));
+    FollowMultiPart();
 }
 
 void CIncludesTabDlg::Save(std::vector<ProfileStore::Change>& changes) {
@@ -104,6 +138,9 @@ void CIncludesTabDlg::Save(std::vector<ProfileStore::Change>& changes) {
     Put(changes, kSubjectIncl2, include2_->text());
     for (const Limit& limit : limits_) Put(changes, *limit.valueKey, limit.value->text());
     for (const Limit& limit : limits_) PutFlag(changes, *limit.useKey, limit.box->isChecked());
+    PutFlag(changes, kMultiPart, multiPart_->isChecked());
+    Put(changes, kMultiPartWaitDays, waitDays_->text());
+    Put(changes, kMultiPartStoreMB, storeMB_->text());
 }
 
 }  // namespace qm

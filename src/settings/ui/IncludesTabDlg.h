@@ -1,6 +1,7 @@
 #pragma once
-// CIncludesTabDlg: the subject words an article must carry, and the limits on how many articles
-// and headers a group gives and how old they may be.
+// CIncludesTabDlg: the subject words an article must carry, the limits on how many articles and
+// headers a group gives and how old they may be, and whether posts split over several articles
+// are put together.
 
 #include "settings/ui/SetupPage.h"
 
@@ -31,9 +32,14 @@ private:
     static void Follow(const Limit& limit);
     // Only one of the two header limits can be on.
     void OnHeaderLimitClicked(int clicked, int other);
+    QWidget* BuildMultiPart();
+    void FollowMultiPart();
 
     QLineEdit *include_, *include2_;
     Limit limits_[4]{};
+    QCheckBox* multiPart_ = nullptr;
+    QLineEdit* waitDays_ = nullptr;
+    QLineEdit* storeMB_ = nullptr;
 };
 
 }  // namespace qm
