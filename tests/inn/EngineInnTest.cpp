@@ -547,6 +547,60 @@ TEST_F(EngineInn, PicturesMadeByRealEncodersArriveByteForByte) {
               "ydot.jpg\n");
 }
 
+// Pictures posted in parts, as posting programs post anything above about 700 KiB: a 5-part yEnc
+// picture out of order, a 3-part uuencoded one, and one whose last part comes after the first run.
+TEST_F(EngineInn, MultiPartPicturesArePutTogetherAcrossRuns) {
+    const std::string group = NewGroup("parts");
+    const std::string five = Jpeg(800, 600, 21, 95), uu = Jpeg(500, 400, 22),
+                      late = Jpeg(300, 200, 23);
+    auto yPart = [&](const std::string& data, const std::string& name, int k, int n) {
+        const std::size_t step = (data.size() + n - 1) / n;
+        const std::size_t begin = (k - 1) * step + 1, end = std::min(data.size(), k * step);
+        return Article(group,
+                       "[1/3] - \"" + name + "\" yEnc (" + std::to_string(k) + "/" +
+                           std::to_string(n) + ") " + std::to_string(data.size()),
+                       YEncode(data, name, YEncPart{k, n, begin, end}));
+    };
+    std::string error;
+    const std::string encoded = GnuUuencode(uu, "uu.jpg", error);
+    ASSERT_FALSE(encoded.empty()) << error;
+    std::vector<std::string> lines;
+    for (std::size_t at = 0; at < encoded.size();) {
+        const std::size_t end = encoded.find('\n', at) + 1;
+        lines.push_back(encoded.substr(at, end - at));
+        at = end;
+    }
+    auto uuPart = [&](int k) {
+        const std::size_t step = (lines.size() + 2) / 3;
+        std::string body;
+        for (std::size_t i = (k - 1) * step; i < std::min(lines.size(), k * step); ++i) {
+            body += lines[i];
+        }
+        return Article(group, "uu.jpg (" + std::to_string(k) + "/3)", body);
+    };
+    ASSERT_TRUE(PostAll({yPart(five, "five.jpg", 4, 5), uuPart(1), yPart(five, "five.jpg", 1, 5),
+                         yPart(late, "late.jpg", 1, 3), yPart(five, "five.jpg", 5, 5), uuPart(3),
+                         yPart(five, "five.jpg", 2, 5), yPart(late, "late.jpg", 2, 3), uuPart(2),
+                         yPart(five, "five.jpg", 3, 5)},
+                        {{group, 10}}));
+    EngineHarness h(server().port());
+    h.SetGroups({group});
+    h.Set("MinLines", "1");
+    h.Set("MaxLines", "100000");
+    ASSERT_TRUE(RunToEnd(h));
+    EXPECT_EQ(h.FinalStatus(), "Operation complete");
+    EXPECT_EQ(h.SavedFiles(), (std::vector<std::string>{"five.jpg", "uu.jpg"}));
+    EXPECT_TRUE(SavedAs(h, "five.jpg", five));
+    EXPECT_TRUE(SavedAs(h, "uu.jpg", uu));
+    EXPECT_TRUE(h.status.Saw("status", "1 multi-part post waits for missing parts"));
+
+    ASSERT_TRUE(PostAll({yPart(late, "late.jpg", 3, 3)}, {{group, 11}}));
+    ASSERT_TRUE(RunToEnd(h));
+    EXPECT_EQ(h.SavedFiles(), (std::vector<std::string>{"five.jpg", "late.jpg", "uu.jpg"}));
+    EXPECT_TRUE(SavedAs(h, "late.jpg", late));
+    EXPECT_EQ(h.ReadMark(group), 11);
+}
+
 TEST_F(EngineInn, HostileNamesLandInsideTheSaveDirectory) {
     const std::string group = NewGroup("hostile");
     const std::string escape = "qm-escape-" + std::to_string(::getpid()) + ".jpg";
