@@ -3,7 +3,8 @@
 // picture must be in the download directory exactly once with exactly its bytes, and nothing
 // else may be there: no partial or temporary file, no second copy. The MIME pictures (two in
 // three) are named only in a header, never in the subject, so the history cannot hold them back
-// on the rerun; only the read marks can.
+// on the rerun; only the read marks can. One picture in eight is posted in three yEnc parts, out of
+// order, and must come out whole and once from the part store.
 
 #include <signal.h>
 #include <sys/wait.h>
@@ -22,6 +23,7 @@
 
 #include "support/InnServerSuite.h"
 #include "support/NewsModel.h"
+#include "support/RealEncoders.h"
 #include "support/Subprocess.h"
 #include "support/TempDir.h"
 
@@ -39,6 +41,21 @@ constexpr int kKillTrials = 12;  // a sanitized harvest takes several times as l
 #else
 constexpr int kKillTrials = 28;
 #endif
+
+// The three articles of a picture posted in parts, the second part first.
+std::vector<std::string> PartArticles(const std::string& group, const std::string& name,
+                                      const std::string& bytes) {
+    std::vector<std::string> parts;
+    const std::size_t step = (bytes.size() + 2) / 3;
+    for (int k : {2, 1, 3}) {
+        const std::size_t begin = (k - 1) * step + 1;
+        const std::size_t end = std::min(bytes.size(), k * step);
+        parts.push_back("From: poster@example.com\nNewsgroups: " + group + "\nSubject: \"" + name +
+                        "\" yEnc (" + std::to_string(k) + "/3)\n\n" +
+                        YEncode(bytes, name, YEncPart{k, 3, begin, end}));
+    }
+    return parts;
+}
 
 // The article of a group's i-th picture: uuencoded with its name in the subject, or base64 named
 // only by its Content-Type (single part) or its Content-Disposition (multipart).
@@ -84,6 +101,7 @@ protected:
     static std::string Prepare() {
         std::vector<std::string> articles;
         std::string last;  // the name of the picture harvested last
+        std::map<std::string, long> counts;
         for (const std::string& group : kGroups) {
             if (!server().CreateGroup(group)) return server().error();
             for (int i = 0; i < kPerGroup; ++i) {
@@ -91,12 +109,15 @@ protected:
                 const std::string name = "p" + std::to_string(1000 + seed) + ".jpg";
                 const std::string bytes = FakeJpeg(12000 + (seed * 2654435761u) % 40000, seed);
                 pictures_[bytes] = last = name;
-                articles.push_back(PictureArticle(group, i, name, bytes));
+                std::vector<std::string> posted{PictureArticle(group, i, name, bytes)};
+                if (i % 8 == 4) posted = PartArticles(group, name, bytes);
+                for (std::string& article : posted) articles.push_back(std::move(article));
+                counts[group] += static_cast<long>(posted.size());
             }
         }
         if (!server().PostAll(articles)) return server().error();
         for (const std::string& group : kGroups) {
-            if (!server().WaitForArticles(group, kPerGroup, std::chrono::seconds(60))) {
+            if (!server().WaitForArticles(group, counts[group], std::chrono::seconds(60))) {
                 return server().error();
             }
         }
