@@ -381,6 +381,26 @@ TEST_F(MultiPartRun, APostWaitsForItsPartsAcrossRunsAndGroupsUntilItExpires) {
     EXPECT_EQ(h.SavedFiles(), std::vector<std::string>{"m.jpg"});
 }
 
+TEST_F(MultiPartRun, CatchUpMarksTheGroupAndLeavesTheKeptPartsWaiting) {
+    const std::string data = test::RandomBytes(9000, 15);
+    for (int k = 1; k <= 3; ++k) h.model.AddArticle("alt.pics", k, YPart(data, "cu.jpg", k, 3));
+    h.model.AddArticle("alt.pics", 4, YPart(data, "other.jpg", 1, 1));
+    const std::string second = Wire(h.model, 2, false);
+    h.server.On("ARTICLE 2", test::ScriptServer::TextResponder([&](const std::string&) {
+                    h.CatchUp();
+                    return second;
+                }));
+    h.Run();
+    EXPECT_EQ(h.CountCommands("ARTICLE 3"), 0);
+    EXPECT_EQ(h.ReadMark("alt.pics"), 4);
+    EXPECT_TRUE(h.SavedFiles().empty());
+    PartStore store(h.dir / "MultiPart");
+    ASSERT_TRUE(store.Load(std::time(nullptr)));
+    ASSERT_NE(store.Find(PostKey("[3/9] - \"cu.jpg\" yEnc  9000", "poster@example.com", 3)),
+              nullptr);
+    EXPECT_EQ(store.Posts()[0]->parts.size(), 2u);
+}
+
 TEST_F(MultiPartRun, APostIsJudgedOnceOnItsSubjectWithoutCounterAndAllItsLines) {
     const std::string data = test::RandomBytes(6000, 11);
     h.Set("SubjectIncl2", "1/1:01/01");  // the page's default: single articles only
