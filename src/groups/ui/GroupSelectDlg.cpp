@@ -4,6 +4,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QContextMenuEvent>
+#include <QCoreApplication>
 #include <QDialogButtonBox>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -185,8 +186,12 @@ QWidget* CGroupSelectDlg::BuildGroupLists() {
         list->setUniformItemSizes(true);
         list->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
         list->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-        list->viewport()->installEventFilter(this);
         list->installEventFilter(this);
+        // On the view, not its viewport: a request from the keyboard (the Menu key) goes to the
+        // view that has the focus, one made with the mouse reaches it through the viewport.
+        list->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(list, &QListView::customContextMenuRequested, this,
+                [this, list](QPoint at) { OnContextMenu(list, at); });
         return list;
     };
     allList_ = makeList(true, "allGroupsList", allModel_);
@@ -553,34 +558,39 @@ void CGroupSelectDlg::ShowContextMenu(QListView* list, QPoint globalPos) {
     menu.exec(globalPos);
 }
 
+// at is in the viewport's coordinates: the mouse position, or from the keyboard the middle of
+// the current item, where the menu then opens.
+void CGroupSelectDlg::OnContextMenu(QListView* list, QPoint at) {
+    // The menu acts on the group it was opened on, not on one selected earlier.
+    const QModelIndex index = list->indexAt(at);
+    if (index.isValid()) Select(list, index.row());
+    ShowContextMenu(list, list->viewport()->mapToGlobal(at));
+}
+
+// Shift+F10 asks for the menu as the Menu key does, at the current item.
+void CGroupSelectDlg::OpenMenuFromKeyboard(QListView* list) {
+    const QPoint at = list->visualRect(list->currentIndex()).center();
+    QContextMenuEvent request(QContextMenuEvent::Keyboard, at, list->viewport()->mapToGlobal(at));
+    QCoreApplication::sendEvent(list, &request);
+}
+
 bool CGroupSelectDlg::eventFilter(QObject* watched, QEvent* event) {
     for (QListView* list : {allList_, activeList_}) {
-        if (list == nullptr) continue;
-        if (watched == list->viewport() && event->type() == QEvent::ContextMenu) {
-            auto* menuEvent = static_cast<QContextMenuEvent*>(event);
-            QPoint at = menuEvent->globalPos();
-            if (menuEvent->reason() == QContextMenuEvent::Mouse) {
-                // The menu acts on the group under the mouse, not on one selected earlier.
-                QModelIndex index = list->indexAt(menuEvent->pos());
-                if (index.isValid()) Select(list, index.row());
-            } else {
-                at = mapToGlobal(QPoint(5, 5));
-            }
-            ShowContextMenu(list, at);
+        if (list == nullptr || watched != list || event->type() != QEvent::KeyPress) continue;
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_F10 && key->modifiers() == Qt::ShiftModifier) {
+            OpenMenuFromKeyboard(list);
             return true;
         }
-        if (watched == activeList_ && list == activeList_ && event->type() == QEvent::KeyPress) {
-            auto* key = static_cast<QKeyEvent*>(event);
-            if (key->modifiers() == Qt::ControlModifier &&
-                (key->key() == Qt::Key_Up || key->key() == Qt::Key_Down)) {
-                // Keyboard moves for the order the engine walks, for people who do not drag.
-                const int row = SelectedRow(activeList_);
-                const bool up = key->key() == Qt::Key_Up;
-                if (row >= 0 && activeModel_->moveRows({}, row, 1, {}, up ? row - 1 : row + 2)) {
-                    Select(activeList_, up ? row - 1 : row + 1);
-                }
-                return true;
+        if (list == activeList_ && key->modifiers() == Qt::ControlModifier &&
+            (key->key() == Qt::Key_Up || key->key() == Qt::Key_Down)) {
+            // Keyboard moves for the order the engine walks, for people who do not drag.
+            const int row = SelectedRow(activeList_);
+            const bool up = key->key() == Qt::Key_Up;
+            if (row >= 0 && activeModel_->moveRows({}, row, 1, {}, up ? row - 1 : row + 2)) {
+                Select(activeList_, up ? row - 1 : row + 1);
             }
+            return true;
         }
     }
     return QDialog::eventFilter(watched, event);
