@@ -369,6 +369,38 @@ private slots:
         QCOMPARE(profile_->GetInt(kHost, "alt.y", -1), 0L);
     }
 
+    // Files and settings in the system code page: a name that is not UTF-8 is shown as Latin-1,
+    // loads, updates and deletes like any other, and everything goes back byte for byte.
+    void TextInTheSystemCodePageRoundTrips() {
+        Host(kHost);
+        profile_->WriteString(qm::kMainSection, "GroupIncl", "bilder:f\xf6to");
+        TempDir::WriteFile("Groups.news.test", "alt.a\r\n");
+        TempDir::WriteFile("GroupCat.news.test",
+                           "[Caf\xe9]\r\nalt.cafe\r\n\r\n[B\xe4r]\r\nalt.baer\r\n\r\n"
+                           "[Gr\xc3\xbcn]\r\nalt.gruen\r\n\r\n");
+        CGroupSelectDlg d(*profile_);
+        QCOMPARE(Find<QLineEdit>(d, "groupFilterEdit")->text(), QStringLiteral("bilder:f\u00f6to"));
+        auto* combo = Find<QComboBox>(d, "categoryCombo");
+        QStringList shown;
+        for (int i = 0; i < combo->count(); ++i) shown << combo->itemText(i);
+        QCOMPARE(shown, QStringList({"B\u00e4r", "Caf\u00e9", "Gr\u00fcn"}));
+        d.OnCategoryChosen(1);
+        QCOMPARE(Active(d), Names{"alt.cafe"});
+        d.OnCategoryChosen(2);
+        QCOMPARE(Active(d), Names{"alt.gruen"});
+        d.OnCategoryChosen(combo->findText(QStringLiteral("Caf\u00e9")));
+        d.AddActiveGroup("alt.more");
+        d.OnUpdateCategory();  // under its name as shown
+        combo->setCurrentIndex(combo->findText(QStringLiteral("B\u00e4r")));
+        d.OnDeleteCategory();
+        d.accept();
+        QCOMPARE(TempDir::ReadFile("GroupCat.news.test"),
+                 std::string("[Gr\xc3\xbcn]\r\nalt.gruen\r\n\r\n"
+                             "[Caf\xe9]\r\nalt.cafe\r\nalt.more\r\n\r\n"));
+        QCOMPARE(profile_->GetString(qm::kMainSection, "GroupIncl", "?"),
+                 std::string("bilder:f\xf6to"));
+    }
+
     void CategoriesLoadSaveAndDelete() {
         Host(kHost);
         TempDir::WriteFile("Groups.news.test", "alt.a\r\nalt.b\r\n");

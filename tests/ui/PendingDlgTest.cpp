@@ -452,6 +452,19 @@ void PendingDlgTest::AddToFromExcludes() {
         dialog.accept();
     }
     QVERIFY(!TempDir::Exists(dir / "FromExcludes"));
+    // A sender sent in Latin-1 is offered as shown and excluded in the bytes it came in, or the
+    // entry would never match it.
+    shared.ClearPending();
+    Fill(shared, {{7, "g", "J\xfcrgen <j@x.example>"}});
+    {
+        CPendingDlg dialog(shared, profile);
+        Select(dialog, {0});
+        EditorAnswerer editors({QStringLiteral("J\u00fcrgen")});
+        MenuAction(dialog, QStringLiteral("&Add to 'From' excludes"))->trigger();
+        QCOMPARE(editors.offered, QStringList({QStringLiteral("J\u00fcrgen <j@x.example>")}));
+        dialog.accept();
+    }
+    QCOMPARE(TempDir::ReadFile(dir / "FromExcludes"), std::string("J\xfcrgen\n"));
 }
 
 void PendingDlgTest::EngineRunsOnAfterEveryWayOfClosing() {

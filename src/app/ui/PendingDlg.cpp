@@ -331,13 +331,13 @@ void CPendingDlg::AddToFromExcludes() {
                 break;
             }
         }
-        if (!known && !EditFromExclude(from)) return;
+        if (!known && !EditFromExclude(from, model_->At(row).fromNotUtf8)) return;
     }
 }
 
 // One sender in the editor; false when the dialog has gone meanwhile. The editor stays up when
 // the engine lets go (the watch waits for it): what the user confirms there is kept all the same.
-bool CPendingDlg::EditFromExclude(const QString& from) {
+bool CPendingDlg::EditFromExclude(const QString& from, const std::string& fromNotUtf8) {
     CFromExcludeEditDlg edit(this);
     edit.SetText(from);
     editing_ = true;
@@ -345,7 +345,7 @@ bool CPendingDlg::EditFromExclude(const QString& from) {
     editing_ = false;
     // An empty entry would occur in every sender and reject every article.
     if (accepted && !edit.Text().isEmpty()) {
-        fromExcludes_.push_back(edit.Text().toStdString());
+        fromExcludes_.push_back(StoredText(edit.Text(), fromNotUtf8));
         fromExcludesAdded_ = true;
     }
     if (!EngineLetGo()) return true;

@@ -64,7 +64,7 @@ private:
     void UpdateStatus();
     void ShowMenu(QPoint globalPos, bool fromKeyboard);
     void ShowHelp();
-    bool EditFromExclude(const QString& from);
+    bool EditFromExclude(const QString& from, const std::string& fromNotUtf8);
     int KeepChoices();
     void ShowWriteError(int error);
     void WatchEngine();

@@ -87,6 +87,8 @@ private:
     void OnContextMenu(QListView* list, QPoint at);
     void OpenMenuFromKeyboard(QListView* list);
     void SetStatus(const std::string& text);
+    std::string FilterText() const;
+    std::string TypedCategoryName() const;
     void FlushPending();
     void SetRetrieving(bool running);
 
