@@ -298,8 +298,13 @@ void SetupSheetTest::DownloadDirectoryGetsTrailingSlash() {
         QVERIFY(chooser);
         QCOMPARE(chooser->fileMode(), QFileDialog::Directory);
         QCOMPARE(chooser->directory().absolutePath(), QString::fromStdString(chosen.path()));
-        chooser->setDirectory(QString::fromStdString(chosen.path()));
-        chooser->selectFile(QString::fromStdString(chosen.path()));
+        // The person types the directory's whole path into the name field. (selectFile() with
+        // an absolute path moves the chooser to the path's parent and fills the name field only
+        // while that field lacks the focus, which it gains when the chooser's window is
+        // activated, sooner or later: then the parent was chosen.)
+        auto* name = chooser->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        QVERIFY(name);
+        name->setText(QString::fromStdString(chosen.path()));
         static_cast<QDialog*>(chooser)->accept();
     });
     Click(sheet, "findButton");
