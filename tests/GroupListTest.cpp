@@ -382,6 +382,33 @@ TEST(GroupListWorker, StopEndsTheRetrievalAndIsForgottenByTheNext) {
     EXPECT_EQ(held.FinalStatus(), "  Operation complete -- 1 groups scanned; 1 groups added");
 }
 
+// A Stop while the server holds its answer to the login is a Stop, not a refused login: the
+// retrieval ends as every Stop does, whether the login was forced or asked for by a 480.
+TEST(GroupListWorker, StopDuringTheLoginEndsAsAnyStop) {
+    for (const bool forced : {true, false}) {
+        SCOPED_TRACE(forced ? "forced login" : "login after a 480");
+        ListRig rig;
+        rig.Server("UserAuthentication", "1");
+        rig.Server("ForceAuthInfo", forced ? "1" : "0");
+        rig.Server("Username", "joe");
+        rig.server.On("LIST", "480 authentication required\r\n");
+        rig.server.On("AUTHINFO USER", Reply{.text = "381 more\r\n", .silent = true});
+        ASSERT_TRUE(rig.worker.Start({"pictures"}));
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (rig.server.Received().empty() ||
+               rig.server.Received().back() != "AUTHINFO USER joe") {
+            ASSERT_LT(std::chrono::steady_clock::now(), deadline);
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        rig.worker.Stop();
+        ASSERT_TRUE(rig.sink.WaitFor("done", std::chrono::seconds(5)));
+        rig.worker.Join();
+        const Lines events = rig.sink.Events();
+        EXPECT_NE(std::find(events.begin(), events.end(), "first"), events.end());
+        EXPECT_EQ(rig.FinalStatus(), "  Operation complete -- 0 groups scanned; 0 groups added");
+    }
+}
+
 TEST(GroupListWorker, AbandonedWhileWaitingForAnAcknowledgementPostsNothingMore) {
     ListRig rig;
     rig.sink.acknowledge = false;

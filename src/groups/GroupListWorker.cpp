@@ -162,6 +162,7 @@ void GroupListWorker::Work(const std::vector<std::string>& terms) {
             ReadGroups(session.Socket(), terms);
             break;
         case ListStart::Refused:
+        case ListStart::Stopped:
             break;
     }
     if (session.AbortedByStop()) TakeStop();
@@ -199,7 +200,8 @@ GroupListWorker::ListStart GroupListWorker::RequestList(NewsSession& session,
                                                         std::string& refusal) {
     std::string reply;
     if (!session.LogInIfForced() || !session.Request("LIST\r\n", reply, true)) {
-        return ListStart::LoginFailed;
+        // A Stop pressed while the server had yet to answer the login ends as any Stop does.
+        return session.AbortedByStop() ? ListStart::Stopped : ListStart::LoginFailed;
     }
     if (Abandoned() || reply == ".\r\n") return ListStart::Refused;
     const long code = ReplyCode(reply);

@@ -72,8 +72,8 @@ public:
     static constexpr int kAckWaitMs = 2000;
 
 private:
-    // How the LIST command was answered.
-    enum class ListStart { Listing, Refused, LoginFailed };
+    // How the LIST command was answered. Stopped: a Stop ended the login before the answer.
+    enum class ListStart { Listing, Refused, LoginFailed, Stopped };
 
     void Work(const std::vector<std::string>& terms);
     bool Connect(NewsSession& session, const std::string& host);

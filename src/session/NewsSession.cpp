@@ -98,7 +98,8 @@ bool NewsSession::LogIn() {
     }
     const AuthResult result = SendAuthInfo(*socket_, kUsername.Read(profile_, host_), password);
     if (!Judge(result)) {
-        loginFailed_ = true;
+        // Given up for a stop, the exchange has no verdict: the server refused nothing.
+        if (!AbortedByStop()) loginFailed_ = true;
         return false;
     }
     authenticated_ = true;

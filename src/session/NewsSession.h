@@ -67,7 +67,8 @@ public:
     LoginAnswer AnswerLoginRequest(bool tellUser);
     // Whether a 480 is answered with a login (the host's UserAuthentication).
     bool LogsInWhenAsked() const;
-    // A login on this connection was refused; it stays so until the next connection.
+    // A login on this connection was refused; it stays so until the next connection. A login
+    // cut short by a stop (AbortedByStop()) is not refused.
     bool LoginFailed() const { return loginFailed_; }
     // Tells the user, on the status line, that the login was refused.
     void ReportLoginFailure() const;

@@ -328,6 +328,79 @@ private slots:
         QCOMPARE(Status(d), std::string("Group alt.c already marked unread or never processed"));
     }
 
+    // The Menu key (the window system sends its request to the list that has the focus) and
+    // Shift+F10 open the same menu, on the current group of either list.
+    void TheKeyboardOpensTheContextMenu() {
+        Host(kHost);
+        TempDir::WriteFile("Groups.news.test", "alt.a\r\nalt.b\r\n");
+        TempDir::WriteFile("AllGroups.news.test", "alt.x\r\nalt.y\r\n");
+        profile_->WriteInt(kHost, "alt.b", 20);
+        profile_->WriteInt(kHost, "alt.x", 5);
+        profile_->WriteInt(kHost, "alt.y", 7);
+        CGroupSelectDlg d(*profile_);
+        d.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&d));
+        auto* active = Find<QListView>(d, "activeGroupsList");
+        active->setFocus();
+        active->setCurrentIndex(active->model()->index(1, 0));
+        Answerer person;
+        QStringList offered;
+        person.Then([&offered](QWidget* w) {
+            auto* menu = qobject_cast<QMenu*>(w);
+            if (!menu) return false;
+            for (QAction* action : menu->actions()) offered << action->text();
+            return PickMenuItem(QStringLiteral("&Mark Unread"))(w);
+        });
+        const QPoint at = active->visualRect(active->currentIndex()).center();
+        QContextMenuEvent menuKey(QContextMenuEvent::Keyboard, at, active->mapToGlobal(at));
+        QApplication::sendEvent(active, &menuKey);
+        QVERIFY(person.Done());
+        QCOMPARE(offered, QStringList({"&Mark Unread", "Mark &All Unread"}));
+        QCOMPARE(Status(d), std::string("Group alt.b marked unread"));
+        QCOMPARE(profile_->GetInt(kHost, "alt.b", -1), 0L);
+
+        auto* all = Find<QListView>(d, "allGroupsList");
+        all->setFocus();
+        person.Then(PickMenuItem(QStringLiteral("Mark &All Unread")));
+        QTest::keyClick(all, Qt::Key_F10, Qt::ShiftModifier);
+        QVERIFY(person.Done());
+        QCOMPARE(Status(d), std::string("All groups in list marked unread"));
+        QCOMPARE(profile_->GetInt(kHost, "alt.x", -1), 0L);
+        QCOMPARE(profile_->GetInt(kHost, "alt.y", -1), 0L);
+    }
+
+    // Files and settings in the system code page: a name that is not UTF-8 is shown as Latin-1,
+    // loads, updates and deletes like any other, and everything goes back byte for byte.
+    void TextInTheSystemCodePageRoundTrips() {
+        Host(kHost);
+        profile_->WriteString(qm::kMainSection, "GroupIncl", "bilder:f\xf6to");
+        TempDir::WriteFile("Groups.news.test", "alt.a\r\n");
+        TempDir::WriteFile("GroupCat.news.test",
+                           "[Caf\xe9]\r\nalt.cafe\r\n\r\n[B\xe4r]\r\nalt.baer\r\n\r\n"
+                           "[Gr\xc3\xbcn]\r\nalt.gruen\r\n\r\n");
+        CGroupSelectDlg d(*profile_);
+        QCOMPARE(Find<QLineEdit>(d, "groupFilterEdit")->text(), QStringLiteral("bilder:f\u00f6to"));
+        auto* combo = Find<QComboBox>(d, "categoryCombo");
+        QStringList shown;
+        for (int i = 0; i < combo->count(); ++i) shown << combo->itemText(i);
+        QCOMPARE(shown, QStringList({"B\u00e4r", "Caf\u00e9", "Gr\u00fcn"}));
+        d.OnCategoryChosen(1);
+        QCOMPARE(Active(d), Names{"alt.cafe"});
+        d.OnCategoryChosen(2);
+        QCOMPARE(Active(d), Names{"alt.gruen"});
+        d.OnCategoryChosen(combo->findText(QStringLiteral("Caf\u00e9")));
+        d.AddActiveGroup("alt.more");
+        d.OnUpdateCategory();  // under its name as shown
+        combo->setCurrentIndex(combo->findText(QStringLiteral("B\u00e4r")));
+        d.OnDeleteCategory();
+        d.accept();
+        QCOMPARE(TempDir::ReadFile("GroupCat.news.test"),
+                 std::string("[Gr\xc3\xbcn]\r\nalt.gruen\r\n\r\n"
+                             "[Caf\xe9]\r\nalt.cafe\r\nalt.more\r\n\r\n"));
+        QCOMPARE(profile_->GetString(qm::kMainSection, "GroupIncl", "?"),
+                 std::string("bilder:f\xf6to"));
+    }
+
     void CategoriesLoadSaveAndDelete() {
         Host(kHost);
         TempDir::WriteFile("Groups.news.test", "alt.a\r\nalt.b\r\n");

@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
@@ -18,6 +19,8 @@
 #include <functional>
 #include <future>
 #include <thread>
+
+#include <sys/stat.h>
 
 #include "UiTestSupport.h"
 #include "app/ui/FromExcludeEditDlg.h"
@@ -180,6 +183,8 @@ private slots:
     void TimeLeft();
     void AddToFromExcludes();
     void EngineRunsOnAfterEveryWayOfClosing();
+    void OkWritesTheFromExcludesBeforeTheEngineRunsOn();
+    void TheEndOfTheRetrievalKeepsWhatTheUserChose();
     void NothingOpensOutsideARetrieval();
     void OkWithCacheSubjectsSkipsTheSubjectsInLaterGroups();
 };
@@ -447,6 +452,19 @@ void PendingDlgTest::AddToFromExcludes() {
         dialog.accept();
     }
     QVERIFY(!TempDir::Exists(dir / "FromExcludes"));
+    // A sender sent in Latin-1 is offered as shown and excluded in the bytes it came in, or the
+    // entry would never match it.
+    shared.ClearPending();
+    Fill(shared, {{7, "g", "J\xfcrgen <j@x.example>"}});
+    {
+        CPendingDlg dialog(shared, profile);
+        Select(dialog, {0});
+        EditorAnswerer editors({QStringLiteral("J\u00fcrgen")});
+        MenuAction(dialog, QStringLiteral("&Add to 'From' excludes"))->trigger();
+        QCOMPARE(editors.offered, QStringList({QStringLiteral("J\u00fcrgen <j@x.example>")}));
+        dialog.accept();
+    }
+    QCOMPARE(TempDir::ReadFile(dir / "FromExcludes"), std::string("J\xfcrgen\n"));
 }
 
 void PendingDlgTest::EngineRunsOnAfterEveryWayOfClosing() {
@@ -490,6 +508,93 @@ void PendingDlgTest::EngineRunsOnAfterEveryWayOfClosing() {
     delete dialog;
     QVERIFY(engine.RanOn());
     QCOMPARE(EngineList(shared), QStringList({"2", "3", "4"}));
+}
+
+// The engine reads the From excludes when its next group starts. A write that fails shows its
+// box before the engine is let go, so the engine cannot have run on before the write was tried.
+void PendingDlgTest::OkWritesTheFromExcludesBeforeTheEngineRunsOn() {
+    TempDir dir;
+    dir.Enter();
+    qm::ProfileStore profile(dir / "quarrymoth.ini");
+    SharedState shared;
+    Fill(shared, {{1, "a", "Bob <bob@y.example>"}, {2, "b"}});
+    CPendingDlg dialog(shared, profile);
+    dialog.show();
+    Select(dialog, {0});
+    {
+        EditorAnswerer editors({QStringLiteral("bob@y.example")});
+        MenuAction(dialog, QStringLiteral("&Add to 'From' excludes"))->trigger();
+    }
+    EngineStep engine(shared);
+    QTRY_VERIFY(shared.EngineParked());
+    QVERIFY(::mkdir((dir / "FromExcludes").c_str(), 0700) == 0);  // cannot be replaced
+    int boxes = 0;
+    bool parkedDuringBox = false;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box || !box->isVisible()) return;
+        ++boxes;
+        parkedDuringBox = shared.EngineParked();
+        box->close();
+    });
+    poll.start(10);
+    Find<QPushButton>(dialog, "okButton")->click();
+    QCOMPARE(boxes, 1);
+    QVERIFY(parkedDuringBox);
+    QVERIFY(engine.RanOn());
+}
+
+// The group's retrieval ends (or Stop comes) while the dialog is open: the options and the From
+// excludes of this sitting are kept as OK keeps them, and an open editor waits for its answer.
+void PendingDlgTest::TheEndOfTheRetrievalKeepsWhatTheUserChose() {
+    TempDir dir;
+    dir.Enter();
+    qm::ProfileStore profile(dir / "quarrymoth.ini");
+    {
+        SharedState shared;
+        Fill(shared, {{1, "a", "Bob <bob@y.example>"}, {2, "b"}});
+        CPendingDlg dialog(shared, profile);
+        dialog.show();
+        Find<QCheckBox>(dialog, "cacheSubjectsCheck")->click();
+        Find<QRadioButton>(dialog, "linesRadio")->click();
+        Select(dialog, {0});
+        EditorAnswerer editors({QStringLiteral("bob@y.example")});
+        MenuAction(dialog, QStringLiteral("&Add to 'From' excludes"))->trigger();
+        shared.EndRetrieval();
+        QTRY_VERIFY(!dialog.isVisible());
+    }
+    QVERIFY(qm::kCacheSubjects.IsOn(profile));
+    QVERIFY(!qm::kUseArticles.IsOn(profile));
+    QCOMPARE(TempDir::ReadFile(dir / "FromExcludes"), std::string("bob@y.example\n"));
+    {
+        SharedState shared;
+        Fill(shared, {{1, "a", "carol@z.example"}});
+        CPendingDlg dialog(shared, profile);
+        dialog.show();
+        Select(dialog, {0});
+        bool stayed = false;
+        std::chrono::steady_clock::time_point ended{};
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, [&] {
+            auto* editor =
+                qobject_cast<qm::CFromExcludeEditDlg*>(QApplication::activeModalWidget());
+            if (!editor || !editor->isVisible()) return;
+            if (ended == std::chrono::steady_clock::time_point{}) {
+                ended = std::chrono::steady_clock::now();
+                shared.EndRetrieval();
+            } else if (std::chrono::steady_clock::now() - ended > std::chrono::milliseconds(400)) {
+                stayed = true;
+                editor->SetText(QStringLiteral("carol"));
+                editor->accept();
+            }
+        });
+        poll.start(10);
+        MenuAction(dialog, QStringLiteral("&Add to 'From' excludes"))->trigger();
+        QVERIFY(stayed);
+        QTRY_VERIFY(!dialog.isVisible());
+    }
+    QCOMPARE(TempDir::ReadFile(dir / "FromExcludes"), std::string("bob@y.example\ncarol\n"));
 }
 
 void PendingDlgTest::NothingOpensOutsideARetrieval() {

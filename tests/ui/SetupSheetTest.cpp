@@ -129,6 +129,7 @@ private slots:
     void AuthenticationFollowsCurrentHost();
     void MnemonicsUniquePerPage();
     void MainWindowFollowsOk();
+    void TextInTheSystemCodePageRoundTrips();
 };
 
 void SetupSheetTest::GeneralDefaultsAndOnlyShownPagesWrite() {
@@ -297,8 +298,13 @@ void SetupSheetTest::DownloadDirectoryGetsTrailingSlash() {
         QVERIFY(chooser);
         QCOMPARE(chooser->fileMode(), QFileDialog::Directory);
         QCOMPARE(chooser->directory().absolutePath(), QString::fromStdString(chosen.path()));
-        chooser->setDirectory(QString::fromStdString(chosen.path()));
-        chooser->selectFile(QString::fromStdString(chosen.path()));
+        // The person types the directory's whole path into the name field. (selectFile() with
+        // an absolute path moves the chooser to the path's parent and fills the name field only
+        // while that field lacks the focus, which it gains when the chooser's window is
+        // activated, sooner or later: then the parent was chosen.)
+        auto* name = chooser->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        QVERIFY(name);
+        name->setText(QString::fromStdString(chosen.path()));
         static_cast<QDialog*>(chooser)->accept();
     });
     Click(sheet, "findButton");
@@ -730,6 +736,37 @@ void SetupSheetTest::MainWindowFollowsOk() {
     QCOMPARE(window.windowTitle(), QStringLiteral("Quarrymoth V2.7c2 [news.example.org]"));
     QVERIFY(show->isChecked());
     QVERIFY(frame->isVisible());
+}
+
+// A profile written in the system code page: text that is not UTF-8 is shown as Latin-1 and goes
+// back byte for byte; edited, it stays in Latin-1 while it fits. UTF-8 text is UTF-8 as before.
+void SetupSheetTest::TextInTheSystemCodePageRoundTrips() {
+    Fixture f;
+    f.Set("NNTPHost", kServer);
+    f.Set("DownloadDirectory", "/srv/bilder-\xe4/");
+    f.Set("SubjectIncl", "caf\xe9");
+    f.Set("SubjectIncl2", "gr\xfcn");
+    f.Set("SubjectExcl", "caf\xc3\xa9");
+    f.SetServer("UserAuthentication", "1");
+    f.SetServer("Username", "j\xfcrgen");
+    f.SetServer("Password", "s\xe9same");
+    CSetupSheet sheet(f.profile);
+    sheet.show();
+    QCOMPARE(FieldText(sheet, "downloadDirectoryEdit"), QStringLiteral("/srv/bilder-\u00e4/"));
+    Tabs(sheet)->setCurrentIndex(kIncludes);
+    QCOMPARE(FieldText(sheet, "subjectInclEdit"), QStringLiteral("caf\u00e9"));
+    Find<QLineEdit>(sheet, "subjectIncl2Edit")->setText(QStringLiteral("gr\u00fcn:b\u00e4r"));
+    Tabs(sheet)->setCurrentIndex(kExcludes);
+    QCOMPARE(FieldText(sheet, "subjectExclEdit"), QStringLiteral("caf\u00e9"));
+    Tabs(sheet)->setCurrentIndex(kAuthentication);
+    QCOMPARE(FieldText(sheet, "usernameEdit"), QStringLiteral("j\u00fcrgen"));
+    QCOMPARE(FieldText(sheet, "passwordEdit"), QStringLiteral("s\u00e9same"));
+    sheet.accept();
+    QCOMPARE(f.Values({"DownloadDirectory", "SubjectIncl", "SubjectIncl2", "SubjectExcl"}),
+             (std::vector<std::string>{"/srv/bilder-\xe4/", "caf\xe9", "gr\xfcn:b\xe4r",
+                                       "caf\xc3\xa9"}));
+    QCOMPARE(f.Values({"Username", "Password"}, kServer),
+             (std::vector<std::string>{"j\xfcrgen", "s\xe9same"}));
 }
 
 QTEST_MAIN(SetupSheetTest)

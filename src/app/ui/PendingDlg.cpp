@@ -331,33 +331,51 @@ void CPendingDlg::AddToFromExcludes() {
                 break;
             }
         }
-        if (known) continue;
-        CFromExcludeEditDlg edit(this);
-        edit.SetText(from);
-        const bool accepted = edit.exec() == QDialog::Accepted;
-        if (EngineLetGo()) return;
-        // An empty entry would occur in every sender and reject every article.
-        if (!accepted || edit.Text().isEmpty()) continue;
-        fromExcludes_.push_back(edit.Text().toStdString());
+        if (!known && !EditFromExclude(from, model_->At(row).fromNotUtf8)) return;
+    }
+}
+
+// One sender in the editor; false when the dialog has gone meanwhile. The editor stays up when
+// the engine lets go (the watch waits for it): what the user confirms there is kept all the same.
+bool CPendingDlg::EditFromExclude(const QString& from, const std::string& fromNotUtf8) {
+    CFromExcludeEditDlg edit(this);
+    edit.SetText(from);
+    editing_ = true;
+    const bool accepted = edit.exec() == QDialog::Accepted;
+    editing_ = false;
+    // An empty entry would occur in every sender and reject every article.
+    if (accepted && !edit.Text().isEmpty()) {
+        fromExcludes_.push_back(StoredText(edit.Text(), fromNotUtf8));
         fromExcludesAdded_ = true;
     }
+    if (!EngineLetGo()) return true;
+    CloseForEngine();
+    return false;
+}
+
+// The profile's choices and the added From excludes; the error number of a failed write, or 0.
+int CPendingDlg::KeepChoices() {
+    WaitCursor wait;
+    profile_.Apply({kCacheSubjects.ChangeFlag(cacheSubjects_->isChecked()),
+                    kUseArticles.ChangeFlag(articles_->isChecked())});
+    if (!fromExcludesAdded_ || WriteFromExcludes(fromExcludes_)) return 0;
+    return errno != 0 ? errno : EIO;
+}
+
+void CPendingDlg::ShowWriteError(int error) {
+    if (error == 0) return;
+    ShowError(this, QStringLiteral("Unable to write the file FromExcludes\n\n%1")
+                        .arg(QString::fromLocal8Bit(std::strerror(error))));
 }
 
 void CPendingDlg::accept() {
     watch_.stop();  // the session ends here: what follows must not read as the engine letting go
-    int writeError = 0;
+    // The engine reads the From excludes when its next group starts: they are on disk before
+    // it runs on.
+    ShowWriteError(KeepChoices());
     {
         WaitCursor wait;
-        const bool cache = cacheSubjects_->isChecked();
-        profile_.Apply(
-            {kCacheSubjects.ChangeFlag(cache), kUseArticles.ChangeFlag(articles_->isChecked())});
-        session_->Ok(cache);  // the engine runs on from here
-        if (fromExcludesAdded_ && !WriteFromExcludes(fromExcludes_))
-            writeError = errno != 0 ? errno : EIO;
-    }
-    if (writeError != 0) {
-        ShowError(this, QStringLiteral("Unable to write the file FromExcludes\n\n%1")
-                            .arg(QString::fromLocal8Bit(std::strerror(writeError))));
+        session_->Ok(cacheSubjects_->isChecked());
     }
     QDialog::accept();
 }
@@ -437,14 +455,22 @@ bool CPendingDlg::EngineLetGo() const {
 }
 
 // The group's retrieval ended, or Stop let the engine go: the list shown is no longer the
-// engine's, so the dialog goes, with whatever it has open on top of it.
+// engine's, so the dialog goes, with whatever it has open on top of it; an open From exclude
+// editor is waited for.
 void CPendingDlg::WatchEngine() {
-    if (!EngineLetGo()) return;
+    if (!EngineLetGo() || editing_) return;
+    CloseForEngine();
+}
+
+// What the user chose in this sitting outlives the list: the options and the From excludes are
+// kept as OK keeps them; the removals are the engine's business no more.
+void CPendingDlg::CloseForEngine() {
     watch_.stop();
     for (QDialog* child : findChildren<QDialog*>()) {
         if (child->isVisible()) child->reject();
     }
     if (menu_->isVisible()) menu_->close();
+    ShowWriteError(KeepChoices());
     QDialog::reject();
 }
 

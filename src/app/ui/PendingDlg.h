@@ -64,7 +64,11 @@ private:
     void UpdateStatus();
     void ShowMenu(QPoint globalPos, bool fromKeyboard);
     void ShowHelp();
+    bool EditFromExclude(const QString& from, const std::string& fromNotUtf8);
+    int KeepChoices();
+    void ShowWriteError(int error);
     void WatchEngine();
+    void CloseForEngine();
     bool EngineLetGo() const;
 
     SharedState& shared_;
@@ -77,6 +81,7 @@ private:
     // The file's lines as read, then those added here; written back whole on OK.
     std::vector<std::string> fromExcludes_;
     bool fromExcludesAdded_ = false;
+    bool editing_ = false;  // a From exclude editor is up
 
     std::int64_t pendingLines_ = 0, removedLines_ = 0, selectedLines_ = 0;
     long removedArticles_ = 0, selectedArticles_ = 0;

@@ -21,7 +21,9 @@ void PendingModel::SetRecords(const std::vector<std::string>& records) {
         row.number.assign(fields.number);
         row.numberText = DisplayText(row.number);
         row.subject = DisplayText(std::string(fields.subject));
-        row.from = DisplayText(std::string(fields.sender));
+        std::string sender(fields.sender);
+        row.from = DisplayText(sender);
+        if (!IsUtf8(sender)) row.fromNotUtf8 = std::move(sender);
         row.lines = fields.lines;
         row.numberValue = LeadingNumber(fields.number);
         rows_.push_back(std::move(row));

@@ -24,6 +24,9 @@ public:
     struct Row {
         QString subject, from, numberText;
         std::string number;  // the record's first field as sent, to find the record again
+        // The sender as sent when it is not UTF-8 (shown as Latin-1), else empty: an exclude made
+        // from it must hold the same bytes to match.
+        std::string fromNotUtf8;
         long lines = 0;
         long numberValue = 0;  // for the numeric comparison
     };

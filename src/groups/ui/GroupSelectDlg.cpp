@@ -4,6 +4,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QContextMenuEvent>
+#include <QCoreApplication>
 #include <QDialogButtonBox>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -16,6 +17,7 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "groups/GroupDirectories.h"
 #include "groups/GroupListFile.h"
@@ -34,6 +36,20 @@ namespace {
 
 std::string Bytes(const QString& text) {
     return text.toStdString();
+}
+
+// A category entry of the combo box keeps the name's bytes as read: a name that is not UTF-8 is
+// shown as Latin-1 and must still find its header.
+constexpr int kNameBytesRole = Qt::UserRole;
+
+std::string CategoryName(const QComboBox& combo, int index) {
+    const QVariant bytes = combo.itemData(index, kNameBytesRole);
+    if (!bytes.isValid()) return Bytes(combo.itemText(index));
+    return bytes.toByteArray().toStdString();
+}
+
+void InsertCategory(QComboBox& combo, int index, const std::string& name) {
+    combo.insertItem(index, DisplayText(name), QByteArray::fromStdString(name));
 }
 
 // How often the names of a running retrieval are merged into the All Groups list and its label.
@@ -185,8 +201,12 @@ QWidget* CGroupSelectDlg::BuildGroupLists() {
         list->setUniformItemSizes(true);
         list->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
         list->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-        list->viewport()->installEventFilter(this);
         list->installEventFilter(this);
+        // On the view, not its viewport: a request from the keyboard (the Menu key) goes to the
+        // view that has the focus, one made with the mouse reaches it through the viewport.
+        list->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(list, &QListView::customContextMenuRequested, this,
+                [this, list](QPoint at) { OnContextMenu(list, at); });
         return list;
     };
     allList_ = makeList(true, "allGroupsList", allModel_);
@@ -340,10 +360,11 @@ void CGroupSelectDlg::Load() {
 
 void CGroupSelectDlg::LoadCategories() {
     categories_.Load(CategoryFileName(host_));
-    QStringList names;
-    for (const std::string& name : categories_.Names()) names << DisplayText(name);
-    names.sort(Qt::CaseInsensitive);
-    category_->addItems(names);
+    std::vector<std::string> names = categories_.Names();
+    std::stable_sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+        return DisplayText(a).compare(DisplayText(b), Qt::CaseInsensitive) < 0;
+    });
+    for (const std::string& name : names) InsertCategory(*category_, category_->count(), name);
     category_->setCurrentIndex(-1);
 }
 
@@ -450,15 +471,14 @@ void CGroupSelectDlg::OnManualAdd() {
 
 void CGroupSelectDlg::OnCategoryChosen(int index) {
     if (index < 0) return;
-    const QString name = category_->itemText(index);
+    const std::string name = CategoryName(*category_, index);
     category_->removeItem(index);
-    category_->insertItem(0, name);
+    InsertCategory(*category_, 0, name);
     category_->setCurrentIndex(0);
-    std::optional<std::vector<std::string>> block = categories_.Block(Bytes(name));
+    std::optional<std::vector<std::string>> block = categories_.Block(name);
     if (!block) {
         // The list the user has arranged is not thrown away for a category that is not there.
-        SetStatus("  Category " + Bytes(name) +
-                  " holds no groups; Active Groups left as they were");
+        SetStatus("  Category " + name + " holds no groups; Active Groups left as they were");
         return;
     }
     Widen(activeList_, *block);
@@ -469,25 +489,32 @@ void CGroupSelectDlg::OnCategoryChosen(int index) {
     ShowGroupDirectory();
 }
 
+// A name typed as the chosen entry shows it is that entry's name, in the bytes it was read in.
+std::string CGroupSelectDlg::TypedCategoryName() const {
+    const int index = category_->currentIndex();
+    return StoredText(category_->currentText(),
+                      index < 0 ? std::string() : CategoryName(*category_, index));
+}
+
 void CGroupSelectDlg::OnAddCategory() {
-    const QString name = category_->currentText();
-    categories_.Add(Bytes(name), activeModel_->Names());
-    category_->insertItem(0, name);
+    const QString shown = category_->currentText();
+    const std::string name = TypedCategoryName();
+    categories_.Add(name, activeModel_->Names());
+    InsertCategory(*category_, 0, name);
     category_->setCurrentIndex(0);
-    category_->setEditText(name);
+    category_->setEditText(shown);
 }
 
 void CGroupSelectDlg::OnUpdateCategory() {
     const int index = category_->currentIndex();
     if (index < 0) return;
-    categories_.Update(Bytes(category_->itemText(index)), Bytes(category_->currentText()),
-                       activeModel_->Names());
+    categories_.Update(CategoryName(*category_, index), TypedCategoryName(), activeModel_->Names());
 }
 
 void CGroupSelectDlg::OnDeleteCategory() {
     const int index = category_->currentIndex();
     if (index < 0) return;
-    const std::string name = Bytes(category_->itemText(index));
+    const std::string name = CategoryName(*category_, index);
     category_->removeItem(index);
     category_->setCurrentIndex(category_->count() > 0 ? 0 : -1);
     categories_.Delete(name);
@@ -513,7 +540,8 @@ void CGroupSelectDlg::OnUpdateDirectory() {
     const int row = SelectedRow(activeList_);
     if (row < 0) return;
     const std::string& group = activeModel_->Name(row);
-    switch (StoreGroupSubPath(profile_, group, Bytes(directory_->text()))) {
+    const std::string path = StoredText(directory_->text(), GroupSubPath(profile_, group));
+    switch (StoreGroupSubPath(profile_, group, path)) {
         case SubPathResult::Stored:
             break;
         case SubPathResult::Refused:
@@ -553,34 +581,39 @@ void CGroupSelectDlg::ShowContextMenu(QListView* list, QPoint globalPos) {
     menu.exec(globalPos);
 }
 
+// at is in the viewport's coordinates: the mouse position, or from the keyboard the middle of
+// the current item, where the menu then opens.
+void CGroupSelectDlg::OnContextMenu(QListView* list, QPoint at) {
+    // The menu acts on the group it was opened on, not on one selected earlier.
+    const QModelIndex index = list->indexAt(at);
+    if (index.isValid()) Select(list, index.row());
+    ShowContextMenu(list, list->viewport()->mapToGlobal(at));
+}
+
+// Shift+F10 asks for the menu as the Menu key does, at the current item.
+void CGroupSelectDlg::OpenMenuFromKeyboard(QListView* list) {
+    const QPoint at = list->visualRect(list->currentIndex()).center();
+    QContextMenuEvent request(QContextMenuEvent::Keyboard, at, list->viewport()->mapToGlobal(at));
+    QCoreApplication::sendEvent(list, &request);
+}
+
 bool CGroupSelectDlg::eventFilter(QObject* watched, QEvent* event) {
     for (QListView* list : {allList_, activeList_}) {
-        if (list == nullptr) continue;
-        if (watched == list->viewport() && event->type() == QEvent::ContextMenu) {
-            auto* menuEvent = static_cast<QContextMenuEvent*>(event);
-            QPoint at = menuEvent->globalPos();
-            if (menuEvent->reason() == QContextMenuEvent::Mouse) {
-                // The menu acts on the group under the mouse, not on one selected earlier.
-                QModelIndex index = list->indexAt(menuEvent->pos());
-                if (index.isValid()) Select(list, index.row());
-            } else {
-                at = mapToGlobal(QPoint(5, 5));
-            }
-            ShowContextMenu(list, at);
+        if (list == nullptr || watched != list || event->type() != QEvent::KeyPress) continue;
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_F10 && key->modifiers() == Qt::ShiftModifier) {
+            OpenMenuFromKeyboard(list);
             return true;
         }
-        if (watched == activeList_ && list == activeList_ && event->type() == QEvent::KeyPress) {
-            auto* key = static_cast<QKeyEvent*>(event);
-            if (key->modifiers() == Qt::ControlModifier &&
-                (key->key() == Qt::Key_Up || key->key() == Qt::Key_Down)) {
-                // Keyboard moves for the order the engine walks, for people who do not drag.
-                const int row = SelectedRow(activeList_);
-                const bool up = key->key() == Qt::Key_Up;
-                if (row >= 0 && activeModel_->moveRows({}, row, 1, {}, up ? row - 1 : row + 2)) {
-                    Select(activeList_, up ? row - 1 : row + 1);
-                }
-                return true;
+        if (list == activeList_ && key->modifiers() == Qt::ControlModifier &&
+            (key->key() == Qt::Key_Up || key->key() == Qt::Key_Down)) {
+            // Keyboard moves for the order the engine walks, for people who do not drag.
+            const int row = SelectedRow(activeList_);
+            const bool up = key->key() == Qt::Key_Up;
+            if (row >= 0 && activeModel_->moveRows({}, row, 1, {}, up ? row - 1 : row + 2)) {
+                Select(activeList_, up ? row - 1 : row + 1);
             }
+            return true;
         }
     }
     return QDialog::eventFilter(watched, event);
@@ -609,7 +642,13 @@ void CGroupSelectDlg::OnRefresh() {
         return;
     }
     SetRetrieving(true);
-    if (!worker_->Start(SplitList(Bytes(filter_->text()), ':'))) SetRetrieving(false);
+    if (!worker_->Start(SplitList(FilterText(), ':'))) SetRetrieving(false);
+}
+
+// The filter in the bytes of the setting it was shown from (group names are compared byte for
+// byte).
+std::string CGroupSelectDlg::FilterText() const {
+    return StoredText(filter_->text(), kGroupIncl.Read(profile_));
 }
 
 void CGroupSelectDlg::OnStop() {
@@ -662,7 +701,7 @@ void CGroupSelectDlg::accept() {
     std::vector<ProfileStore::Change> changes;
     AddDirectorySwitchChanges({enableDirs_->isChecked(), useGroupNames_->isChecked()}, changes);
     changes.push_back(kLoopOnList.ChangeFlag(loop_->isChecked()));
-    changes.push_back(kGroupIncl.Change(Bytes(filter_->text())));
+    changes.push_back(kGroupIncl.Change(FilterText()));
     if (!profile_.Apply(changes)) {
         SetStatus("  Unable to save the settings");
         return;

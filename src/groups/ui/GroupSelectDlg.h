@@ -84,7 +84,11 @@ private:
     void WidenFor(QListView* list, const std::string& name);
     int NameWidth(const QFontMetrics& metrics, const std::string& name);
     void ShowContextMenu(QListView* list, QPoint globalPos);
+    void OnContextMenu(QListView* list, QPoint at);
+    void OpenMenuFromKeyboard(QListView* list);
     void SetStatus(const std::string& text);
+    std::string FilterText() const;
+    std::string TypedCategoryName() const;
     void FlushPending();
     void SetRetrieving(bool running);
 

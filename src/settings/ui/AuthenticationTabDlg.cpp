@@ -8,6 +8,7 @@
 
 #include "settings/SettingsKeys.h"
 #include "ui/Controls.h"
+#include "ui/DisplayText.h"
 #include "ui/MessageBoxes.h"
 
 namespace qm {
@@ -63,8 +64,8 @@ void CAuthenticationTabDlg::Shown() {
     requires_->setChecked(kUserAuthentication.IsOn(profile, host));
     prompt_->setChecked(kPromptForPasswd.IsOn(profile, host));
     alwaysSend_->setChecked(kForceAuthInfo.IsOn(profile, host));
-    user_->setText(QString::fromStdString(kUsername.Read(profile, host)));
-    password_->setText(QString::fromStdString(kPassword.Read(profile, host)));
+    user_->setText(DisplayText(kUsername.Read(profile, host)));
+    password_->setText(DisplayText(kPassword.Read(profile, host)));
     FollowRequiresBox();
 }
 
@@ -105,9 +106,13 @@ void CAuthenticationTabDlg::Save(std::vector<ProfileStore::Change>& changes) {
     changes.push_back(kPromptForPasswd.ChangeFlag(host_, prompt_->isChecked()));
     changes.push_back(kForceAuthInfo.ChangeFlag(host_, alwaysSend_->isChecked()));
     if (!requires_->isChecked()) return;
-    changes.push_back(kUsername.Change(host_, user_->text().toStdString()));
+    const ProfileStore& profile = context_.profile;
+    changes.push_back(
+        kUsername.Change(host_, StoredText(user_->text(), kUsername.Read(profile, host_))));
     changes.push_back(kPassword.Change(
-        host_, prompt_->isChecked() ? std::string() : password_->text().toStdString()));
+        host_, prompt_->isChecked()
+                   ? std::string()
+                   : StoredText(password_->text(), kPassword.Read(profile, host_))));
 }
 
 }  // namespace qm

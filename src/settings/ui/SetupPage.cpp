@@ -1,6 +1,7 @@
 #include "settings/ui/SetupPage.h"
 
 #include "settings/SettingsKeys.h"
+#include "ui/DisplayText.h"
 
 namespace qm {
 
@@ -16,7 +17,7 @@ void CSetupPage::Enter() {
 }
 
 QString CSetupPage::PageText(const PageField& field) const {
-    return QString::fromStdString(field.Read(context_.profile));
+    return DisplayText(field.Read(context_.profile));
 }
 
 bool CSetupPage::PageFlag(const PageField& field) const {
@@ -24,8 +25,8 @@ bool CSetupPage::PageFlag(const PageField& field) const {
 }
 
 void CSetupPage::Put(std::vector<ProfileStore::Change>& changes, const PageField& field,
-                     const QString& text) {
-    changes.push_back(field.Change(text.toStdString()));
+                     const QString& text) const {
+    changes.push_back(field.Change(StoredText(text, field.Read(context_.profile))));
 }
 
 void CSetupPage::PutFlag(std::vector<ProfileStore::Change>& changes, const PageField& field,

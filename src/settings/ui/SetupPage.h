@@ -44,8 +44,9 @@ protected:
     // The value of a main-section key with the setup page's default.
     QString PageText(const PageField& field) const;
     bool PageFlag(const PageField& field) const;
-    static void Put(std::vector<ProfileStore::Change>& changes, const PageField& field,
-                    const QString& text);
+    // A value shown from bytes that are not UTF-8 goes back in the bytes it was shown from.
+    void Put(std::vector<ProfileStore::Change>& changes, const PageField& field,
+             const QString& text) const;
     static void PutFlag(std::vector<ProfileStore::Change>& changes, const PageField& field,
                         bool on);
 
