@@ -95,6 +95,20 @@ std::uint64_t FileSize(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
 }
 
+std::optional<std::uint32_t> FileCrc(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    std::vector<unsigned char> buffer(std::size_t{1} << 20);
+    std::uint32_t crc = 0;
+    ssize_t n = 0;
+    while ((n = ::read(fd, buffer.data(), buffer.size())) > 0) {
+        crc = Crc32(crc, buffer.data(), static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    if (n < 0) return std::nullopt;
+    return crc;
+}
+
 bool Overlaps(const StoredPost::Part& part, std::uint64_t begin, std::uint64_t end) {
     return begin <= part.end && part.begin <= end;
 }
@@ -383,16 +397,10 @@ bool PartStore::VerifyWhole(const StoredPost& post) const {
     if (next != post.size + 1) return false;
     const std::string path = dir_ + post.id + ".data";
     if (FileSize(path) != post.size) return false;
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    std::vector<unsigned char> buffer(std::size_t{1} << 20);
-    std::uint32_t crc = 0;
-    ssize_t n = 0;
-    while ((n = ::read(fd, buffer.data(), buffer.size())) > 0) {
-        crc = Crc32(crc, buffer.data(), static_cast<std::size_t>(n));
-    }
-    ::close(fd);
-    return n == 0 && crc == post.fileCrc.value_or(combined);
+    // Each part's CRC is of the bytes as they were written: together they are the file's, to
+    // hold against the poster's crc32. Without one, the file is read back and held against them.
+    if (post.fileCrc) return combined == *post.fileCrc;
+    return FileCrc(path) == std::optional<std::uint32_t>(combined);
 }
 
 void PartStore::RemoveFiles(const StoredPost& post) const {
