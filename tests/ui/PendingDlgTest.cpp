@@ -179,6 +179,7 @@ private slots:
     void TiesKeepTheirOrder();
     void RemoveInBothCountingModes();
     void RemoveEdgeCases();
+    void RemovingAPartRemovesItsPost();
     void CancelRestoresEveryRemoval();
     void TimeLeft();
     void AddToFromExcludes();
@@ -355,6 +356,36 @@ void PendingDlgTest::RemoveEdgeCases() {
     long removed = 0;
     QVERIFY(!shared.TakeNextPending(line, removed));
     QCOMPARE(removed, 3L);
+}
+
+void PendingDlgTest::RemovingAPartRemovesItsPost() {
+    TempDir dir;
+    dir.Enter();
+    qm::ProfileStore profile(dir / "quarrymoth.ini");
+    SharedState shared;
+    Fill(shared, {{1, "P.jpg (1/3)", "a@x"},
+                  {2, "single", "a@x"},
+                  {3, "P.jpg (3/3)", "a@x"},
+                  {4, "P.jpg (2/3)", "b@x"}});  // another sender: another post
+    CPendingDlg dialog(shared, profile);
+    dialog.show();
+    Select(dialog, {2});
+    QTest::keyClick(List(dialog), Qt::Key_Delete);
+    QCOMPARE(EngineList(shared), QStringList({"2", "4"}));
+    QCOMPARE(Counts(dialog).at(1), QStringLiteral("2"));  // each part counts
+    dialog.findChild<QCheckBox*>(QStringLiteral("cacheSubjectsCheck"))->setChecked(true);
+    dialog.accept();
+    QVERIFY(shared.SubjectCacheContains("p.jpg "));  // the post's subject, without its counter
+    // Not put together: a part is an article like any other.
+    profile.WriteString("Quarrymoth", "MultiPart", "0");
+    SharedState apart;
+    Fill(apart, {{1, "P.jpg (1/3)", "a@x"}, {3, "P.jpg (3/3)", "a@x"}});
+    CPendingDlg single(apart, profile);
+    single.show();
+    Select(single, {0});
+    QTest::keyClick(List(single), Qt::Key_Delete);
+    QCOMPARE(EngineList(apart), QStringList({"3"}));
+    single.reject();
 }
 
 void PendingDlgTest::CancelRestoresEveryRemoval() {

@@ -294,7 +294,9 @@ void CPendingDlg::SortBy(int column) {
 void CPendingDlg::RemoveSelected() {
     if (EngineLetGo()) return;
     WaitCursor wait;
-    const std::vector<int> rows = SelectedRows();
+    // A part stands for its post: the post's other listed parts go with it.
+    const std::vector<int> rows =
+        kMultiPart.IsOn(profile_) ? model_->WithWholePosts(SelectedRows()) : SelectedRows();
     std::vector<std::string> numbers;
     numbers.reserve(rows.size());
     std::int64_t lines = 0;

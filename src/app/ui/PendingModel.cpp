@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <numeric>
+#include <optional>
+#include <unordered_set>
 
+#include "engine/MultiPartPosts.h"
 #include "engine/OverviewLine.h"
 #include "ui/DisplayText.h"
 #include "util/TextFiles.h"
@@ -26,9 +29,28 @@ void PendingModel::SetRecords(const std::vector<std::string>& records) {
         if (!IsUtf8(sender)) row.fromNotUtf8 = std::move(sender);
         row.lines = fields.lines;
         row.numberValue = LeadingNumber(fields.number);
+        if (std::optional<PartRef> part = PartOf(fields.subject, fields.sender)) {
+            row.post = std::move(part->key);
+        }
         rows_.push_back(std::move(row));
     }
     endResetModel();
+}
+
+std::vector<int> PendingModel::WithWholePosts(const std::vector<int>& ascendingRows) const {
+    std::unordered_set<std::string> posts;
+    for (int row : ascendingRows) {
+        if (!At(row).post.empty()) posts.insert(At(row).post);
+    }
+    if (posts.empty()) return ascendingRows;
+    std::vector<int> rows;
+    std::size_t next = 0;
+    for (int row = 0; row < Count(); ++row) {
+        const bool asked = next < ascendingRows.size() && ascendingRows[next] == row;
+        if (asked) ++next;
+        if (asked || (!At(row).post.empty() && posts.contains(At(row).post))) rows.push_back(row);
+    }
+    return rows;
 }
 
 void PendingModel::Sort(const PendingSort& sort) {

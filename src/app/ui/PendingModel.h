@@ -29,6 +29,7 @@ public:
         std::string fromNotUtf8;
         long lines = 0;
         long numberValue = 0;  // for the numeric comparison
+        std::string post;      // the multi-part post the article is a part of, "" for none
     };
 
     explicit PendingModel(QObject* parent = nullptr);
@@ -44,6 +45,9 @@ public:
     void RemoveRows(const std::vector<int>& ascendingRows);
 
     const Row& At(int row) const { return rows_[static_cast<size_t>(row)]; }
+    // The rows given (ascending, no repeats) and every other row of a multi-part post one of them
+    // is a part of, ascending.
+    std::vector<int> WithWholePosts(const std::vector<int>& ascendingRows) const;
     int Count() const { return static_cast<int>(rows_.size()); }
 
     int rowCount(const QModelIndex& parent = {}) const override;
