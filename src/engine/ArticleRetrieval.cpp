@@ -270,7 +270,7 @@ int ArticleRetriever::Save(const Names& names, long number) {
 std::string ArticleRetriever::MakePartial() {
     EngineState& e = engine_;
     bool journaled = true;
-    const std::string partial = CreatePartialPicture(e.saveDirectory, [&](const std::string& path) {
+    std::string partial = CreatePartialPicture(e.saveDirectory, [&](const std::string& path) {
         journaled = e.journal.NotePartial(path);
         return journaled;
     });

@@ -130,7 +130,7 @@ int ArticleRetriever::StoreUUPart(const Names& names, long number, const PartRef
     }
     // The body only: the headers of each part would break the stream the parts make together.
     std::size_t first = 0;
-    while (first < lineEnds_.size() && WithoutLineEnd(Line(first)) != "") ++first;
+    while (first < lineEnds_.size() && !WithoutLineEnd(Line(first)).empty()) ++first;
     const std::size_t from = first < lineEnds_.size() ? lineEnds_[first] : body_.size();
     const std::string_view body = std::string_view(body_).substr(from);
     if (!store.StoreUUPart(part.key, part.total, part.part, names.uuencoded ? names.output : "",

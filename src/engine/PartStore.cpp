@@ -133,7 +133,7 @@ std::uint32_t Crc32Combine(std::uint32_t first, std::uint32_t second, std::uint6
         crc32_combine64(first, second, static_cast<z_off64_t>(secondSize)));
 }
 
-PartStore::PartStore(std::string directory) : dir_(WithTrailingSlash(directory)) {}
+PartStore::PartStore(const std::string& directory) : dir_(WithTrailingSlash(directory)) {}
 
 std::string PartStore::IdOf(const std::string& key) {
     unsigned char digest[EVP_MAX_MD_SIZE];

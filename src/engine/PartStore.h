@@ -45,7 +45,7 @@ struct StoredPost {
 class PartStore {
 public:
     // directory: where the store keeps its files (created when missing).
-    explicit PartStore(std::string directory);
+    explicit PartStore(const std::string& directory);
 
     // Reads every post's record. Files of no readable record (a kill while the first part of a
     // post was written, or a record from elsewhere) are removed. False with errno when the
