@@ -9,10 +9,20 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
+#include <filesystem>
+
 #include "BenchSupport.h"
+#include "engine/EngineStatus.h"
+#include "engine/ProcessGroups.h"
+#include "engine/SharedState.h"
 #include "net/UserPrompt.h"
+#include "settings/ProfileStore.h"
+#include "settings/SettingsKeys.h"
 #include "support/InnServer.h"
 #include "support/NewsModel.h"
+#include "util/TextFiles.h"
 
 namespace qm::bench {
 
@@ -64,5 +74,39 @@ public:
     bool AskYesNo(const std::string&) override { return true; }
     bool AskPassword(std::string&) override { return false; }
 };
+
+// One whole engine run over group on the server at port, from a fresh profile (no read marks) in
+// a fresh directory; extra settings are added to the profile. before, when given, is called just
+// before the engine starts. Returns the seconds the run took, or -1 with error set.
+inline double HarvestFresh(int port, const std::string& group,
+                           const std::vector<ProfileStore::Change>& extra, EngineStatus& status,
+                           UserPrompt& prompt, std::string& error,
+                           const std::function<void()>& before = {}) {
+    constexpr const char* kHost = "127.0.0.1";
+    WorkDir dir("/tmp/qm-bench-harvest-");
+    const std::string pictures = dir.path() + "/pictures/";
+    std::filesystem::create_directories(pictures);
+    if (!ReplaceFileAtomically(dir.path() + "/Groups." + kHost, group + "\n") ||
+        ::chdir(dir.path().c_str()) != 0) {
+        error = "cannot prepare " + dir.path();
+        return -1;
+    }
+    ProfileStore profile(dir.path() + "/quarrymoth.ini");
+    std::vector<ProfileStore::Change> changes{
+        kNNTPHost.Change(kHost), kNNTPPort.Change(std::to_string(port)),
+        kDownloadDirectory.Change(pictures), kMinLines.Change(1), kMaxLines.Change(1000000)};
+    changes.insert(changes.end(), extra.begin(), extra.end());
+    profile.Apply(changes);
+    SharedState shared;
+    if (before) before();
+    const auto start = Clock::now();
+    {
+        CProcessGroups engine(profile, status, prompt, shared);
+        engine.RunHere();
+    }
+    const double seconds = SecondsSince(start);
+    if (::chdir("/") != 0) error = "chdir failed";
+    return seconds;
+}
 
 }  // namespace qm::bench

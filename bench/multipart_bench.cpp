@@ -118,33 +118,13 @@ struct Run {
 // One whole engine run from a fresh profile and data directory.
 Run Harvest(int port, const char* group) {
     Run r;
-    WorkDir dir("/tmp/qm-mp-bench-");
-    const std::string pictures = dir.path() + "/pictures/";
-    std::filesystem::create_directories(pictures);
-    if (!qm::ReplaceFileAtomically(dir.path() + "/Groups." + kHost, std::string(group) + "\n") ||
-        ::chdir(dir.path().c_str()) != 0) {
-        r.status = "cannot prepare " + dir.path();
-        return r;
-    }
-    qm::ProfileStore profile(dir.path() + "/quarrymoth.ini");
-    profile.Apply({qm::kNNTPHost.Change(kHost), qm::kNNTPPort.Change(std::to_string(port)),
-                   qm::kDownloadDirectory.Change(pictures), qm::kMinLines.Change(1),
-                   qm::kMaxLines.Change(1000000)});
     CountingStatus status;
     qm::bench::YesPrompt prompt;
-    qm::SharedState shared;
-    ResetPeak();
-    const auto start = Clock::now();
-    {
-        qm::CProcessGroups engine(profile, status, prompt, shared);
-        engine.RunHere();
-    }
-    r.seconds = SecondsSince(start);
+    r.seconds = qm::bench::HarvestFresh(port, group, {}, status, prompt, r.status, ResetPeak);
     r.peakKib = PeakKib();
     r.saved = status.saved;
     r.bytes = status.bytes;
-    r.status = status.last;
-    if (::chdir("/") != 0) r.status += " (chdir failed)";
+    if (r.status.empty()) r.status = status.last;
     return r;
 }
 

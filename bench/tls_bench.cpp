@@ -77,34 +77,13 @@ struct Run {
 // One whole engine run from a fresh profile (no read marks) into a fresh directory.
 Run Harvest(int port, int useTls) {
     Run r;
-    WorkDir dir("/tmp/qm-tls-bench-");
-    const std::string pictures = dir.path() + "/pictures/";
-    std::filesystem::create_directories(pictures);
-    if (!qm::ReplaceFileAtomically(dir.path() + "/Groups." + kHost, std::string(kGroup) + "\n") ||
-        ::chdir(dir.path().c_str()) != 0) {
-        r.status = "cannot prepare " + dir.path();
-        return r;
-    }
-    qm::ProfileStore profile(dir.path() + "/quarrymoth.ini");
-    profile.Apply({{qm::kMainSection, "NNTPHost", kHost},
-                   {qm::kMainSection, "NNTPPort", std::to_string(port)},
-                   {qm::kMainSection, "DownloadDirectory", pictures},
-                   {qm::kMainSection, "MinLines", "1"},
-                   {qm::kMainSection, "MaxLines", "1000000"},
-                   {kHost, qm::kUseTLS.Key(), std::to_string(useTls)}});
     CountingStatus status;
     NoPrompt prompt;
-    qm::SharedState shared;
-    const auto start = Clock::now();
-    {
-        qm::CProcessGroups engine(profile, status, prompt, shared);
-        engine.RunHere();
-    }
-    r.seconds = SecondsSince(start);
+    r.seconds = qm::bench::HarvestFresh(port, kGroup, {qm::kUseTLS.Change(kHost, useTls)}, status,
+                                        prompt, r.status);
     r.saved = status.saved;
     r.bytes = status.bytes;
-    r.status = status.last;
-    if (::chdir("/") != 0) r.status += " (chdir failed)";
+    if (r.status.empty()) r.status = status.last;
     return r;
 }
 

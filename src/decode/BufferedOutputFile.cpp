@@ -13,36 +13,34 @@ BufferedOutputFile::~BufferedOutputFile() {
 }
 
 bool BufferedOutputFile::Open(const std::string& path) {
-    Close();
-    used_ = 0;
+    if (!OpenFile(path)) return false;
     // Truncate only a file that holds something: ext4 flushes a truncated file when it is
     // closed, which would cost every freshly created (empty) picture a trip to the disk.
+    struct stat st {};
+    if (::fstat(fd_, &st) == 0 && (st.st_size == 0 || ::ftruncate(fd_, 0) == 0)) return true;
+    return Abandon(errno);
+}
+
+bool BufferedOutputFile::OpenAt(const std::string& path, std::uint64_t offset) {
+    if (!OpenFile(path)) return false;
+    if (::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) >= 0) return true;
+    return Abandon(errno);
+}
+
+// Opens path for writing, creating it when missing, and keeps its bytes.
+bool BufferedOutputFile::OpenFile(const std::string& path) {
+    Close();
+    used_ = 0;
     fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
     if (fd_ < 0) return Fail(errno);
-    struct stat st {};
-    if (::fstat(fd_, &st) != 0 || (st.st_size > 0 && ::ftruncate(fd_, 0) != 0)) {
-        int err = errno;
-        ::close(fd_);
-        fd_ = -1;
-        return Fail(err);
-    }
     if (!buffer_) buffer_ = std::make_unique_for_overwrite<unsigned char[]>(kBufferSize);
     return true;
 }
 
-bool BufferedOutputFile::OpenAt(const std::string& path, std::uint64_t offset) {
-    Close();
-    used_ = 0;
-    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-    if (fd_ < 0) return Fail(errno);
-    if (::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) < 0) {
-        int err = errno;
-        ::close(fd_);
-        fd_ = -1;
-        return Fail(err);
-    }
-    if (!buffer_) buffer_ = std::make_unique_for_overwrite<unsigned char[]>(kBufferSize);
-    return true;
+bool BufferedOutputFile::Abandon(int err) {
+    ::close(fd_);
+    fd_ = -1;
+    return Fail(err);
 }
 
 unsigned char* BufferedOutputFile::Reserve(std::size_t count) {

@@ -50,6 +50,8 @@ public:
 
 private:
     bool Fail(int err);
+    bool OpenFile(const std::string& path);
+    bool Abandon(int err);  // closes a file just opened that could not be readied
 
     int fd_ = -1;
     std::unique_ptr<unsigned char[]> buffer_;

@@ -351,8 +351,12 @@ bool PartStore::RecordYEncPart(const std::string& key, const YEncPartInfo& info,
     if (info.fileCrc) post.fileCrc = info.fileCrc;
     post.lastNewPart = now;
     post.group = group;
-    StoredPost::Part part{static_cast<long>(info.part), info.begin, info.end, info.crc,
-                          info.end - info.begin + 1};
+    return AddPart(post, {static_cast<long>(info.part), info.begin, info.end, info.crc,
+                          info.end - info.begin + 1});
+}
+
+// Records a part whose bytes are on disk; the record on disk says so, or the part is not kept.
+bool PartStore::AddPart(StoredPost& post, const StoredPost::Part& part) {
     post.parts.insert(
         std::upper_bound(post.parts.begin(), post.parts.end(), part,
                          [](const auto& a, const auto& b) { return a.number < b.number; }),
@@ -373,16 +377,7 @@ bool PartStore::StoreUUPart(const std::string& key, long total, long number,
     if (number == 1 && !name.empty()) post.name = name;
     post.lastNewPart = now;
     post.group = group;
-    StoredPost::Part part{number, 0, 0, 0, body.size()};
-    post.parts.insert(
-        std::upper_bound(post.parts.begin(), post.parts.end(), part,
-                         [](const auto& a, const auto& b) { return a.number < b.number; }),
-        part);
-    if (SaveRecord(post)) return true;
-    const int err = errno;
-    std::erase_if(post.parts, [&](const auto& p) { return p.number == number; });
-    errno = err;
-    return false;
+    return AddPart(post, {number, 0, 0, 0, body.size()});
 }
 
 bool PartStore::VerifyWhole(const StoredPost& post) const {

@@ -97,6 +97,7 @@ private:
     std::string RecordPath(const std::string& id) const;
     std::string CompletedPath() const;
     bool SaveRecord(const StoredPost& post) const;
+    bool AddPart(StoredPost& post, const StoredPost::Part& part);
     std::optional<StoredPost> ReadRecord(const std::string& path) const;
     void RemoveFiles(const StoredPost& post) const;
     void LoadCompleted(std::time_t now);
