@@ -61,7 +61,7 @@ private:
     int SkipYEnc(const Names& names, YEncVerdict verdict, const std::string& partial);
     bool WriteTextCopy(const std::string& path);
     int Commit(const Names& names, long number, const std::string& partial);
-    void ReportRates(Clock::time_point articleStart);
+    void ReportRates();
     void ReportSaved(const std::string& savedName);
     void ForgetBody();
 
