@@ -1,7 +1,9 @@
 // The main window as a person uses it: its states and their controls, runs against a scripted
 // news server, the confirmations, AutoStart, the thumbnail and the file actions.
 
+#include <linux/capability.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -69,6 +71,17 @@ protected:
     }
 };
 
+// Takes the calling thread's right to raise a priority away (true) or gives it back, so a root test
+// meets the refusal an ordinary user meets. False when the system does not allow it.
+bool WithoutNiceRight(bool without) {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[2]{};
+    if (::syscall(SYS_capget, &header, data) != 0) return false;
+    const auto bit = 1u << CAP_SYS_NICE;
+    data[0].effective = without ? data[0].effective & ~bit : data[0].effective | bit;
+    return ::syscall(SYS_capset, &header, data) == 0;
+}
+
 // Which of the run controls are enabled, in a fixed order, for comparing with the state table.
 QString Enabled(QWidget& window) {
     QString out;
@@ -98,6 +111,7 @@ private slots:
     void GoWithoutServerAsksForSetupAndStaysOpen();
     void HarvestRunsAndAutoStartCloses();
     void StopConfirmationPauseAndClosing();
+    void RefusedPriorityChangeIsReported();
     void CatchUpAsksFirst();
     void EngineWithoutThreadReturnsToIdle();
     void EngineQuestionsAndSignals();
@@ -205,9 +219,9 @@ void MainDlgTest::StopConfirmationPauseAndClosing() {
     auto* pause = Find<QPushButton>(window, "pauseButton");
     pause->click();
     QVERIFY(pause->isChecked());
-    Find<QSlider>(window, "prioritySlider")->setValue(5);
+    Find<QSlider>(window, "prioritySlider")->setValue(2);  // lower: any user may
     Find<QPushButton>(window, "setButton")->click();
-    QCOMPARE(h.profile.GetInt(qm::kMainSection, "Priority", 0), 5L);
+    QCOMPARE(h.profile.GetInt(qm::kMainSection, "Priority", 0), 2L);
 
     // No keeps the run going; it still cancels the automatic close.
     boxes.Press(QMessageBox::No);
@@ -225,6 +239,38 @@ void MainDlgTest::StopConfirmationPauseAndClosing() {
     QVERIFY(!pause->isChecked());
     QCOMPARE(Enabled(window), kIdle);
     QVERIFY(window.isVisible());
+}
+
+// Going back up from Low needs a right an ordinary user lacks: the refusal is said on the status
+// line, and the slider and the stored level stay at what the engine runs at.
+void MainDlgTest::RefusedPriorityChangeIsReported() {
+    EngineHarness h;
+    h.SetGroups({"alt.pics"});
+    h.Set("Priority", "1");
+    h.server.On("GROUP ", Reply{.silent = true});
+    CMainDlg window(h.profile, true);
+    window.show();
+    QTRY_COMPARE(Enabled(window), kRunning);
+    QTRY_VERIFY(h.CountCommands("GROUP") > 0);  // the engine's thread runs at Low
+    QVERIFY(WithoutNiceRight(true));
+    auto* slider = Find<QSlider>(window, "prioritySlider");
+    slider->setValue(3);
+    Find<QPushButton>(window, "setButton")->click();
+    const bool privileged = WithoutNiceRight(false);  // false: an ordinary user never had it
+    QCOMPARE(LabelText(window, "statusLine"),
+             QStringLiteral("  Unable to change the priority: Permission denied"));
+    QCOMPARE(slider->value(), 1);
+    QCOMPARE(h.profile.GetInt(qm::kMainSection, "Priority", 0), 1L);
+    if (privileged) {
+        // With the right, the same change is made and kept.
+        slider->setValue(3);
+        Find<QPushButton>(window, "setButton")->click();
+        QCOMPARE(h.profile.GetInt(qm::kMainSection, "Priority", 0), 3L);
+    }
+    h.Set("ConfirmStop", "0");
+    QSignalSpy finished(&window, &CMainDlg::RunFinished);
+    window.OnStop();
+    QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 10000);
 }
 
 void MainDlgTest::CatchUpAsksFirst() {

@@ -412,9 +412,16 @@ void CMainDlg::OnPause(bool checked) {
     }
 }
 
+// A refused change leaves the thread where it was: the slider and the stored level say so too.
 void CMainDlg::OnSet() {
     const int level = slider_->value();
-    if (engine_) engine_->SetPriority(level);
+    const int refused = engine_ ? engine_->SetPriority(level) : 0;
+    if (refused != 0) {
+        SetValue(status_, QStringLiteral("  Unable to change the priority: ") +
+                              QString::fromLocal8Bit(std::strerror(refused)));
+        slider_->setValue(engine_->Priority());
+        return;
+    }
     kPriority.Write(profile_, level);
 }
 
