@@ -420,13 +420,14 @@ void MainDlgTest::FromExcludes() {
         });
         window.OnAddFromExclude();
     };
-    // The file is made when missing, an unfinished last line is ended first, an empty entry is
-    // never written (it would exclude every sender).
+    // The file is made when missing, an unfinished last line is ended first, an empty or blank
+    // entry is never written (it would exclude every sender).
     addWith(QStringLiteral("spammer@"));
     QCOMPARE(ReadAll("FromExcludes"), std::string("spammer@\n"));
     qm::test::TempDir::WriteFile("FromExcludes", "first");
     addWith(QStringLiteral("second"));
     addWith(QString());
+    addWith(QStringLiteral("  \t "));
     QCOMPARE(ReadAll("FromExcludes"), std::string("first\nsecond\n"));
 }
 
