@@ -29,6 +29,8 @@
 #include "groups/ui/GroupSelectDlg.h"
 #include "settings/SettingsKeys.h"
 #include "settings/ui/SetupSheet.h"
+#include "ui/Controls.h"
+#include "ui/ElidedText.h"
 #include "support/EngineHarness.h"
 #include "support/LoopbackPort.h"
 #include "support/NntpFixtures.h"
@@ -116,6 +118,7 @@ private slots:
     void EngineWithoutThreadReturnsToIdle();
     void EngineQuestionsAndSignals();
     void ThumbnailTextsAndFileActions();
+    void LongTextsElideAndNeverWidenTheWindow();
     void FromExcludes();
     void SlideShow();
     void ViewerSize();
@@ -398,6 +401,41 @@ void MainDlgTest::ThumbnailTextsAndFileActions() {
     boxes.Press(QMessageBox::Ok);
     window.OnProperties();
     QVERIFY(boxes.texts.last().startsWith(QString::fromStdString("Filename:\t" + gone + "\n")));
+}
+
+// A picture name of 103 characters and a long sender: the window keeps its width, the texts are
+// elided to the room they have, and their whole text stays the accessible one.
+void MainDlgTest::LongTextsElideAndNeverWidenTheWindow() {
+    EngineHarness h;
+    h.SetGroups({"alt.pics"});
+    const std::string name = std::string(96, 'n') + "end.jpg";
+    const std::string from = "A Very Long Sender Name " + std::string(80, 's') + "@example.com";
+    AddPicture(h, 1, name, name, Jpeg(64, 48), from);
+    h.Set("ShowThumbnail", "1");
+    CMainDlg window(h.profile, false);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    const int width = window.width();
+    QVERIFY(Harvest(window));
+    auto* frame = Find<qm::ElidedTitleBox>(window, "thumbnailFrame");
+    const QString caption = QString::fromStdString(name) + QStringLiteral(" (64 x 48)");
+    QTRY_COMPARE(frame->accessibleName(), caption);
+    QTest::qWait(100);  // the window's layout answers a new caption on a later turn of the loop
+    QCOMPARE(window.width(), width);
+    QVERIFY(window.minimumSizeHint().width() <= width);
+    // The middle goes, so the name's end and the size stay in sight.
+    QVERIFY(frame->title().contains(QChar(0x2026)));
+    QVERIFY(frame->title().endsWith(QStringLiteral("end.jpg (64 x 48)")));
+    QCOMPARE(frame->toolTip(), caption);
+    auto* sender = Find<qm::ElidedLabel>(window, "fromValue");
+    QCOMPARE(sender->text(), QString::fromStdString(from));
+    QCOMPARE(sender->accessibleDescription(), QString::fromStdString(from));
+    QVERIFY(sender->DisplayedText().endsWith(QChar(0x2026)));
+    QVERIFY(sender->fontMetrics().horizontalAdvance(sender->DisplayedText()) <=
+            sender->contentsRect().width());
+    // A short text is shown whole.
+    qm::SetValue(sender, QStringLiteral("ann@example.com"));
+    QCOMPARE(sender->DisplayedText(), QStringLiteral("ann@example.com"));
 }
 
 void MainDlgTest::FromExcludes() {

@@ -39,6 +39,7 @@
 #include "settings/ui/SetupSheet.h"
 #include "ui/Controls.h"
 #include "ui/DisplayText.h"
+#include "ui/ElidedText.h"
 #include "ui/MessageBoxes.h"
 #include "ui/WaitCursor.h"
 #include "ui/WindowPrompt.h"
@@ -51,12 +52,11 @@ const char kTitlePrefix[] = "Quarrymoth ";
 constexpr int kTimerMilliseconds = 990;
 const QSize kThumbnailDecodeSize(640, 480);
 
-// A text of the server's: as wide as the window allows, never widening it.
-QLabel* WideValue(const char* objectName, const char* labelCaption, QWidget* parent) {
-    QLabel* label = MakeValue(objectName, labelCaption, "", parent);
-    label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    label->setMinimumWidth(label->fontMetrics().averageCharWidth() * 40);
-    return label;
+// A text of the server's or a path: as wide as the window allows, elided there, never widening it.
+QLabel* WideValue(const char* objectName, const char* labelCaption, Qt::TextElideMode mode,
+                  QWidget* parent, const char* initial = "") {
+    constexpr int kWidthInChars = 40;
+    return AsValue(new ElidedLabel(mode, kWidthInChars, parent), objectName, labelCaption, initial);
 }
 
 TextProgressBar* Bar(const char* objectName, const char* labelCaption, QWidget* parent) {
@@ -96,9 +96,8 @@ void CMainDlg::BuildControls() {
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setSizeGripEnabled(false);
 
-    status_ = MakeValue("statusLine", "Status", "  Ready...", this);
+    status_ = WideValue("statusLine", "Status", Qt::ElideRight, this, "  Ready...");
     status_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    status_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     elapsedText_ = MakeValue("elapsedTimeValue", "Elapsed Time", "", this);
     elapsedText_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     elapsedText_->setAlignment(Qt::AlignCenter);
@@ -206,9 +205,10 @@ QWidget* CMainDlg::BuildCumulativeStatus() {
 QWidget* CMainDlg::BuildCurrentArticle() {
     auto* box = new QGroupBox(QStringLiteral("Current Article"), this);
     auto* grid = new QGridLayout(box);
-    subject_ = WideValue("subjectValue", "Subject:", box);
-    savingTo_ = WideValue("savingToValue", "Saving To:", box);
-    from_ = WideValue("fromValue", "From:", box);
+    subject_ = WideValue("subjectValue", "Subject:", Qt::ElideRight, box);
+    // A path keeps its file name in sight.
+    savingTo_ = WideValue("savingToValue", "Saving To:", Qt::ElideMiddle, box);
+    from_ = WideValue("fromValue", "From:", Qt::ElideRight, box);
     groupBar_ = Bar("groupProgressBar", "Group Progress:", box);
     articleBar_ = Bar("articleProgressBar", "Article Progress:", box);
     linesBar_ = Bar("linesDecodedBar", "Lines Decoded:", box);
@@ -237,7 +237,7 @@ QWidget* CMainDlg::BuildCurrentArticle() {
 QWidget* CMainDlg::BuildThumbnail() {
     thumbnailBox_ = new QGroupBox(QStringLiteral("Thumbnail"), this);
     auto* layout = new QVBoxLayout(thumbnailBox_);
-    pictureFrame_ = new QGroupBox(thumbnailBox_);
+    pictureFrame_ = new ElidedTitleBox(thumbnailBox_);
     pictureFrame_->setObjectName(QStringLiteral("thumbnailFrame"));
     picture_ = new CPictureCtrl(pictureFrame_);
     picture_->setObjectName(QStringLiteral("thumbnail"));
@@ -575,18 +575,18 @@ void CMainDlg::LoadThumbnail(const std::string& path) {
 
 void CMainDlg::ClearThumbnail() {
     picture_->Clear();
-    pictureFrame_->setTitle(QString());
-    pictureFrame_->setAccessibleName(QString());
+    pictureFrame_->SetCaption(QString());
     shared_.SetCurrentPicturePath("");
 }
 
 void CMainDlg::OnThumbnailLoaded(const QString& path, const QImage& image, QSize pictureSize) {
     picture_->SetPicture(image, pictureSize);
-    const QString caption =
-        DisplayText(PictureCaption(path.toStdString(), pictureSize.width(), pictureSize.height()));
-    // A group box's title reads "&" as a mnemonic marker; the user must see the name as it is.
-    pictureFrame_->setTitle(QString(caption).replace(QLatin1Char('&'), QStringLiteral("&&")));
-    pictureFrame_->setAccessibleName(caption);
+    // The picture's size stays whole after a name elided to the room there is.
+    const qsizetype sizeText =
+        QStringLiteral(" (%1 x %2)").arg(pictureSize.width()).arg(pictureSize.height()).size();
+    pictureFrame_->SetCaption(DisplayText(PictureCaption(path.toStdString(), pictureSize.width(),
+                                                         pictureSize.height())),
+                              sizeText);
     shared_.SetCurrentPicturePath(path.toStdString());
 }
 

@@ -24,6 +24,7 @@ class CFullSizeDlg;
 class CPictureCtrl;
 class CProcessGroups;
 class ProfileStore;
+class ElidedTitleBox;
 class StatusRelay;
 class ThumbnailLoader;
 class WindowPrompt;
@@ -116,7 +117,8 @@ private:
     QLabel *status_, *elapsedText_, *subject_, *savingTo_, *from_, *bytes_, *bytesPerSec_,
         *binaryPerSec_, *scanned_, *saved_, *historySkipped_, *otherSkipped_, *timeLeft_;
     QProgressBar *groupBar_, *articleBar_, *linesBar_, *scanBar_;
-    QGroupBox *priorityBox_, *thumbnailBox_, *pictureFrame_;
+    QGroupBox *priorityBox_, *thumbnailBox_;
+    ElidedTitleBox* pictureFrame_;
     QSlider* slider_;
     CPictureCtrl* picture_;
     QMenu* pictureMenu_;
