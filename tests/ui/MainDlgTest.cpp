@@ -29,11 +29,11 @@
 #include "groups/ui/GroupSelectDlg.h"
 #include "settings/SettingsKeys.h"
 #include "settings/ui/SetupSheet.h"
-#include "ui/Controls.h"
-#include "ui/ElidedText.h"
 #include "support/EngineHarness.h"
 #include "support/LoopbackPort.h"
 #include "support/NntpFixtures.h"
+#include "ui/Controls.h"
+#include "ui/ElidedText.h"
 
 using qm::CMainDlg;
 using qm::test::BoxAnswerer;
@@ -345,12 +345,12 @@ void MainDlgTest::EngineQuestionsAndSignals() {
 }
 
 // The thumbnail and the file actions after harvests from the scripted server. The window shows
-// the latest texts; Properties speaks of the picture shown and the texts on display before them.
+// the latest texts; Properties speaks of the picture shown and of its own article.
 void MainDlgTest::ThumbnailTextsAndFileActions() {
     EngineHarness h;
     h.SetGroups({"alt.pics"});
     h.Set("ConfirmDelete", "1");
-    AddPicture(h, 1, "first a&b.jpg", "a&b.jpg", Jpeg(32, 24), "first@example.com");
+    AddPicture(h, 1, "first a&b.jpg", "a&b.jpg", Jpeg(32, 24), "First <first@example.com>");
     CMainDlg window(h.profile, false);
     window.show();
     auto* frame = Find<QGroupBox>(window, "thumbnailFrame");
@@ -372,9 +372,9 @@ void MainDlgTest::ThumbnailTextsAndFileActions() {
     boxes.Press(QMessageBox::Ok);
     window.OnProperties();
     QCOMPARE(boxes.texts.last(), QString::fromStdString("Filename:\t" + good +
-                                                        "\n\nSubject:\tTom & Jerry broken.jpg"
-                                                        "\n\nFrom:\tAnn <ann@example.com>"));
-    QCOMPARE(boxes.formats.last(), Qt::PlainText);  // "<ann@example.com>" is no markup
+                                                        "\n\nSubject:\tfirst a&b.jpg"
+                                                        "\n\nFrom:\tFirst <first@example.com>"));
+    QCOMPARE(boxes.formats.last(), Qt::PlainText);  // "<first@example.com>" is no markup
 
     // Delete File asks, removes the file and empties the thumbnail; the second does nothing.
     boxes.Press(QMessageBox::Yes);
@@ -442,10 +442,12 @@ void MainDlgTest::FromExcludes() {
     EngineHarness h;
     h.SetGroups({"alt.pics"});
     AddPicture(h, 1, "a.jpg", "a.jpg", Jpeg(20, 20), "spammer@example.com");
-    AddPicture(h, 2, "b.jpg", "b.jpg", Jpeg(20, 20), "other@example.com");
+    AddPicture(h, 2, "b.gif", "b.gif", "GIF89a", "other@example.com");
     CMainDlg window(h.profile, false);
     window.show();
-    QVERIFY(Harvest(window));  // the sender on display before the last one is the spammer
+    QVERIFY(Harvest(window));  // the GIF leaves the spammer's picture shown: his is the sender
+    QTRY_COMPARE(Find<QGroupBox>(window, "thumbnailFrame")->accessibleName(),
+                 QStringLiteral("a.jpg (20 x 20)"));
     auto addWith = [&](const QString& text) {
         QTimer::singleShot(50, [text] {
             QWidget* dialog = QApplication::activeModalWidget();

@@ -72,9 +72,9 @@ CMainDlg::CMainDlg(ProfileStore& profile, bool autoStart, QWidget* parent)
     : QDialog(parent), profile_(profile), autoStart_(autoStart) {
     loader_ = std::make_unique<ThumbnailLoader>(kThumbnailDecodeSize);
     connect(loader_.get(), &ThumbnailLoader::Loaded, this, &CMainDlg::OnThumbnailLoaded);
-    relay_ = std::make_unique<StatusRelay>([this](const StatusChange& change) { Apply(change); },
-                                           [this](const std::string& path) { LoadThumbnail(path); },
-                                           this);
+    relay_ = std::make_unique<StatusRelay>(
+        [this](const StatusChange& change) { Apply(change); },
+        [this](const StatusChange& picture) { LoadThumbnail(picture); }, this);
     model_ = std::make_unique<StatusModel>(shared_, *relay_);
     prompt_ = new WindowPrompt(this);
     elapsed_.setInterval(kTimerMilliseconds);
@@ -563,31 +563,37 @@ void CMainDlg::Apply(const StatusChange& change) {
 
 // ---- thumbnail and file actions
 
-void CMainDlg::LoadThumbnail(const std::string& path) {
+void CMainDlg::LoadThumbnail(const StatusChange& picture) {
+    const std::string& path = picture.text;
     if (!ThumbnailWanted(path)) return;  // a GIF, say: the previous picture stays
     if (path.empty()) {
         QMetaObject::invokeMethod(
             this, [this] { ClearThumbnail(); }, Qt::QueuedConnection);
         return;
     }
-    loader_->Request(path);
+    loader_->Request(path, PictureOrigin{picture.subject, picture.from});
 }
 
 void CMainDlg::ClearThumbnail() {
     picture_->Clear();
     pictureFrame_->SetCaption(QString());
     shared_.SetCurrentPicturePath("");
+    pictureOrigin_ = PictureOrigin{};
 }
 
-void CMainDlg::OnThumbnailLoaded(const QString& path, const QImage& image, QSize pictureSize) {
+// The picture shown, its caption, its path and its article's texts change together: the file
+// actions must never speak of another article than the one whose picture is shown.
+void CMainDlg::OnThumbnailLoaded(const QString& path, const QImage& image, QSize pictureSize,
+                                 const PictureOrigin& origin) {
     picture_->SetPicture(image, pictureSize);
     // The picture's size stays whole after a name elided to the room there is.
     const qsizetype sizeText =
         QStringLiteral(" (%1 x %2)").arg(pictureSize.width()).arg(pictureSize.height()).size();
-    pictureFrame_->SetCaption(DisplayText(PictureCaption(path.toStdString(), pictureSize.width(),
-                                                         pictureSize.height())),
-                              sizeText);
+    pictureFrame_->SetCaption(
+        DisplayText(PictureCaption(path.toStdString(), pictureSize.width(), pictureSize.height())),
+        sizeText);
     shared_.SetCurrentPicturePath(path.toStdString());
+    pictureOrigin_ = origin;
 }
 
 void CMainDlg::OnDeleteFile() {
@@ -627,13 +633,13 @@ void CMainDlg::OnFullSize() {
 }
 
 void CMainDlg::OnProperties() {
-    Inform(this, DisplayText(PropertiesText(shared_.CurrentPicturePath(), shared_.LastSubject(),
-                                            shared_.LastFrom())));
+    Inform(this, DisplayText(PropertiesText(shared_.CurrentPicturePath(), pictureOrigin_.subject,
+                                            pictureOrigin_.from)));
 }
 
 void CMainDlg::OnAddFromExclude() {
     CFromExcludeEditDlg edit(this);
-    edit.SetText(DisplayText(shared_.LastFrom()));
+    edit.SetText(DisplayText(pictureOrigin_.from));
     if (edit.exec() != QDialog::Accepted) return;
     if (!AppendFromExclude(edit.Text().toStdString())) {
         ShowError(this, QStringLiteral("Unable to add to the file FromExcludes\n\n%1")

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "app/StatusModel.h"
+#include "app/ui/ThumbnailLoader.h"
 #include "engine/SharedState.h"
 
 class QGroupBox;
@@ -26,7 +27,6 @@ class CProcessGroups;
 class ProfileStore;
 class ElidedTitleBox;
 class StatusRelay;
-class ThumbnailLoader;
 class WindowPrompt;
 
 class CMainDlg : public QDialog {
@@ -89,9 +89,10 @@ private:
     void OnClose();
     void ShowContextMenu(QPoint globalPos, bool fromKeyboard);
 
-    void LoadThumbnail(const std::string& path);  // any thread
+    void LoadThumbnail(const StatusChange& picture);  // any thread
     void ClearThumbnail();
-    void OnThumbnailLoaded(const QString& path, const QImage& image, QSize pictureSize);
+    void OnThumbnailLoaded(const QString& path, const QImage& image, QSize pictureSize,
+                           const PictureOrigin& origin);
 
     ProfileStore& profile_;
     bool autoStart_;
@@ -119,6 +120,7 @@ private:
     QProgressBar *groupBar_, *articleBar_, *linesBar_, *scanBar_;
     QGroupBox *priorityBox_, *thumbnailBox_;
     ElidedTitleBox* pictureFrame_;
+    PictureOrigin pictureOrigin_;  // of the picture shown
     QSlider* slider_;
     CPictureCtrl* picture_;
     QMenu* pictureMenu_;

@@ -5,7 +5,10 @@
 namespace qm {
 
 ThumbnailLoader::ThumbnailLoader(QSize maxSize, QObject* parent)
-    : QObject(parent), maxSize_(maxSize), thread_([this] { Work(); }) {}
+    : QObject(parent), maxSize_(maxSize) {
+    qRegisterMetaType<PictureOrigin>();
+    thread_ = std::thread([this] { Work(); });
+}
 
 ThumbnailLoader::~ThumbnailLoader() {
     {
@@ -16,10 +19,10 @@ ThumbnailLoader::~ThumbnailLoader() {
     thread_.join();
 }
 
-void ThumbnailLoader::Request(const std::string& path) {
+void ThumbnailLoader::Request(const std::string& path, PictureOrigin origin) {
     {
         std::lock_guard lock(mutex_);
-        next_ = path;
+        next_ = Job{path, std::move(origin)};
     }
     wake_.notify_all();
 }
@@ -41,7 +44,7 @@ QImage ThumbnailLoader::Decode(const QString& path, QSize maxSize, QSize& pictur
 void ThumbnailLoader::Work() {
     auto lastStart = std::chrono::steady_clock::now() - kPace;
     for (;;) {
-        std::string path;
+        Job job;
         {
             std::unique_lock lock(mutex_);
             wake_.wait(lock, [this] { return quit_ || next_.has_value(); });
@@ -49,17 +52,17 @@ void ThumbnailLoader::Work() {
             // processor from the harvest and the window. What arrives meanwhile replaces the wait.
             wake_.wait_until(lock, lastStart + kPace, [this] { return quit_; });
             if (quit_) return;
-            path = std::move(*next_);
+            job = std::move(*next_);
             next_.reset();
         }
         lastStart = std::chrono::steady_clock::now();
-        QString name = QString::fromStdString(path);
+        QString name = QString::fromStdString(job.path);
         QSize size;
         QImage image = Decode(name, maxSize_, size);
         if (image.isNull()) {
             emit Failed(name);
         } else {
-            emit Loaded(name, image, size);
+            emit Loaded(name, image, size, job.origin);
         }
     }
 }
