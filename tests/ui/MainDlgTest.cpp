@@ -26,6 +26,7 @@
 #include "app/ui/FullSizeDlg.h"
 #include "app/ui/MainDlg.h"
 #include "app/ui/PendingDlg.h"
+#include "app/ui/ThumbnailLoader.h"
 #include "groups/ui/GroupSelectDlg.h"
 #include "settings/SettingsKeys.h"
 #include "settings/ui/SetupSheet.h"
@@ -119,6 +120,7 @@ private slots:
     void EngineQuestionsAndSignals();
     void ThumbnailTextsAndFileActions();
     void LongTextsElideAndNeverWidenTheWindow();
+    void ThumbnailsAreScaledOffTheWindowThread();
     void FromExcludes();
     void SlideShow();
     void ViewerSize();
@@ -436,6 +438,24 @@ void MainDlgTest::LongTextsElideAndNeverWidenTheWindow() {
     // A short text is shown whole.
     qm::SetValue(sender, QStringLiteral("ann@example.com"));
     QCOMPARE(sender->DisplayedText(), QStringLiteral("ann@example.com"));
+}
+
+// The loader hands the window pictures already at the size they are drawn in the screen's pixels
+// (at 200% twice the logical size), with the subject and sender they came with.
+void MainDlgTest::ThumbnailsAreScaledOffTheWindowThread() {
+    qm::test::TempDir dir;
+    const std::string path = dir / "big.jpg";
+    qm::test::TempDir::WriteFile(path, Jpeg(800, 600));
+    qm::ThumbnailLoader loader(QSize(640, 480));
+    QSignalSpy loaded(&loader, &qm::ThumbnailLoader::Loaded);
+    loader.SetDisplaySize(QSize(320, 200));
+    loader.Request(path, qm::PictureOrigin{"big.jpg (1/1)", "ann@example.com"});
+    QTRY_COMPARE(loaded.size(), 1);
+    QCOMPARE(loaded[0][1].value<QImage>().size(), QSize(266, 200));
+    QCOMPARE(loaded[0][2].toSize(), QSize(800, 600));
+    const auto origin = loaded[0][3].value<qm::PictureOrigin>();
+    QCOMPARE(origin.subject, std::string("big.jpg (1/1)"));
+    QCOMPARE(origin.from, std::string("ann@example.com"));
 }
 
 void MainDlgTest::FromExcludes() {

@@ -268,6 +268,8 @@ QWidget* CMainDlg::BuildThumbnail() {
     connect(fullSize_Button_, &QPushButton::clicked, this, &CMainDlg::OnFullSize);
     connect(deleteFile_, &QPushButton::clicked, this, &CMainDlg::OnDeleteFile);
     connect(picture_, &CPictureCtrl::ContextMenuAt, this, &CMainDlg::ShowContextMenu);
+    connect(picture_, &CPictureCtrl::DisplaySizeChanged, this,
+            [this](QSize devicePixels) { loader_->SetDisplaySize(devicePixels); });
     return thumbnailBox_;
 }
 

@@ -27,6 +27,29 @@ void ThumbnailLoader::Request(const std::string& path, PictureOrigin origin) {
     wake_.notify_all();
 }
 
+void ThumbnailLoader::SetDisplaySize(QSize devicePixels) {
+    std::lock_guard lock(mutex_);
+    displaySize_ = devicePixels;
+}
+
+// Smooth scaling of a picture to a high-density screen's pixels takes tens of milliseconds: done
+// here, the window only copies the result to the screen. Also in the screen's pixel format.
+QImage ThumbnailLoader::FitDisplay(QImage image) {
+    QSize display;
+    {
+        std::lock_guard lock(mutex_);
+        display = displaySize_;
+    }
+    if (!display.isEmpty()) {
+        const QSize fit = image.size().scaled(display, Qt::KeepAspectRatio);
+        if (fit != image.size() && !fit.isEmpty()) {
+            image = image.scaled(fit, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        }
+    }
+    return image.convertToFormat(image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied
+                                                         : QImage::Format_RGB32);
+}
+
 QImage ThumbnailLoader::Decode(const QString& path, QSize maxSize, QSize& pictureSize) {
     QImageReader reader(path);
     reader.setAutoTransform(true);
@@ -62,7 +85,7 @@ void ThumbnailLoader::Work() {
         if (image.isNull()) {
             emit Failed(name);
         } else {
-            emit Loaded(name, image, size, job.origin);
+            emit Loaded(name, FitDisplay(std::move(image)), size, job.origin);
         }
     }
 }

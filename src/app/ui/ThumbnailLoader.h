@@ -30,6 +30,10 @@ public:
     ~ThumbnailLoader() override;
 
     void Request(const std::string& path, PictureOrigin origin = {});  // any thread; at once
+    // The size, in the screen's pixels, the pictures are drawn at (any thread). Pictures then come
+    // out scaled to fit it, so the window's thread draws them as they are instead of scaling
+    // them itself; an empty size leaves them at the decoded size.
+    void SetDisplaySize(QSize devicePixels);
 
     // Decodes path scaled to fit maxSize; a null image when it cannot be read.
     static QImage Decode(const QString& path, QSize maxSize, QSize& pictureSize);
@@ -49,11 +53,13 @@ private:
         PictureOrigin origin;
     };
     void Work();
+    QImage FitDisplay(QImage image);
 
     QSize maxSize_;
     std::mutex mutex_;
     std::condition_variable wake_;
     std::optional<Job> next_;
+    QSize displaySize_;
     bool quit_ = false;
     std::thread thread_;
 };
