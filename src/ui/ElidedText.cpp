@@ -9,11 +9,6 @@
 
 namespace qm {
 
-ElidedLabel::ElidedLabel(Qt::TextElideMode mode, int widthInChars, QWidget* parent)
-    : QLabel(parent), mode_(mode), widthInChars_(widthInChars) {
-    setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-}
-
 namespace {
 
 // The room the text is drawn in: inside the frame, less the label's indent (-1: none of its own).
@@ -23,6 +18,9 @@ QRect TextArea(const QLabel& label) {
 }
 
 }  // namespace
+
+ElidedLabel::ElidedLabel(Qt::TextElideMode mode, int widthInChars, QWidget* parent)
+    : QLabel(parent), mode_(mode), widthInChars_(widthInChars) {}
 
 QString ElidedLabel::DisplayedText() const {
     return fontMetrics().elidedText(text(), mode_, TextArea(*this).width());
@@ -69,9 +67,12 @@ void ElidedTitleBox::SetCaption(const QString& caption, qsizetype keepLast) {
     Fit();
 }
 
-// As wide as what it holds needs; the caption takes what it is given.
+// As wide as what it holds needs; the caption takes what it is given. Its line is kept while
+// there is none, so the first caption does not make the window taller.
 QSize ElidedTitleBox::minimumSizeHint() const {
-    return {QWidget::minimumSizeHint().width(), QGroupBox::minimumSizeHint().height()};
+    const int captionLine = title().isEmpty() ? fontMetrics().height() : 0;
+    return {QWidget::minimumSizeHint().width(),
+            QGroupBox::minimumSizeHint().height() + captionLine};
 }
 
 void ElidedTitleBox::resizeEvent(QResizeEvent* event) {

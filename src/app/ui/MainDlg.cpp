@@ -195,8 +195,12 @@ QWidget* CMainDlg::BuildCumulativeStatus() {
         {&historySkipped_, "historySkippedValue", "History Files Skipped:"},
         {&otherSkipped_, "otherSkippedValue", "Other Files Skipped:"},
     };
+    // Room for the figures of a long run from the start: a growing count must not widen the
+    // window.
+    const int figureWidth = fontMetrics().horizontalAdvance(QStringLiteral("999,999,999,999"));
     for (const auto& row : rows) {
         *row.value = MakeValue(row.name, row.caption, "0", box);
+        (*row.value)->setMinimumWidth(figureWidth);
         form->addRow(QString::fromUtf8(row.caption), *row.value);
     }
     return box;
