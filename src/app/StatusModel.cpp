@@ -8,7 +8,7 @@ void StatusModel::Publish(StatusField field, std::string text, int percent) {
     Publish(StatusChange{field, std::move(text), percent, {}, {}});
 }
 
-void StatusModel::Publish(StatusChange change) {
+void StatusModel::Publish(const StatusChange& change) {
     {
         std::lock_guard lock(mutex_);
         texts_[static_cast<std::size_t>(change.field)] = change.text;

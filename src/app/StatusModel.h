@@ -85,7 +85,7 @@ public:
 
 private:
     void Publish(StatusField field, std::string text, int percent = 0);
-    void Publish(StatusChange change);
+    void Publish(const StatusChange& change);
 
     SharedState& shared_;
     StatusView& view_;

@@ -2,6 +2,7 @@
 
 #include <QEvent>
 #include <QHelpEvent>
+#include <QLayout>
 #include <QPainter>
 #include <QStyle>
 #include <QToolTip>
@@ -37,9 +38,10 @@ QSize ElidedLabel::minimumSizeHint() const {
     return sizeHint();
 }
 
-void ElidedLabel::paintEvent(QPaintEvent* event) {
-    QFrame::paintEvent(event);  // the frame; the text is drawn here, shortened
+// The frame as QLabel draws it; the text shortened to the room there is.
+void ElidedLabel::paintEvent(QPaintEvent*) {
     QPainter painter(this);
+    drawFrame(&painter);
     style()->drawItemText(&painter, TextArea(*this),
                           QStyle::visualAlignment(layoutDirection(), alignment()), palette(),
                           isEnabled(), DisplayedText(), foregroundRole());
@@ -71,8 +73,8 @@ void ElidedTitleBox::SetCaption(const QString& caption, qsizetype keepLast) {
 // there is none, so the first caption does not make the window taller.
 QSize ElidedTitleBox::minimumSizeHint() const {
     const int captionLine = title().isEmpty() ? fontMetrics().height() : 0;
-    return {QWidget::minimumSizeHint().width(),
-            QGroupBox::minimumSizeHint().height() + captionLine};
+    const int held = layout() ? layout()->totalMinimumSize().width() : 0;
+    return {held, QGroupBox::minimumSizeHint().height() + captionLine};
 }
 
 void ElidedTitleBox::resizeEvent(QResizeEvent* event) {
