@@ -5,6 +5,7 @@
 #include <sys/mount.h>
 
 #include <algorithm>
+#include <chrono>
 #include <mutex>
 #include <thread>
 
@@ -252,6 +253,43 @@ TEST_F(Harvest, MissingArticlesMovePastAndPartsWithoutNamesDoNot) {
     EXPECT_EQ(Saved("anim.gif"), "");
     EXPECT_EQ(h.profile.GetInt(EngineHarness::kHost, "alt.pics", 0), 3);
     EXPECT_EQ(TempDir::ReadFile("HistList"), "anim.gif\n");
+}
+
+// Binary Bytes/Sec divides by the wall time articles were on their way: with four commands in
+// flight, the time a reply waits behind the article before it counts, but only once.
+TEST_F(Harvest, RetrievalSecondsAreTheWallTimeOfTheArticlesInFlight) {
+    h.Set("PipelineDepth", "4");
+    for (long n = 1; n <= 4; ++n) {
+        h.model.AddArticle("alt.pics", n,
+                           Uu("p.jpg", RandomBytes(20000, n), "p" + std::to_string(n) + ".jpg"));
+    }
+    h.server.On("ARTICLE ", ScriptServer::Responder([this](const std::string& command) {
+                    const long number = std::stol(command.substr(8));
+                    return Reply{.text = WireArticle(h.model, number), .delayMs = 150};
+                }));
+    const auto start = std::chrono::steady_clock::now();
+    h.Run();
+    const double wall =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    ASSERT_EQ(h.status.Values("thumbnail").size(), 4u);
+    const std::string last = h.status.Last("rate1");  // "seconds,bytes"
+    const double seconds = std::stod(last.substr(0, last.find(',')));
+    const double bytes = std::stod(last.substr(last.find(',') + 1));
+    EXPECT_GE(seconds, 0.55);  // four replies, each 150 ms after the one before
+    EXPECT_LE(seconds, wall);  // overlapping articles are not added up
+    EXPECT_LE(h.shared.BinaryRate(), static_cast<std::int64_t>(bytes / 0.55));
+    EXPECT_GT(h.shared.BinaryRate(), 0);
+}
+
+TEST(RetrievalTime, OverlappingArticlesCountOnce) {
+    using namespace std::chrono_literals;
+    const RetrievalTime::Clock::time_point t0{};
+    RetrievalTime time;
+    time.Add(t0, t0 + 2s);       // the first article, alone: 2 s
+    time.Add(t0 + 1s, t0 + 3s);  // sent during the first: only what follows it counts, 1 s
+    time.Add(t0 + 5s, t0 + 6s);  // after an idle gap: the gap is not retrieval, 1 s
+    time.Add(t0 + 4s, t0 + 5s);  // a reply dealt with before the last one ended adds nothing
+    EXPECT_DOUBLE_EQ(time.Seconds(), 4.0);
 }
 
 TEST_F(Harvest, ConnectionLostInMidArticleLeavesNothingOfIt) {

@@ -5,11 +5,15 @@
 namespace qm {
 
 void StatusModel::Publish(StatusField field, std::string text, int percent) {
+    Publish(StatusChange{field, std::move(text), percent, {}, {}});
+}
+
+void StatusModel::Publish(const StatusChange& change) {
     {
         std::lock_guard lock(mutex_);
-        texts_[static_cast<std::size_t>(field)] = text;
+        texts_[static_cast<std::size_t>(change.field)] = change.text;
     }
-    view_.Show(StatusChange{field, std::move(text), percent});
+    view_.Show(change);
 }
 
 std::string StatusModel::Text(StatusField field) const {
@@ -103,8 +107,11 @@ void StatusModel::UpdateGroupTimeLeft() {
             TimeLeftText(GroupSecondsLeft(shared_.PendingLineSum(), shared_.BinaryRate())));
 }
 
+// The engine saves a picture before it moves on to the next article, so the subject and sender on
+// display now are the picture's own.
 void StatusModel::LoadThumbnail(const std::string& path) {
-    Publish(StatusField::Thumbnail, path);
+    Publish(StatusChange{StatusField::Thumbnail, path, 0, Text(StatusField::Subject),
+                         Text(StatusField::From)});
 }
 
 void StatusModel::EnablePending(bool enable) {

@@ -41,6 +41,10 @@ struct StatusChange {
     StatusField field;
     std::string text;
     int percent = 0;  // the position of a bar, 0 to 100
+    // Thumbnail only: the subject and sender of the picture's own article, which the file
+    // actions speak of however late the picture is shown.
+    std::string subject;
+    std::string from;
 };
 
 // The front end's side: told of every change, on the engine thread, in order. Must return at once
@@ -81,6 +85,7 @@ public:
 
 private:
     void Publish(StatusField field, std::string text, int percent = 0);
+    void Publish(const StatusChange& change);
 
     SharedState& shared_;
     StatusView& view_;

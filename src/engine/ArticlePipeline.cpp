@@ -8,22 +8,30 @@ namespace qm {
 
 bool ArticlePipeline::Prepare(long number, const std::vector<long>& upcoming) {
     // A removed article's reply is still on its way: it is read and nothing of it is kept.
-    const bool sentBefore = std::find(sent_.begin(), sent_.end(), number) != sent_.end();
-    while (!sent_.empty() && (!sentBefore || sent_.front() != number)) {
+    const bool sentBefore = IsSent(number);
+    while (!sent_.empty() && (!sentBefore || sent_.front().number != number)) {
         if (!DropOldest()) return false;
     }
-    CLineSocket& socket = engine_.session.Socket();
-    if (sent_.empty()) {
-        ArticleRetriever::SendArticleCommand(socket, number);
-        sent_.push_back(number);
-    }
+    if (sent_.empty()) Send(number);
     for (long next : upcoming) {
         if (sent_.size() >= depth_) break;
-        if (std::find(sent_.begin(), sent_.end(), next) != sent_.end()) continue;
-        ArticleRetriever::SendArticleCommand(socket, next);
-        sent_.push_back(next);
+        if (!IsSent(next)) Send(next);
     }
-    return socket.IsConnected();
+    return engine_.session.Socket().IsConnected();
+}
+
+std::chrono::steady_clock::time_point ArticlePipeline::OldestSent() const {
+    return sent_.empty() ? std::chrono::steady_clock::now() : sent_.front().at;
+}
+
+bool ArticlePipeline::IsSent(long number) const {
+    return std::any_of(sent_.begin(), sent_.end(),
+                       [number](const Sent& sent) { return sent.number == number; });
+}
+
+void ArticlePipeline::Send(long number) {
+    ArticleRetriever::SendArticleCommand(engine_.session.Socket(), number);
+    sent_.push_back(Sent{number, std::chrono::steady_clock::now()});
 }
 
 void ArticlePipeline::Received() {

@@ -3,6 +3,7 @@
 // oldest while up to the pipeline depth of later ones are already on their way, so a distant
 // server is never left waiting for the next command. Replies come back in the order sent.
 
+#include <chrono>
 #include <cstddef>
 #include <deque>
 #include <vector>
@@ -34,13 +35,21 @@ public:
     void Forget() { sent_.clear(); }
 
     std::size_t InFlight() const { return sent_.size(); }
+    // When the oldest command in flight went out (after Prepare: the one for its number).
+    std::chrono::steady_clock::time_point OldestSent() const;
 
 private:
+    struct Sent {
+        long number;
+        std::chrono::steady_clock::time_point at;
+    };
     bool DropOldest();
+    bool IsSent(long number) const;
+    void Send(long number);
 
     EngineState& engine_;
     std::size_t depth_;
-    std::deque<long> sent_;
+    std::deque<Sent> sent_;
 };
 
 }  // namespace qm

@@ -85,6 +85,7 @@ std::string_view ArticleRetriever::Line(std::size_t i) const {
 }
 
 int ArticleRetriever::RetrieveArticle(long number) {
+    engine_.pass.commandSent = Clock::now();
     SendArticleCommand(engine_.session.Socket(), number);
     return ReceiveArticle(number);
 }
@@ -115,7 +116,6 @@ int ArticleRetriever::ReceiveArticle(long number) {
     }
     e.status.SetSubjectText(e.article.subject);
     e.status.SetSavingToText("(Looking for binary attachment)");
-    const Clock::time_point articleStart = Clock::now();
     Names names;
     int result = 0;
     switch (ReadArticle(names)) {
@@ -124,7 +124,7 @@ int ArticleRetriever::ReceiveArticle(long number) {
                                  false);
             result = e.article.part && e.posts != nullptr ? SavePart(names, number)
                                                           : Save(names, number);
-            ReportRates(articleStart);
+            ReportRates();
             break;
         case Outcome::TooLarge:
             e.status.SetStatusText("Article " + std::to_string(number) + " is too large to hold");
@@ -408,13 +408,16 @@ void ArticleRetriever::ReportSaved(const std::string& savedName) {
     engine_.status.LoadThumbnail(engine_.saveDirectory + savedName);
 }
 
-void ArticleRetriever::ReportRates(Clock::time_point articleStart) {
+// The article counts from its command going out: with commands sent ahead, its reply was mostly
+// on its way while the articles before it were worked on.
+void ArticleRetriever::ReportRates() {
     EngineState& e = engine_;
-    e.pass.seconds += std::chrono::duration<double>(Clock::now() - articleStart).count();
+    e.pass.retrieval.Add(e.pass.commandSent, Clock::now());
+    const double seconds = e.pass.retrieval.Seconds();
     e.status.SetBytesTransferred(e.pass.bytes);
     e.status.ShowRateSince(RateKind::Overall, e.runStart, std::time(nullptr), e.pass.bytes);
-    e.status.ShowRate(RateKind::Binary, e.pass.seconds, e.pass.bytes);
-    const double rate = e.pass.seconds > 0 ? static_cast<double>(e.pass.bytes) / e.pass.seconds : 0;
+    e.status.ShowRate(RateKind::Binary, seconds, e.pass.bytes);
+    const double rate = seconds > 0 ? static_cast<double>(e.pass.bytes) / seconds : 0;
     e.shared.SetBinaryRate(static_cast<std::int64_t>(rate));
     e.status.UpdateGroupTimeLeft();
 }

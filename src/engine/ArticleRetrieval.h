@@ -80,7 +80,7 @@ private:
     int FillFromParts(const StoredPost& post, const std::string& partial, bool& whole);
     void GiveUpPost(const std::string& key, const std::string& status, bool historyHit);
     std::string SavingTo(const std::string& name) const;
-    void ReportRates(Clock::time_point articleStart);
+    void ReportRates();
     void ReportSaved(const std::string& savedName);
     void ForgetBody();
 

@@ -39,6 +39,12 @@ EngineSettings EngineSettings::Snapshot(const ProfileStore& profile) {
     return s;
 }
 
+void RetrievalTime::Add(Clock::time_point sent, Clock::time_point done) {
+    const Clock::time_point start = std::max(sent, lastDone_);
+    if (done > start) seconds_ += std::chrono::duration<double>(done - start).count();
+    lastDone_ = std::max(done, lastDone_);
+}
+
 GroupSettings GroupSettings::Snapshot(const ProfileStore& profile) {
     GroupSettings s;
     s.cacheSubjects = kCacheSubjects.IsOn(profile);

@@ -5,6 +5,7 @@
 // the stop and catch-up flags, which the window sets.
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <ctime>
 #include <functional>
@@ -71,9 +72,25 @@ struct GroupSettings {
     static GroupSettings Snapshot(const ProfileStore& profile);
 };
 
+// The wall time during which articles were being retrieved. With several commands in flight a
+// reply may already wait while the article before it is still worked on, so each article counts
+// from its command going out or the previous article's end, whichever is later, to its reply
+// dealt with: time in which two articles overlap counts once.
+class RetrievalTime {
+public:
+    using Clock = std::chrono::steady_clock;
+    void Add(Clock::time_point sent, Clock::time_point done);
+    double Seconds() const { return seconds_; }  // to the microsecond
+
+private:
+    double seconds_ = 0;
+    Clock::time_point lastDone_{};
+};
+
 struct PassCounters {
     std::int64_t bytes = 0;
-    double seconds = 0;  // spent receiving articles, measured to the microsecond
+    RetrievalTime retrieval;
+    RetrievalTime::Clock::time_point commandSent{};  // of the article whose reply is read next
     long headersScanned = 0;
     long articlesSaved = 0;
 };

@@ -212,6 +212,7 @@ int GroupProcessor::Fetch(ArticlePipeline& pipeline, long number) {
     bool loggedIn = false;
     for (;;) {
         if (pipeline.Prepare(number, e.shared.PendingNumbers(pipeline.Room()))) {
+            e.pass.commandSent = pipeline.OldestSent();
             int result = retriever_.ReceiveArticle(number);
             pipeline.Received();
             if (result == ArticleRetriever::kLoginAsked && !loggedIn) {

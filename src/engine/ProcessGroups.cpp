@@ -42,7 +42,7 @@ void CProcessGroups::Start(int priority) {
 
 void CProcessGroups::RunHere() {
     tid_ = static_cast<int>(::syscall(SYS_gettid));
-    ApplyPriority();
+    ApplyPriority(priority_);
     InitInstance();
 }
 
@@ -76,14 +76,19 @@ int CProcessGroups::NiceForPriority(int level) {
     return (3 - level) * 5;
 }
 
-void CProcessGroups::SetPriority(int level) {
-    priority_ = level;
-    ApplyPriority();
+int CProcessGroups::SetPriority(int level) {
+    return ApplyPriority(level);
 }
 
-void CProcessGroups::ApplyPriority() {
-    int tid = tid_;
-    if (tid != 0) ::setpriority(PRIO_PROCESS, static_cast<id_t>(tid), NiceForPriority(priority_));
+// Before the thread has begun, the level is only noted: the thread applies it as it starts.
+int CProcessGroups::ApplyPriority(int level) {
+    const int tid = tid_;
+    if (tid != 0 &&
+        ::setpriority(PRIO_PROCESS, static_cast<id_t>(tid), NiceForPriority(level)) != 0) {
+        return errno;
+    }
+    priority_ = level;
+    return 0;
 }
 
 std::string CProcessGroups::GroupFileName() const {

@@ -33,8 +33,11 @@ public:
     void Pause();
     void Resume();
     bool Paused() const;
-    // Changes the engine thread's priority, also while it runs; ignored where not permitted.
-    void SetPriority(int level);
+    // Changes the engine thread's priority, also while it runs. 0, or the system's errno when it
+    // refused (an unprivileged user may lower the priority but not raise it again): the thread
+    // then keeps the level it runs at.
+    int SetPriority(int level);
+    int Priority() const { return priority_; }  // the level the thread runs at
 
     // The nice value for a priority level 1..5.
     static int NiceForPriority(int level);
@@ -54,7 +57,7 @@ private:
     void PassLoop();
     bool RunPass(long groupCount);  // false when the run must end at once
     void EndRun(bool showFinalStatus);
-    void ApplyPriority();
+    int ApplyPriority(int level);
     std::string GroupFileName() const;
     void OpenPartStore();
     void TidyPartStore(class ArticleRetriever& retriever);

@@ -57,7 +57,7 @@ bool WriteFromExcludes(const std::vector<std::string>& entries, const std::strin
 
 bool AppendFromExclude(const std::string& text, const std::string& path) {
     const std::string entry = OneLine(text);
-    if (entry.empty()) return true;
+    if (!UsableFromExclude(entry)) return true;
     int fd = ::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0) return false;
     std::string line = (EndsWithLineEnd(fd) ? "" : "\n") + entry + "\n";

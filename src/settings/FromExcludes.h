@@ -26,8 +26,8 @@ bool WriteFromExcludes(const std::vector<std::string>& entries,
                        const std::string& path = kFromExcludesFile);
 
 // Appends one entry as a line, creating the file when needed; a last line without its line end
-// is ended first. Line ends inside the entry are removed; an empty entry adds nothing. False
-// with errno.
+// is ended first. Line ends inside the entry are removed; an empty or blank entry adds nothing.
+// False with errno.
 bool AppendFromExclude(const std::string& entry, const std::string& path = kFromExcludesFile);
 
 }  // namespace qm

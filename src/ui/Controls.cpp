@@ -65,7 +65,11 @@ void SetWidthInChars(QLineEdit* field, int chars) {
 
 QLabel* MakeValue(const char* objectName, const char* caption, const char* initial,
                   QWidget* parent) {
-    auto* label = new QLabel(QString::fromUtf8(initial), parent);
+    return AsValue(new QLabel(parent), objectName, caption, initial);
+}
+
+QLabel* AsValue(QLabel* label, const char* objectName, const char* caption, const char* initial) {
+    label->setText(QString::fromUtf8(initial));
     label->setObjectName(QString::fromLatin1(objectName));
     label->setAccessibleName(QString::fromUtf8(caption));
     label->setTextFormat(Qt::PlainText);

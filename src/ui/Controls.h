@@ -32,6 +32,8 @@ void SetWidthInChars(QLineEdit* field, int chars);
 // description: a label named after its caption would otherwise tell them only the caption.
 QLabel* MakeValue(const char* objectName, const char* caption, const char* initial,
                   QWidget* parent);
+// Gives a label made elsewhere (an ElidedLabel, say) the names and looks of MakeValue's.
+QLabel* AsValue(QLabel* label, const char* objectName, const char* caption, const char* initial);
 void SetValue(QLabel* label, const QString& text);
 
 }  // namespace qm

@@ -1,7 +1,9 @@
 // The main window as a person uses it: its states and their controls, runs against a scripted
 // news server, the confirmations, AutoStart, the thumbnail and the file actions.
 
+#include <linux/capability.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -24,12 +26,15 @@
 #include "app/ui/FullSizeDlg.h"
 #include "app/ui/MainDlg.h"
 #include "app/ui/PendingDlg.h"
+#include "app/ui/ThumbnailLoader.h"
 #include "groups/ui/GroupSelectDlg.h"
 #include "settings/SettingsKeys.h"
 #include "settings/ui/SetupSheet.h"
 #include "support/EngineHarness.h"
 #include "support/LoopbackPort.h"
 #include "support/NntpFixtures.h"
+#include "ui/Controls.h"
+#include "ui/ElidedText.h"
 
 using qm::CMainDlg;
 using qm::test::BoxAnswerer;
@@ -69,6 +74,17 @@ protected:
     }
 };
 
+// Takes the calling thread's right to raise a priority away (true) or gives it back, so a root test
+// meets the refusal an ordinary user meets. False when the system does not allow it.
+bool WithoutNiceRight(bool without) {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[2]{};
+    if (::syscall(SYS_capget, &header, data) != 0) return false;
+    const auto bit = 1u << CAP_SYS_NICE;
+    data[0].effective = without ? data[0].effective & ~bit : data[0].effective | bit;
+    return ::syscall(SYS_capset, &header, data) == 0;
+}
+
 // Which of the run controls are enabled, in a fixed order, for comparing with the state table.
 QString Enabled(QWidget& window) {
     QString out;
@@ -98,10 +114,13 @@ private slots:
     void GoWithoutServerAsksForSetupAndStaysOpen();
     void HarvestRunsAndAutoStartCloses();
     void StopConfirmationPauseAndClosing();
+    void RefusedPriorityChangeIsReported();
     void CatchUpAsksFirst();
     void EngineWithoutThreadReturnsToIdle();
     void EngineQuestionsAndSignals();
     void ThumbnailTextsAndFileActions();
+    void LongTextsElideAndNeverWidenTheWindow();
+    void ThumbnailsAreScaledOffTheWindowThread();
     void FromExcludes();
     void SlideShow();
     void ViewerSize();
@@ -205,9 +224,9 @@ void MainDlgTest::StopConfirmationPauseAndClosing() {
     auto* pause = Find<QPushButton>(window, "pauseButton");
     pause->click();
     QVERIFY(pause->isChecked());
-    Find<QSlider>(window, "prioritySlider")->setValue(5);
+    Find<QSlider>(window, "prioritySlider")->setValue(2);  // lower: any user may
     Find<QPushButton>(window, "setButton")->click();
-    QCOMPARE(h.profile.GetInt(qm::kMainSection, "Priority", 0), 5L);
+    QCOMPARE(h.profile.GetInt(qm::kMainSection, "Priority", 0), 2L);
 
     // No keeps the run going; it still cancels the automatic close.
     boxes.Press(QMessageBox::No);
@@ -225,6 +244,38 @@ void MainDlgTest::StopConfirmationPauseAndClosing() {
     QVERIFY(!pause->isChecked());
     QCOMPARE(Enabled(window), kIdle);
     QVERIFY(window.isVisible());
+}
+
+// Going back up from Low needs a right an ordinary user lacks: the refusal is said on the status
+// line, and the slider and the stored level stay at what the engine runs at.
+void MainDlgTest::RefusedPriorityChangeIsReported() {
+    EngineHarness h;
+    h.SetGroups({"alt.pics"});
+    h.Set("Priority", "1");
+    h.server.On("GROUP ", Reply{.silent = true});
+    CMainDlg window(h.profile, true);
+    window.show();
+    QTRY_COMPARE(Enabled(window), kRunning);
+    QTRY_VERIFY(h.CountCommands("GROUP") > 0);  // the engine's thread runs at Low
+    QVERIFY(WithoutNiceRight(true));
+    auto* slider = Find<QSlider>(window, "prioritySlider");
+    slider->setValue(3);
+    Find<QPushButton>(window, "setButton")->click();
+    const bool privileged = WithoutNiceRight(false);  // false: an ordinary user never had it
+    QCOMPARE(LabelText(window, "statusLine"),
+             QStringLiteral("  Unable to change the priority: Permission denied"));
+    QCOMPARE(slider->value(), 1);
+    QCOMPARE(h.profile.GetInt(qm::kMainSection, "Priority", 0), 1L);
+    if (privileged) {
+        // With the right, the same change is made and kept.
+        slider->setValue(3);
+        Find<QPushButton>(window, "setButton")->click();
+        QCOMPARE(h.profile.GetInt(qm::kMainSection, "Priority", 0), 3L);
+    }
+    h.Set("ConfirmStop", "0");
+    QSignalSpy finished(&window, &CMainDlg::RunFinished);
+    window.OnStop();
+    QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 10000);
 }
 
 void MainDlgTest::CatchUpAsksFirst() {
@@ -296,12 +347,12 @@ void MainDlgTest::EngineQuestionsAndSignals() {
 }
 
 // The thumbnail and the file actions after harvests from the scripted server. The window shows
-// the latest texts; Properties speaks of the picture shown and the texts on display before them.
+// the latest texts; Properties speaks of the picture shown and of its own article.
 void MainDlgTest::ThumbnailTextsAndFileActions() {
     EngineHarness h;
     h.SetGroups({"alt.pics"});
     h.Set("ConfirmDelete", "1");
-    AddPicture(h, 1, "first a&b.jpg", "a&b.jpg", Jpeg(32, 24), "first@example.com");
+    AddPicture(h, 1, "first a&b.jpg", "a&b.jpg", Jpeg(32, 24), "First <first@example.com>");
     CMainDlg window(h.profile, false);
     window.show();
     auto* frame = Find<QGroupBox>(window, "thumbnailFrame");
@@ -323,9 +374,9 @@ void MainDlgTest::ThumbnailTextsAndFileActions() {
     boxes.Press(QMessageBox::Ok);
     window.OnProperties();
     QCOMPARE(boxes.texts.last(), QString::fromStdString("Filename:\t" + good +
-                                                        "\n\nSubject:\tTom & Jerry broken.jpg"
-                                                        "\n\nFrom:\tAnn <ann@example.com>"));
-    QCOMPARE(boxes.formats.last(), Qt::PlainText);  // "<ann@example.com>" is no markup
+                                                        "\n\nSubject:\tfirst a&b.jpg"
+                                                        "\n\nFrom:\tFirst <first@example.com>"));
+    QCOMPARE(boxes.formats.last(), Qt::PlainText);  // "<first@example.com>" is no markup
 
     // Delete File asks, removes the file and empties the thumbnail; the second does nothing.
     boxes.Press(QMessageBox::Yes);
@@ -354,14 +405,69 @@ void MainDlgTest::ThumbnailTextsAndFileActions() {
     QVERIFY(boxes.texts.last().startsWith(QString::fromStdString("Filename:\t" + gone + "\n")));
 }
 
+// A picture name of 103 characters and a long sender: the window keeps its size, the texts are
+// elided to the room they have, and their whole text stays the accessible one.
+void MainDlgTest::LongTextsElideAndNeverWidenTheWindow() {
+    EngineHarness h;
+    h.SetGroups({"alt.pics"});
+    const std::string name = std::string(96, 'n') + "end.jpg";
+    const std::string from = "A Very Long Sender Name " + std::string(80, 's') + "@example.com";
+    AddPicture(h, 1, name, name, Jpeg(64, 48), from);
+    h.Set("ShowThumbnail", "1");
+    CMainDlg window(h.profile, false);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    const QSize size = window.size();
+    QVERIFY(Harvest(window));
+    auto* frame = Find<qm::ElidedTitleBox>(window, "thumbnailFrame");
+    const QString caption = QString::fromStdString(name) + QStringLiteral(" (64 x 48)");
+    QTRY_COMPARE(frame->accessibleName(), caption);
+    QTest::qWait(100);  // the window's layout answers a new caption on a later turn of the loop
+    QCOMPARE(window.size(), size);  // nor the counters, nor the caption's first line
+    QVERIFY(window.minimumSizeHint().width() <= size.width());
+    // The middle goes, so the name's end and the size stay in sight.
+    QVERIFY(frame->title().contains(QChar(0x2026)));
+    QVERIFY(frame->title().endsWith(QStringLiteral("end.jpg (64 x 48)")));
+    QCOMPARE(frame->toolTip(), caption);
+    auto* sender = Find<qm::ElidedLabel>(window, "fromValue");
+    QCOMPARE(sender->text(), QString::fromStdString(from));
+    QCOMPARE(sender->accessibleDescription(), QString::fromStdString(from));
+    QVERIFY(sender->DisplayedText().endsWith(QChar(0x2026)));
+    QVERIFY(sender->fontMetrics().horizontalAdvance(sender->DisplayedText()) <=
+            sender->contentsRect().width());
+    // A short text is shown whole.
+    qm::SetValue(sender, QStringLiteral("ann@example.com"));
+    QCOMPARE(sender->DisplayedText(), QStringLiteral("ann@example.com"));
+}
+
+// The loader hands the window pictures already at the size they are drawn in the screen's pixels
+// (at 200% twice the logical size), with the subject and sender they came with.
+void MainDlgTest::ThumbnailsAreScaledOffTheWindowThread() {
+    qm::test::TempDir dir;
+    const std::string path = dir / "big.jpg";
+    qm::test::TempDir::WriteFile(path, Jpeg(800, 600));
+    qm::ThumbnailLoader loader(QSize(640, 480));
+    QSignalSpy loaded(&loader, &qm::ThumbnailLoader::Loaded);
+    loader.SetDisplaySize(QSize(320, 200));
+    loader.Request(path, qm::PictureOrigin{"big.jpg (1/1)", "ann@example.com"});
+    QTRY_COMPARE(loaded.size(), 1);
+    QCOMPARE(loaded[0][1].value<QImage>().size(), QSize(266, 200));
+    QCOMPARE(loaded[0][2].toSize(), QSize(800, 600));
+    const auto origin = loaded[0][3].value<qm::PictureOrigin>();
+    QCOMPARE(origin.subject, std::string("big.jpg (1/1)"));
+    QCOMPARE(origin.from, std::string("ann@example.com"));
+}
+
 void MainDlgTest::FromExcludes() {
     EngineHarness h;
     h.SetGroups({"alt.pics"});
     AddPicture(h, 1, "a.jpg", "a.jpg", Jpeg(20, 20), "spammer@example.com");
-    AddPicture(h, 2, "b.jpg", "b.jpg", Jpeg(20, 20), "other@example.com");
+    AddPicture(h, 2, "b.gif", "b.gif", "GIF89a", "other@example.com");
     CMainDlg window(h.profile, false);
     window.show();
-    QVERIFY(Harvest(window));  // the sender on display before the last one is the spammer
+    QVERIFY(Harvest(window));  // the GIF leaves the spammer's picture shown: his is the sender
+    QTRY_COMPARE(Find<QGroupBox>(window, "thumbnailFrame")->accessibleName(),
+                 QStringLiteral("a.jpg (20 x 20)"));
     auto addWith = [&](const QString& text) {
         QTimer::singleShot(50, [text] {
             QWidget* dialog = QApplication::activeModalWidget();
@@ -374,13 +480,14 @@ void MainDlgTest::FromExcludes() {
         });
         window.OnAddFromExclude();
     };
-    // The file is made when missing, an unfinished last line is ended first, an empty entry is
-    // never written (it would exclude every sender).
+    // The file is made when missing, an unfinished last line is ended first, an empty or blank
+    // entry is never written (it would exclude every sender).
     addWith(QStringLiteral("spammer@"));
     QCOMPARE(ReadAll("FromExcludes"), std::string("spammer@\n"));
     qm::test::TempDir::WriteFile("FromExcludes", "first");
     addWith(QStringLiteral("second"));
     addWith(QString());
+    addWith(QStringLiteral("  \t "));
     QCOMPARE(ReadAll("FromExcludes"), std::string("first\nsecond\n"));
 }
 

@@ -39,6 +39,7 @@
 #include "settings/ui/SetupSheet.h"
 #include "ui/Controls.h"
 #include "ui/DisplayText.h"
+#include "ui/ElidedText.h"
 #include "ui/MessageBoxes.h"
 #include "ui/WaitCursor.h"
 #include "ui/WindowPrompt.h"
@@ -51,12 +52,11 @@ const char kTitlePrefix[] = "Quarrymoth ";
 constexpr int kTimerMilliseconds = 990;
 const QSize kThumbnailDecodeSize(640, 480);
 
-// A text of the server's: as wide as the window allows, never widening it.
-QLabel* WideValue(const char* objectName, const char* labelCaption, QWidget* parent) {
-    QLabel* label = MakeValue(objectName, labelCaption, "", parent);
-    label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    label->setMinimumWidth(label->fontMetrics().averageCharWidth() * 40);
-    return label;
+// A text of the server's or a path: as wide as the window allows, elided there, never widening it.
+QLabel* WideValue(const char* objectName, const char* labelCaption, Qt::TextElideMode mode,
+                  QWidget* parent, const char* initial = "") {
+    constexpr int kWidthInChars = 40;
+    return AsValue(new ElidedLabel(mode, kWidthInChars, parent), objectName, labelCaption, initial);
 }
 
 TextProgressBar* Bar(const char* objectName, const char* labelCaption, QWidget* parent) {
@@ -72,9 +72,9 @@ CMainDlg::CMainDlg(ProfileStore& profile, bool autoStart, QWidget* parent)
     : QDialog(parent), profile_(profile), autoStart_(autoStart) {
     loader_ = std::make_unique<ThumbnailLoader>(kThumbnailDecodeSize);
     connect(loader_.get(), &ThumbnailLoader::Loaded, this, &CMainDlg::OnThumbnailLoaded);
-    relay_ = std::make_unique<StatusRelay>([this](const StatusChange& change) { Apply(change); },
-                                           [this](const std::string& path) { LoadThumbnail(path); },
-                                           this);
+    relay_ = std::make_unique<StatusRelay>(
+        [this](const StatusChange& change) { Apply(change); },
+        [this](const StatusChange& picture) { LoadThumbnail(picture); }, this);
     model_ = std::make_unique<StatusModel>(shared_, *relay_);
     prompt_ = new WindowPrompt(this);
     elapsed_.setInterval(kTimerMilliseconds);
@@ -96,9 +96,8 @@ void CMainDlg::BuildControls() {
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setSizeGripEnabled(false);
 
-    status_ = MakeValue("statusLine", "Status", "  Ready...", this);
+    status_ = WideValue("statusLine", "Status", Qt::ElideRight, this, "  Ready...");
     status_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    status_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     elapsedText_ = MakeValue("elapsedTimeValue", "Elapsed Time", "", this);
     elapsedText_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     elapsedText_->setAlignment(Qt::AlignCenter);
@@ -196,8 +195,12 @@ QWidget* CMainDlg::BuildCumulativeStatus() {
         {&historySkipped_, "historySkippedValue", "History Files Skipped:"},
         {&otherSkipped_, "otherSkippedValue", "Other Files Skipped:"},
     };
+    // Room for the figures of a long run from the start: a growing count must not widen the
+    // window.
+    const int figureWidth = fontMetrics().horizontalAdvance(QStringLiteral("999,999,999,999"));
     for (const auto& row : rows) {
         *row.value = MakeValue(row.name, row.caption, "0", box);
+        (*row.value)->setMinimumWidth(figureWidth);
         form->addRow(QString::fromUtf8(row.caption), *row.value);
     }
     return box;
@@ -206,9 +209,10 @@ QWidget* CMainDlg::BuildCumulativeStatus() {
 QWidget* CMainDlg::BuildCurrentArticle() {
     auto* box = new QGroupBox(QStringLiteral("Current Article"), this);
     auto* grid = new QGridLayout(box);
-    subject_ = WideValue("subjectValue", "Subject:", box);
-    savingTo_ = WideValue("savingToValue", "Saving To:", box);
-    from_ = WideValue("fromValue", "From:", box);
+    subject_ = WideValue("subjectValue", "Subject:", Qt::ElideRight, box);
+    // A path keeps its file name in sight.
+    savingTo_ = WideValue("savingToValue", "Saving To:", Qt::ElideMiddle, box);
+    from_ = WideValue("fromValue", "From:", Qt::ElideRight, box);
     groupBar_ = Bar("groupProgressBar", "Group Progress:", box);
     articleBar_ = Bar("articleProgressBar", "Article Progress:", box);
     linesBar_ = Bar("linesDecodedBar", "Lines Decoded:", box);
@@ -237,7 +241,7 @@ QWidget* CMainDlg::BuildCurrentArticle() {
 QWidget* CMainDlg::BuildThumbnail() {
     thumbnailBox_ = new QGroupBox(QStringLiteral("Thumbnail"), this);
     auto* layout = new QVBoxLayout(thumbnailBox_);
-    pictureFrame_ = new QGroupBox(thumbnailBox_);
+    pictureFrame_ = new ElidedTitleBox(thumbnailBox_);
     pictureFrame_->setObjectName(QStringLiteral("thumbnailFrame"));
     picture_ = new CPictureCtrl(pictureFrame_);
     picture_->setObjectName(QStringLiteral("thumbnail"));
@@ -268,6 +272,8 @@ QWidget* CMainDlg::BuildThumbnail() {
     connect(fullSize_Button_, &QPushButton::clicked, this, &CMainDlg::OnFullSize);
     connect(deleteFile_, &QPushButton::clicked, this, &CMainDlg::OnDeleteFile);
     connect(picture_, &CPictureCtrl::ContextMenuAt, this, &CMainDlg::ShowContextMenu);
+    connect(picture_, &CPictureCtrl::DisplaySizeChanged, this,
+            [this](QSize devicePixels) { loader_->SetDisplaySize(devicePixels); });
     return thumbnailBox_;
 }
 
@@ -412,9 +418,16 @@ void CMainDlg::OnPause(bool checked) {
     }
 }
 
+// A refused change leaves the thread where it was: the slider and the stored level say so too.
 void CMainDlg::OnSet() {
     const int level = slider_->value();
-    if (engine_) engine_->SetPriority(level);
+    const int refused = engine_ ? engine_->SetPriority(level) : 0;
+    if (refused != 0) {
+        SetValue(status_, QStringLiteral("  Unable to change the priority: ") +
+                              QString::fromLocal8Bit(std::strerror(refused)));
+        slider_->setValue(engine_->Priority());
+        return;
+    }
     kPriority.Write(profile_, level);
 }
 
@@ -556,31 +569,37 @@ void CMainDlg::Apply(const StatusChange& change) {
 
 // ---- thumbnail and file actions
 
-void CMainDlg::LoadThumbnail(const std::string& path) {
+void CMainDlg::LoadThumbnail(const StatusChange& picture) {
+    const std::string& path = picture.text;
     if (!ThumbnailWanted(path)) return;  // a GIF, say: the previous picture stays
     if (path.empty()) {
         QMetaObject::invokeMethod(
             this, [this] { ClearThumbnail(); }, Qt::QueuedConnection);
         return;
     }
-    loader_->Request(path);
+    loader_->Request(path, PictureOrigin{picture.subject, picture.from});
 }
 
 void CMainDlg::ClearThumbnail() {
     picture_->Clear();
-    pictureFrame_->setTitle(QString());
-    pictureFrame_->setAccessibleName(QString());
+    pictureFrame_->SetCaption(QString());
     shared_.SetCurrentPicturePath("");
+    pictureOrigin_ = PictureOrigin{};
 }
 
-void CMainDlg::OnThumbnailLoaded(const QString& path, const QImage& image, QSize pictureSize) {
+// The picture shown, its caption, its path and its article's texts change together: the file
+// actions must never speak of another article than the one whose picture is shown.
+void CMainDlg::OnThumbnailLoaded(const QString& path, const QImage& image, QSize pictureSize,
+                                 const PictureOrigin& origin) {
     picture_->SetPicture(image, pictureSize);
-    const QString caption =
-        DisplayText(PictureCaption(path.toStdString(), pictureSize.width(), pictureSize.height()));
-    // A group box's title reads "&" as a mnemonic marker; the user must see the name as it is.
-    pictureFrame_->setTitle(QString(caption).replace(QLatin1Char('&'), QStringLiteral("&&")));
-    pictureFrame_->setAccessibleName(caption);
+    // The picture's size stays whole after a name elided to the room there is.
+    const qsizetype sizeText =
+        QStringLiteral(" (%1 x %2)").arg(pictureSize.width()).arg(pictureSize.height()).size();
+    pictureFrame_->SetCaption(
+        DisplayText(PictureCaption(path.toStdString(), pictureSize.width(), pictureSize.height())),
+        sizeText);
     shared_.SetCurrentPicturePath(path.toStdString());
+    pictureOrigin_ = origin;
 }
 
 void CMainDlg::OnDeleteFile() {
@@ -620,13 +639,13 @@ void CMainDlg::OnFullSize() {
 }
 
 void CMainDlg::OnProperties() {
-    Inform(this, DisplayText(PropertiesText(shared_.CurrentPicturePath(), shared_.LastSubject(),
-                                            shared_.LastFrom())));
+    Inform(this, DisplayText(PropertiesText(shared_.CurrentPicturePath(), pictureOrigin_.subject,
+                                            pictureOrigin_.from)));
 }
 
 void CMainDlg::OnAddFromExclude() {
     CFromExcludeEditDlg edit(this);
-    edit.SetText(DisplayText(shared_.LastFrom()));
+    edit.SetText(DisplayText(pictureOrigin_.from));
     if (edit.exec() != QDialog::Accepted) return;
     if (!AppendFromExclude(edit.Text().toStdString())) {
         ShowError(this, QStringLiteral("Unable to add to the file FromExcludes\n\n%1")

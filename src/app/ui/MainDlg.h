@@ -9,6 +9,7 @@
 #include <string>
 
 #include "app/StatusModel.h"
+#include "app/ui/ThumbnailLoader.h"
 #include "engine/SharedState.h"
 
 class QGroupBox;
@@ -24,8 +25,8 @@ class CFullSizeDlg;
 class CPictureCtrl;
 class CProcessGroups;
 class ProfileStore;
+class ElidedTitleBox;
 class StatusRelay;
-class ThumbnailLoader;
 class WindowPrompt;
 
 class CMainDlg : public QDialog {
@@ -88,9 +89,10 @@ private:
     void OnClose();
     void ShowContextMenu(QPoint globalPos, bool fromKeyboard);
 
-    void LoadThumbnail(const std::string& path);  // any thread
+    void LoadThumbnail(const StatusChange& picture);  // any thread
     void ClearThumbnail();
-    void OnThumbnailLoaded(const QString& path, const QImage& image, QSize pictureSize);
+    void OnThumbnailLoaded(const QString& path, const QImage& image, QSize pictureSize,
+                           const PictureOrigin& origin);
 
     ProfileStore& profile_;
     bool autoStart_;
@@ -116,7 +118,9 @@ private:
     QLabel *status_, *elapsedText_, *subject_, *savingTo_, *from_, *bytes_, *bytesPerSec_,
         *binaryPerSec_, *scanned_, *saved_, *historySkipped_, *otherSkipped_, *timeLeft_;
     QProgressBar *groupBar_, *articleBar_, *linesBar_, *scanBar_;
-    QGroupBox *priorityBox_, *thumbnailBox_, *pictureFrame_;
+    QGroupBox *priorityBox_, *thumbnailBox_;
+    ElidedTitleBox* pictureFrame_;
+    PictureOrigin pictureOrigin_;  // of the picture shown
     QSlider* slider_;
     CPictureCtrl* picture_;
     QMenu* pictureMenu_;

@@ -4,6 +4,7 @@
 #include <QImageReader>
 #include <QMouseEvent>
 #include <QPainter>
+#include <cstdlib>
 
 namespace qm {
 
@@ -48,8 +49,12 @@ void CPictureCtrl::paintEvent(QPaintEvent*) {
     const qreal ratio = devicePixelRatioF();
     const QSize device = (QSizeF(target) * ratio).toSize();
     if (scaled_.size() != device) {
+        // An image made to fit already (the thumbnail loader's) is drawn as it is: a pixel of
+        // rounding is not worth a smooth scaling on the window's thread.
+        const QSize off = image_.size() - device;
+        const bool fits = std::abs(off.width()) <= 1 && std::abs(off.height()) <= 1;
         scaled_ = QPixmap::fromImage(
-            image_.scaled(device, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+            fits ? image_ : image_.scaled(device, Qt::KeepAspectRatio, Qt::SmoothTransformation));
         scaled_.setDevicePixelRatio(ratio);
     }
     painter.drawPixmap((width() - target.width()) / 2, (height() - target.height()) / 2, scaled_);
@@ -67,6 +72,11 @@ void CPictureCtrl::focusOutEvent(QFocusEvent* event) {
 
 void CPictureCtrl::resizeEvent(QResizeEvent* event) {
     scaled_ = QPixmap();
+    const QSize device = (QSizeF(size()) * devicePixelRatioF()).toSize();
+    if (device != displaySize_) {
+        displaySize_ = device;
+        emit DisplaySizeChanged(device);
+    }
     QWidget::resizeEvent(event);
 }
 

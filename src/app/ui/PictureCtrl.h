@@ -33,6 +33,8 @@ public:
 signals:
     void Clicked();
     void ContextMenuAt(QPoint globalPos, bool fromKeyboard);
+    // The space the picture is drawn in, in the screen's pixels, has changed.
+    void DisplaySizeChanged(QSize devicePixels);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -46,6 +48,7 @@ private:
     QImage image_;
     QSize pictureSize_{0, 0};
     QPixmap scaled_;  // image_ at the size it is drawn, made once per size
+    QSize displaySize_;
 };
 
 }  // namespace qm

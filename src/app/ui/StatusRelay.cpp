@@ -10,7 +10,7 @@ StatusRelay::StatusRelay(Apply apply, Thumbnail thumbnail, QObject* parent)
 
 void StatusRelay::Show(const StatusChange& change) {
     if (change.field == StatusField::Thumbnail) {
-        thumbnail_(change.text);
+        thumbnail_(change);
         return;
     }
     {

@@ -18,10 +18,10 @@ namespace qm {
 class StatusRelay : public QObject, public StatusView {
 public:
     using Apply = std::function<void(const StatusChange&)>;
-    using Thumbnail = std::function<void(const std::string&)>;
+    using Thumbnail = std::function<void(const StatusChange&)>;
 
     // apply runs on the relay's (the window's) thread; thumbnail runs at once on the caller's
-    // thread and must not block (it hands the path to the thumbnail loader).
+    // thread and must not block (it hands the picture to the thumbnail loader).
     StatusRelay(Apply apply, Thumbnail thumbnail, QObject* parent = nullptr);
 
     void Show(const StatusChange& change) override;  // any thread

@@ -5,7 +5,10 @@
 namespace qm {
 
 ThumbnailLoader::ThumbnailLoader(QSize maxSize, QObject* parent)
-    : QObject(parent), maxSize_(maxSize), thread_([this] { Work(); }) {}
+    : QObject(parent), maxSize_(maxSize) {
+    qRegisterMetaType<PictureOrigin>();
+    thread_ = std::thread([this] { Work(); });
+}
 
 ThumbnailLoader::~ThumbnailLoader() {
     {
@@ -16,12 +19,35 @@ ThumbnailLoader::~ThumbnailLoader() {
     thread_.join();
 }
 
-void ThumbnailLoader::Request(const std::string& path) {
+void ThumbnailLoader::Request(const std::string& path, PictureOrigin origin) {
     {
         std::lock_guard lock(mutex_);
-        next_ = path;
+        next_ = Job{path, std::move(origin)};
     }
     wake_.notify_all();
+}
+
+void ThumbnailLoader::SetDisplaySize(QSize devicePixels) {
+    std::lock_guard lock(mutex_);
+    displaySize_ = devicePixels;
+}
+
+// Smooth scaling of a picture to a high-density screen's pixels takes tens of milliseconds: done
+// here, the window only copies the result to the screen. Also in the screen's pixel format.
+QImage ThumbnailLoader::FitDisplay(QImage image) {
+    QSize display;
+    {
+        std::lock_guard lock(mutex_);
+        display = displaySize_;
+    }
+    if (!display.isEmpty()) {
+        const QSize fit = image.size().scaled(display, Qt::KeepAspectRatio);
+        if (fit != image.size() && !fit.isEmpty()) {
+            image = image.scaled(fit, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        }
+    }
+    return image.convertToFormat(image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied
+                                                         : QImage::Format_RGB32);
 }
 
 QImage ThumbnailLoader::Decode(const QString& path, QSize maxSize, QSize& pictureSize) {
@@ -41,7 +67,7 @@ QImage ThumbnailLoader::Decode(const QString& path, QSize maxSize, QSize& pictur
 void ThumbnailLoader::Work() {
     auto lastStart = std::chrono::steady_clock::now() - kPace;
     for (;;) {
-        std::string path;
+        Job job;
         {
             std::unique_lock lock(mutex_);
             wake_.wait(lock, [this] { return quit_ || next_.has_value(); });
@@ -49,17 +75,17 @@ void ThumbnailLoader::Work() {
             // processor from the harvest and the window. What arrives meanwhile replaces the wait.
             wake_.wait_until(lock, lastStart + kPace, [this] { return quit_; });
             if (quit_) return;
-            path = std::move(*next_);
+            job = std::move(*next_);
             next_.reset();
         }
         lastStart = std::chrono::steady_clock::now();
-        QString name = QString::fromStdString(path);
+        QString name = QString::fromStdString(job.path);
         QSize size;
         QImage image = Decode(name, maxSize_, size);
         if (image.isNull()) {
             emit Failed(name);
         } else {
-            emit Loaded(name, image, size);
+            emit Loaded(name, FitDisplay(std::move(image)), size, job.origin);
         }
     }
 }

@@ -16,6 +16,12 @@
 
 namespace qm {
 
+// Where a picture came from: the subject and sender of its own article.
+struct PictureOrigin {
+    std::string subject;
+    std::string from;
+};
+
 class ThumbnailLoader : public QObject {
     Q_OBJECT
 public:
@@ -23,7 +29,11 @@ public:
     explicit ThumbnailLoader(QSize maxSize, QObject* parent = nullptr);
     ~ThumbnailLoader() override;
 
-    void Request(const std::string& path);  // any thread; returns at once
+    void Request(const std::string& path, PictureOrigin origin = {});  // any thread; at once
+    // The size, in the screen's pixels, the pictures are drawn at (any thread). Pictures then come
+    // out scaled to fit it, so the window's thread draws them as they are instead of scaling
+    // them itself; an empty size leaves them at the decoded size.
+    void SetDisplaySize(QSize devicePixels);
 
     // Decodes path scaled to fit maxSize; a null image when it cannot be read.
     static QImage Decode(const QString& path, QSize maxSize, QSize& pictureSize);
@@ -33,18 +43,27 @@ public:
 
 signals:
     // On the receiver's thread when it lives elsewhere.
-    void Loaded(const QString& path, const QImage& image, QSize pictureSize);
+    void Loaded(const QString& path, const QImage& image, QSize pictureSize,
+                const qm::PictureOrigin& origin);
     void Failed(const QString& path);
 
 private:
+    struct Job {
+        std::string path;
+        PictureOrigin origin;
+    };
     void Work();
+    QImage FitDisplay(QImage image);
 
     QSize maxSize_;
     std::mutex mutex_;
     std::condition_variable wake_;
-    std::optional<std::string> next_;
+    std::optional<Job> next_;
+    QSize displaySize_;
     bool quit_ = false;
     std::thread thread_;
 };
 
 }  // namespace qm
+
+Q_DECLARE_METATYPE(qm::PictureOrigin)
