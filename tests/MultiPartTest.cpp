@@ -189,6 +189,9 @@ TEST(PartStore, TornFilesGoAndOldPostsExpireOrMakeRoomOldestFirst) {
     // A kill while a first part was written leaves data without a record; a torn record.
     test::TempDir::WriteFile(dir / ("parts/" + PartStore::IdOf("gone") + ".data"), "x");
     test::TempDir::WriteFile(dir / ("parts/" + PartStore::IdOf(c) + ".post"), "QMPOST 1\nkey c");
+    // A kill while a later part's lines were appended to b's record: that part is not kept.
+    const std::string bRecord = dir / ("parts/" + PartStore::IdOf(b) + ".post");
+    test::TempDir::WriteFile(bRecord, test::TempDir::ReadFile(bRecord) + "last 250\npart 2 10001");
     PartStore store(dir / "parts");
     ASSERT_TRUE(store.Load(500));
     EXPECT_EQ(store.PendingCount(), 3u);
@@ -197,6 +200,9 @@ TEST(PartStore, TornFilesGoAndOldPostsExpireOrMakeRoomOldestFirst) {
     EXPECT_FALSE(test::TempDir::Exists(store.DataPath(c)));
     EXPECT_TRUE(store.IsCompleted("done"));
     EXPECT_EQ(store.Find(PostKey("u", "x", 2))->parts.size(), 1u);
+    ASSERT_NE(store.Find(b), nullptr);
+    EXPECT_EQ(store.Find(b)->parts.size(), 1u);
+    EXPECT_EQ(store.Find(b)->lastNewPart, 250);
     // Past the wait, a; then room for one post's bytes: b, the older of the rest, goes.
     std::vector<StoredPost> expired = store.Expire(100 + 7 * 24 * 3600 + 1, 7);
     ASSERT_EQ(expired.size(), 1u);
@@ -453,7 +459,7 @@ TEST_F(MultiPartRun, WithoutPuttingTogetherPartsAreSkippedAsBeforeButNeverSavedH
 }
 
 TEST_F(MultiPartRun, AFullStoreEndsTheRunAndAWholePostLeftByAKillIsSavedNextTime) {
-    const std::string big = test::RandomBytes(60000, 13), w = test::RandomBytes(8000, 14);
+    const std::string big = test::RandomBytes(90000, 13), w = test::RandomBytes(8000, 14);
     const std::string store = h.dir / "MultiPart";
     MakeDirectory(store);
     if (::mount("tmpfs", store.c_str(), "tmpfs", 0, "size=64k") != 0) {

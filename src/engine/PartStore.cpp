@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 
 #include "util/TextFiles.h"
@@ -215,7 +216,11 @@ void PartStore::LoadCompleted(std::time_t now) {
 }
 
 std::optional<StoredPost> PartStore::ReadRecord(const std::string& path) const {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream file(path, std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    // Lines are appended as parts come; a kill in the middle of one leaves it without its end.
+    text.erase(text.rfind('\n') == std::string::npos ? 0 : text.rfind('\n') + 1);
+    std::istringstream in(text);
     std::string line;
     if (!ReadTextLine(in, line) || line != kRecordHeader) return std::nullopt;
     StoredPost post;
@@ -281,21 +286,37 @@ std::optional<StoredPost> PartStore::ReadRecord(const std::string& path) const {
     return post;
 }
 
-bool PartStore::SaveRecord(const StoredPost& post) const {
+namespace {
+
+std::string PartLine(const StoredPost::Part& part) {
+    return "part " + std::to_string(part.number) + " " + std::to_string(part.begin) + " " +
+           std::to_string(part.end) + " " + Hex32(part.crc) + " " + std::to_string(part.bytes) +
+           "\n";
+}
+
+// What may change from one part to the next; a later line of the record overrides an earlier one.
+std::string ChangingFields(const StoredPost& post) {
+    std::string text = "name " + Escaped(post.name) + "\n";
+    if (post.fileCrc) text += "crc32 " + Hex32(*post.fileCrc) + "\n";
+    text += "last " + std::to_string(static_cast<long long>(post.lastNewPart)) + "\n";
+    return text + "group " + post.group + "\n";
+}
+
+}  // namespace
+
+// A post's first part writes its record whole; each later one appends its lines, so a part costs
+// one write and no new file.
+bool PartStore::SaveRecord(const StoredPost& post, const StoredPost::Part& added) const {
+    if (post.parts.size() > 1) {
+        return AppendToFile(RecordPath(post.id), ChangingFields(post) + PartLine(added));
+    }
     std::string text = std::string(kRecordHeader) + "\n";
     text += "key " + Escaped(post.key) + "\n";
-    text += "name " + Escaped(post.name) + "\n";
     text += "total " + std::to_string(post.total) + "\n";
     text += post.encoding == StoredPost::Encoding::UU ? "encoding uu\n" : "encoding yenc\n";
     text += "size " + std::to_string(post.size) + "\n";
-    if (post.fileCrc) text += "crc32 " + Hex32(*post.fileCrc) + "\n";
-    text += "last " + std::to_string(static_cast<long long>(post.lastNewPart)) + "\n";
-    text += "group " + post.group + "\n";
-    for (const StoredPost::Part& part : post.parts) {
-        text += "part " + std::to_string(part.number) + " " + std::to_string(part.begin) + " " +
-                std::to_string(part.end) + " " + Hex32(part.crc) + " " +
-                std::to_string(part.bytes) + "\n";
-    }
+    text += ChangingFields(post);
+    for (const StoredPost::Part& part : post.parts) text += PartLine(part);
     return ReplaceFileAtomically(RecordPath(post.id), text, 0600);
 }
 
@@ -361,7 +382,7 @@ bool PartStore::AddPart(StoredPost& post, const StoredPost::Part& part) {
         std::upper_bound(post.parts.begin(), post.parts.end(), part,
                          [](const auto& a, const auto& b) { return a.number < b.number; }),
         part);
-    if (SaveRecord(post)) return true;
+    if (SaveRecord(post, part)) return true;
     const int err = errno;
     std::erase_if(post.parts, [&](const auto& p) { return p.number == part.number; });
     errno = err;

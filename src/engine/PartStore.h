@@ -96,7 +96,7 @@ public:
 private:
     std::string RecordPath(const std::string& id) const;
     std::string CompletedPath() const;
-    bool SaveRecord(const StoredPost& post) const;
+    bool SaveRecord(const StoredPost& post, const StoredPost::Part& added) const;
     bool AddPart(StoredPost& post, const StoredPost::Part& part);
     std::optional<StoredPost> ReadRecord(const std::string& path) const;
     void RemoveFiles(const StoredPost& post) const;
