@@ -52,8 +52,9 @@ Settings ReadSettings(const std::string& path) {
 }
 
 bool IsServerSetting(const std::string& key) {
-    for (const char* setting : {kUserAuthentication, kForceAuthInfo, kUsername, kPassword,
-                                kPromptForPasswd, kUseTLS, kTLSFingerprint}) {
+    for (const char* setting :
+         {kUserAuthentication.Key(), kForceAuthInfo.Key(), kUsername.Key(), kPassword.Key(),
+          kPromptForPasswd.Key(), kUseTLS.Key(), kTLSFingerprint.Key()}) {
         if (key == Lower(setting)) return true;
     }
     return false;
