@@ -194,6 +194,10 @@ inline constexpr ServerTextSetting kPassword{"Password", ""};
 inline constexpr ServerIntSetting kPromptForPasswd{"PromptForPasswd", 0};
 // 0 plain, 1 TLS from the first byte, 2 STARTTLS before anything else is sent.
 inline constexpr ServerIntSetting kUseTLS{"UseTLS", 0};
+// Connections opened to the server for fetching articles (1 to 16).
+inline constexpr ServerIntSetting kConnections{"Connections", 4};
+// Whether transfers are compressed where the server offers it.
+inline constexpr ServerIntSetting kUseCompression{"UseCompression", 1};
 // The SHA-256 fingerprint of the one certificate the user chose to trust for the server.
 inline constexpr ServerTextSetting kTLSFingerprint{"TLSFingerprint", ""};
 

@@ -22,6 +22,9 @@ EngineHarness::EngineHarness(int port) {
         // Scripted conversations are written for one command at a time; the real server gets
         // the default depth.
         Set("PipelineDepth", "1");
+        // ... and for one connection that sends only what they script.
+        SetServer("Connections", "1");
+        SetServer("UseCompression", "0");
         model.Serve(server);
     }
 }
