@@ -1,12 +1,15 @@
-// Reconnecting after a lost connection, keeping several ARTICLE commands in flight, and logging in
-// when the server asks in the middle of a group, against the scripted server: each picture saved
-// once, read marks exact, the wire traffic in order.
+// Reconnecting after a lost connection, keeping several ARTICLE commands in flight, fetching over
+// several connections, and logging in when the server asks in the middle of a group, against the
+// scripted server: each picture saved once, read marks exact, the wire traffic in order.
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <functional>
 #include <iterator>
+#include <thread>
 
 #include "support/EngineHarness.h"
 #include "support/RealEncoders.h"
@@ -233,6 +236,93 @@ TEST_F(Reconnect, A480ThatALoginDoesNotSatisfyIsNoLoop) {
     EXPECT_TRUE(bare.prompt.Messages().empty());
     EXPECT_EQ(bare.CountCommands("ARTICLE"), 4);
     EXPECT_EQ(bare.FinalStatus(), "Operation complete");
+}
+
+// The scripted server serves connections side by side, and the run asks for three.
+class SeveralConnections : public Reconnect {
+protected:
+    void SetUp() override {
+        Reconnect::SetUp();
+        h.server.ServeConcurrently();
+        h.SetServer("Connections", "3");
+        h.Set("PipelineDepth", "2");
+    }
+    static bool WaitFor(const std::function<bool()>& done) {
+        for (int i = 0; i < 1000 && !done(); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return done();
+    }
+    static std::vector<std::string> SortedLines(const std::string& text) {
+        std::vector<std::string> lines;
+        for (size_t start = 0; start < text.size();) {
+            const size_t end = text.find('\n', start);
+            lines.push_back(text.substr(start, end - start));
+            start = end + 1;
+        }
+        std::sort(lines.begin(), lines.end());
+        return lines;
+    }
+};
+
+// A refused further connection is no error, and a connection lost with Reconnect 0 hands its
+// articles to the one left: every picture once, the mark at the end, no reconnect.
+TEST_F(SeveralConnections, ARefusedOneIsNoErrorAndALostOneHandsItsArticlesOn) {
+    h.server.SetGreetings({Reply{.text = "200 ready\r\n"}, Reply{.text = "200 ready\r\n"},
+                           Reply{.text = "502 too many connections\r\n", .closeAfter = true}});
+    h.server.OnSequence("ARTICLE 3", std::vector<Reply>{Reply{.text = WireArticle(h.model, 3),
+                                                              .dropAfterBytes = 900},
+                                                        Reply{.text = WireArticle(h.model, 3)}});
+    h.Run();
+    EXPECT_EQ(h.FinalStatus(), "Operation complete");
+    EXPECT_TRUE(SawStatus("  Using 2 of 3 connections to 127.0.0.1"));
+    EXPECT_EQ(h.server.Connections(), 3);
+    EXPECT_EQ(h.CountCommands("ARTICLE 3"), 2);
+    EXPECT_EQ(h.SavedFiles(), kAll);
+    EXPECT_EQ(SortedLines(TempDir::ReadFile("HistList")), kAll);
+    EXPECT_EQ(h.ReadMark("alt.pics"), 4);
+}
+
+// Pictures after an article still on its way are decoded but not named, and the mark stays
+// before it: a kill now leaves nothing the next run would fetch twice. Pause holds every
+// connection.
+TEST_F(SeveralConnections, TheMarkAndTheNamesWaitForAnArticleStillOnItsWay) {
+    h.Set("PipelineDepth", "1");
+    h.server.On("ARTICLE 2", Reply{.text = WireArticle(h.model, 2), .silent = true});
+    h.Start();
+    ASSERT_TRUE(WaitFor([&] { return h.CountCommands("ARTICLE 4") == 1; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const std::vector<std::string> waiting = h.SavedFiles();  // p1.jpg and two partial pictures
+    EXPECT_EQ(h.ReadMark("alt.pics"), 1);
+    ASSERT_EQ(waiting.size(), 3u);
+    EXPECT_EQ(waiting[2], "p1.jpg");
+    EXPECT_TRUE(waiting[0].starts_with(".qm-partial-") && waiting[1].starts_with(".qm-partial-"));
+    h.Pause();
+    h.server.Release();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(h.SavedFiles(), waiting);  // paused: nothing read
+    h.Resume();
+    h.Wait();
+    EXPECT_EQ(h.ReadMark("alt.pics"), 4);
+    EXPECT_EQ(h.SavedFiles(), kAll);
+    EXPECT_EQ(h.CountCommands("ARTICLE"), 4);
+}
+
+// The password asked for once per group, not once per connection.
+TEST_F(SeveralConnections, ThePasswordIsAskedOncePerGroup) {
+    h.SetServer("UserAuthentication", "1");
+    h.SetServer("ForceAuthInfo", "1");
+    h.SetServer("PromptForPasswd", "1");
+    h.SetServer("Username", "joe");
+    h.prompt.password = "typed";
+    h.server.On("AUTHINFO USER", "381 more\r\n");
+    h.server.On("AUTHINFO PASS typed", "281 ok\r\n");
+    h.Run();
+    EXPECT_EQ(h.prompt.PasswordPrompts(), 1);
+    EXPECT_EQ(h.server.Connections(), 3);
+    EXPECT_EQ(h.CountCommands("AUTHINFO PASS typed"), 3);
+    EXPECT_EQ(h.SavedFiles(), kAll);
+    EXPECT_EQ(h.FinalStatus(), "Operation complete");
 }
 
 }  // namespace

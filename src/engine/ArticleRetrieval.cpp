@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <utility>
 
 #include "decode/Base64Decoder.h"
 #include "decode/PartialPicture.h"
@@ -85,8 +86,8 @@ std::string_view ArticleRetriever::Line(std::size_t i) const {
 }
 
 int ArticleRetriever::RetrieveArticle(long number) {
-    engine_.pass.commandSent = Clock::now();
-    SendArticleCommand(engine_.session.Socket(), number);
+    commandSent_ = Clock::now();
+    SendArticleCommand(session_.Socket(), number);
     return ReceiveArticle(number);
 }
 
@@ -103,45 +104,76 @@ bool ArticleRetriever::DiscardReply(CLineSocket& socket, const std::atomic<bool>
 
 int ArticleRetriever::ReceiveArticle(long number) {
     EngineState& e = engine_;
-    std::string reply = e.session.Socket().ReadLine();
+    std::string reply = session_.Socket().ReadLine();
     if (ReplyCode(reply) != 220) {
-        e.status.SetProgress(ProgressBar::LinesDecoded, 0, 0, true);
+        ShowLinesDecoded(0, 0, true);
         // No reply at all is a lost connection, not a missing article: it must be tried again.
-        if (reply.empty() && !e.Connected()) {
-            e.NoteConnectionLost();
+        if (reply.empty() && !session_.Connected()) {
+            NoteLost();
             return 0;
         }
-        if (ReplyCode(reply) == 480 && e.session.LogsInWhenAsked()) return kLoginAsked;
+        if (ReplyCode(reply) == 480 && session_.LogsInWhenAsked()) return kLoginAsked;
         return 1;
     }
-    e.status.SetSubjectText(e.article.subject);
-    e.status.SetSavingToText("(Looking for binary attachment)");
+    {
+        std::lock_guard lock(e.work);
+        e.shownRetriever = this;
+        e.status.SetSubjectText(article.subject);
+        ShowSavingTo("(Looking for binary attachment)");
+    }
     Names names;
     int result = 0;
-    switch (ReadArticle(names)) {
+    bytes_ = 0;
+    const Outcome outcome = ReadArticle(names);
+    if (outcome != Outcome::Complete) {
+        std::lock_guard lock(e.work);
+        e.pass.bytes += bytes_;
+    }
+    switch (outcome) {
         case Outcome::Complete:
-            e.status.SetProgress(ProgressBar::LinesDecoded, e.article.lines, e.article.lines,
-                                 false);
-            result = e.article.part && e.posts != nullptr ? SavePart(names, number)
-                                                          : Save(names, number);
+            ShowLinesDecoded(article.lines, article.lines, false);
+            result =
+                article.part && e.posts != nullptr ? SavePart(names, number) : Save(names, number);
             ReportRates();
             break;
-        case Outcome::TooLarge:
+        case Outcome::TooLarge: {
+            std::lock_guard lock(e.work);
             e.status.SetStatusText("Article " + std::to_string(number) + " is too large to hold");
             result = 1;  // fetching it again would fail again
             break;
+        }
         case Outcome::BrokenOff:
             break;  // nothing of it is kept: it is fetched again next time
     }
     ForgetBody();
-    e.status.SetSavingToText("");
-    e.status.SetProgress(ProgressBar::LinesDecoded, 0, 0, true);
+    ShowSavingTo("");
+    ShowLinesDecoded(0, 0, true);
     return result;
+}
+
+void ArticleRetriever::NoteLost() {
+    if (reportsLoss_) engine_.NoteConnectionLost();
+}
+
+bool ArticleRetriever::Shown() const {
+    return engine_.shownRetriever.load() == this;
+}
+
+// Another connection's article shown meanwhile keeps the window: no need to wait for its lock.
+void ArticleRetriever::ShowSavingTo(const std::string& text) {
+    if (!Shown()) return;
+    std::lock_guard lock(engine_.work);
+    if (Shown()) engine_.status.SetSavingToText(text);
+}
+
+void ArticleRetriever::ShowLinesDecoded(long position, long total, bool reset) {
+    if (!Shown()) return;
+    std::lock_guard lock(engine_.work);
+    if (Shown()) engine_.status.SetProgress(ProgressBar::LinesDecoded, position, total, reset);
 }
 
 // Reads the article up to its final "." line, keeping its lines (a leading dot unstuffed).
 ArticleRetriever::Outcome ArticleRetriever::ReadArticle(Names& names) {
-    EngineState& e = engine_;
     long linesCounted = 0;
     body_.clear();
     lineEnds_.clear();
@@ -162,26 +194,24 @@ ArticleRetriever::Outcome ArticleRetriever::ReadArticle(Names& names) {
         body_.append(line, !line.empty() && line[0] == '.' ? 1 : 0);
         lineEnds_.push_back(static_cast<std::uint32_t>(body_.size()));
         if (WatchLine(Line(lineEnds_.size() - 1), names)) linesCounted = 0;
-        e.pass.bytes += static_cast<std::int64_t>(line.size());
-        if (++linesCounted % 10 == 0)
-            e.status.SetProgress(ProgressBar::LinesDecoded, linesCounted, e.article.lines, false);
+        bytes_ += static_cast<std::int64_t>(line.size());
+        if (++linesCounted % 10 == 0) ShowLinesDecoded(linesCounted, article.lines, false);
     }
 }
 
 // The next line of the article. A stop lets the article finish if it arrives within the stop
 // grace, so a picture almost complete is still saved; a lost connection ends it at once.
 bool ArticleRetriever::ReadArticleLine(std::string& line, Clock::time_point& stopSeen) {
-    EngineState& e = engine_;
-    if (e.stop) {
+    if (engine_.stop) {
         const Clock::time_point now = Clock::now();
         if (stopSeen == Clock::time_point{}) stopSeen = now;
-        if (now - stopSeen > e.session.Socket().StopGrace()) {
-            e.session.Socket().AbandonForStop();
+        if (now - stopSeen > session_.Socket().StopGrace()) {
+            session_.Socket().AbandonForStop();
             return false;
         }
     }
-    if (e.session.Socket().ReadLine(line)) return true;
-    e.NoteConnectionLost();
+    if (session_.Socket().ReadLine(line)) return true;
+    NoteLost();
     return false;
 }
 
@@ -205,13 +235,13 @@ bool ArticleRetriever::WatchLine(std::string_view line, Names& names) {
         if (!posted.empty() || CUUDecoder::IsBeginLine(line)) {
             names.uuencoded = true;
             names.output = SafeFileName(WithJpgWhenNoDot(posted));
-            e.status.SetSavingToText(SavingTo(names.output));
+            ShowSavingTo(SavingTo(names.output));
             starts = true;
         } else if (line.starts_with("=ybegin")) {
             if (std::optional<YEncBegin> begin = CYEncDecoder::ParseBegin(line)) {
                 names.yenc = true;
                 names.output = SafeFileName(WithJpgWhenNoDot(begin->name));
-                e.status.SetSavingToText(SavingTo(names.output));
+                ShowSavingTo(SavingTo(names.output));
                 starts = true;
             }
         }
@@ -227,12 +257,12 @@ bool ArticleRetriever::WatchLine(std::string_view line, Names& names) {
         if (line.find('=') != std::string_view::npos) names.mime = MimeHeaderName(line);
         if (!names.mime.empty()) {
             names.mime = SafeFileName(WithJpgWhenNoDot(names.mime));
-            if (!names.mime.empty()) e.status.SetSavingToText(e.saveDirectory + names.mime);
+            if (!names.mime.empty()) ShowSavingTo(e.saveDirectory + names.mime);
         }
     }
     if (line.starts_with("/9j/") && names.mime.empty()) {
         names.mime = SafeFileName(NameFromSubject(subjectText_));
-        if (!names.mime.empty()) e.status.SetSavingToText(e.saveDirectory + names.mime);
+        if (!names.mime.empty()) ShowSavingTo(e.saveDirectory + names.mime);
     }
     // In a uuencoded or yEnc article, MIME signs only rename the picture when they name one.
     if ((!names.uuencoded && !names.yenc) || !names.mime.empty()) names.output = names.mime;
@@ -248,15 +278,16 @@ int ArticleRetriever::Save(const Names& names, long number) {
     bool whole = true;
     const int err = names.yenc ? DecodeYEnc(partial, verdict) : Decode(names, partial, whole);
     if (err != 0) {
-        ::unlink(partial.c_str());
+        DropPartial(e, partial);
         e.NoteWriteFailure(err, e.saveDirectory);
         return 0;
     }
     if (verdict != YEncVerdict::kOk) return SkipYEnc(names, verdict, partial);
+    std::lock_guard lock(e.work);
     if (!whole) {
         // The data ended before its closing line: the article is cut short, or it is one of the
         // first parts of a post split over several articles. Never a whole picture.
-        ::unlink(partial.c_str());
+        DropPartial(e, partial);
         e.status.SetStatusText("Skipped " + names.output +
                                ": the uuencoded picture ends before its end line");
         if (e.selector != nullptr) e.selector->CountOtherSkipped();
@@ -268,10 +299,12 @@ int ArticleRetriever::Save(const Names& names, long number) {
 // A new temporary file in the save directory, journaled before it exists; "" when it cannot be
 // made (the run is then ending and the status says why).
 std::string ArticleRetriever::MakePartial() {
+    std::lock_guard lock(engine_.work);
     EngineState& e = engine_;
     bool journaled = true;
     std::string partial = CreatePartialPicture(e.saveDirectory, [&](const std::string& path) {
         journaled = e.journal.NotePartial(path);
+        if (journaled) e.openPartials.insert(path);
         return journaled;
     });
     if (partial.empty()) {
@@ -334,8 +367,9 @@ int ArticleRetriever::DecodeYEnc(const std::string& path, YEncVerdict& verdict) 
 // picture. Fetching it again would give the same bytes, so the read mark may move past it.
 int ArticleRetriever::SkipYEnc(const Names& names, YEncVerdict verdict,
                                const std::string& partial) {
+    std::lock_guard lock(engine_.work);
     EngineState& e = engine_;
-    ::unlink(partial.c_str());
+    DropPartial(e, partial);
     if (verdict == YEncVerdict::kMultiPart) {
         e.status.SetStatusText("Skipped " + names.output +
                                ": multi-part yEnc posts are not supported");
@@ -348,25 +382,51 @@ int ArticleRetriever::SkipYEnc(const Names& names, YEncVerdict verdict,
 }
 
 // The text copy beside a base64 picture: every stored line followed by one more line end.
-bool ArticleRetriever::WriteTextCopy(const std::string& path) {
+std::string ArticleRetriever::TextCopy() const {
     std::string text;
     text.reserve(body_.size() + lineEnds_.size());
     for (std::size_t i = 0; i < lineEnds_.size(); ++i) {
         text.append(Line(i));
         text += '\n';
     }
-    return ReplaceFileAtomically(path, text);
+    return text;
 }
 
-// Gives the decoded picture its name. The journal learns of it first and the history entry is
-// written before the name is given, so a kill at any instant leaves either a partial file the
-// next run finishes or removes, or a named picture whose history entry and read mark are safe.
-int ArticleRetriever::Commit(const Names& names, long number, const std::string& partial) {
+// Gives the decoded picture its name, at once or, for one of several connections, once every
+// article before it is dealt with (see DeferCommits).
+int ArticleRetriever::Commit(const Names& names, long number, const std::string& partial,
+                             std::function<void()> afterSaved) {
     EngineState& e = engine_;
+    CommitJob job{names,          number,          partial, e.currentGroup, e.saveDirectory,
+                  article.sender, article.subject, {},      !defers_,       std::move(afterSaved)};
+    if (e.settings.saveAscii && !names.uuencoded && !names.yenc) job.textCopy = TextCopy();
+    if (!defers_) return CommitPicture(e, job);
+    EngineState* engine = &e;
+    deferred_ = ArticleQueue::Deferred{[engine, job] { return CommitPicture(*engine, job); },
+                                       [engine, partial] { DropPartial(*engine, partial); }};
+    return 1;
+}
+
+ArticleQueue::Deferred ArticleRetriever::TakeDeferred() {
+    return std::exchange(deferred_, ArticleQueue::Deferred{});
+}
+
+void ArticleRetriever::DropPartial(EngineState& e, const std::string& partial) {
+    std::lock_guard lock(e.work);
+    ::unlink(partial.c_str());
+    e.openPartials.erase(partial);
+}
+
+// The journal learns of the picture first and the history entry is written before the name is
+// given, so a kill at any instant leaves either a partial file the next run finishes or removes,
+// or a named picture whose history entry and read mark are safe.
+int ArticleRetriever::CommitPicture(EngineState& e, const CommitJob& job) {
+    std::lock_guard lock(e.work);
+    const Names& names = job.names;
     const std::string entry = HistoryEntryFor(names.output);
-    if (!e.journal.NoteSaved(SavedArticle{e.settings.host, e.currentGroup, number, partial,
-                                          e.saveDirectory, names.output, entry})) {
-        ::unlink(partial.c_str());
+    if (!e.journal.NoteSaved(SavedArticle{e.settings.host, job.group, job.number, job.partial,
+                                          job.directory, names.output, entry})) {
+        DropPartial(e, job.partial);
         e.NoteJournalFailure(errno);
         return 0;
     }
@@ -374,45 +434,47 @@ int ArticleRetriever::Commit(const Names& names, long number, const std::string&
         e.history->Add(entry);
         e.history->Save(e.status);
     }
-    const std::string saved = CommitPartialPicture(partial, e.saveDirectory, names.output);
+    const std::string saved = CommitPartialPicture(job.partial, job.directory, names.output);
     if (saved.empty()) {
         const int err = errno;
-        ::unlink(partial.c_str());
+        DropPartial(e, job.partial);
         if (!entry.empty()) {
             e.history->RemoveLast();
             e.history->Save(e.status);
         }
         if (!IsNameRefusedError(err)) {
-            e.NoteWriteFailure(err, e.saveDirectory);
+            e.NoteWriteFailure(err, job.directory);
             return 0;
         }
         // Only this name is refused: the article is passed over and the run goes on.
         e.status.SetStatusText("Unable to save " + names.output + ": " + std::strerror(err));
+        if (job.afterSaved) job.afterSaved();
         return 1;
     }
-    if (saved != names.output) e.status.SetSavingToText(e.saveDirectory + saved);
+    e.openPartials.erase(job.partial);
+    if (saved != names.output && job.shown) e.status.SetSavingToText(job.directory + saved);
     if (e.settings.saveAscii && !names.uuencoded && !names.yenc &&
-        !WriteTextCopy(e.saveDirectory + saved + "a"))
-        e.NoteWriteFailure(errno, e.saveDirectory);
+        !ReplaceFileAtomically(job.directory + saved + "a", job.textCopy))
+        e.NoteWriteFailure(errno, job.directory);
     if (e.settings.enableLogging) {
-        AppendDownloadLog(e.settings.logFile, e.saveDirectory, saved, e.article.sender);
+        AppendDownloadLog(e.settings.logFile, job.directory, saved, job.sender);
     }
-    ReportSaved(saved);
+    e.status.LoadThumbnail(job.directory + saved);
     if (e.settings.acdSeeDescription) {
-        AppendDescription(e.saveDirectory, Lowercase(saved), e.article.subject, e.article.sender);
+        AppendDescription(job.directory, Lowercase(saved), job.subject, job.sender);
     }
+    if (job.afterSaved) job.afterSaved();
     return 1;
-}
-
-void ArticleRetriever::ReportSaved(const std::string& savedName) {
-    engine_.status.LoadThumbnail(engine_.saveDirectory + savedName);
 }
 
 // The article counts from its command going out: with commands sent ahead, its reply was mostly
 // on its way while the articles before it were worked on.
 void ArticleRetriever::ReportRates() {
+    std::lock_guard lock(engine_.work);
     EngineState& e = engine_;
-    e.pass.retrieval.Add(e.pass.commandSent, Clock::now());
+    e.pass.bytes += bytes_;
+    bytes_ = 0;
+    e.pass.retrieval.Add(commandSent_, Clock::now());
     const double seconds = e.pass.retrieval.Seconds();
     e.status.SetBytesTransferred(e.pass.bytes);
     e.status.ShowRateSince(RateKind::Overall, e.runStart, std::time(nullptr), e.pass.bytes);

@@ -3,23 +3,47 @@
 // uuencode "begin" line, a yEnc "=ybegin" line or the signs of a base64 JPEG, names the file,
 // decodes it under a temporary name in the group's save directory and gives it its name only once
 // it is whole, then reports the result to the history, the log, the counters and the thumbnail.
+// Each connection has its own: reading and decoding run on the connection's thread, and only the
+// steps that touch the run's shared records (journal, history, part store, counters) take turns.
 
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <unordered_set>
 #include <vector>
 
 #include "decode/YEncDecoder.h"
+#include "engine/ArticleQueue.h"
 #include "engine/EngineState.h"
 
 namespace qm {
 
 class ArticleRetriever {
 public:
-    explicit ArticleRetriever(EngineState& engine) : engine_(engine) {}
+    using Clock = std::chrono::steady_clock;
+
+    // Over the engine's own connection.
+    explicit ArticleRetriever(EngineState& engine) : ArticleRetriever(engine, engine.session) {}
+    // Over session, one of several connections of the run.
+    ArticleRetriever(EngineState& engine, NewsSession& session)
+        : engine_(engine), session_(session) {}
+
+    // The article about to be read, set by the caller before each retrieval.
+    CurrentArticle article;
+    // When the command of the article read next went out (its retrieval time counts from then).
+    void SetCommandSent(Clock::time_point at) { commandSent_ = at; }
+    // One of several connections: a lost connection is left to the caller, which hands its
+    // articles to the others, instead of ending or reconnecting the run.
+    void LeaveLossToCaller() { reportsLoss_ = false; }
+    // One of several connections: a picture decoded is named only once every article before it
+    // is dealt with (the read mark then covers it), so after a kill no picture stands named
+    // whose article the next run fetches again. The naming is handed to the caller instead.
+    void DeferCommits() { defers_ = true; }
+    // The naming prepared for the article just read (empty when there is none).
+    ArticleQueue::Deferred TakeDeferred();
 
     // 1 when the article was dealt with (the read mark may move past it), 0 when it was not,
     // kLoginAsked when the server answered 480 and the settings say to log in.
@@ -46,7 +70,6 @@ public:
     static constexpr std::size_t kMaxArticleBytes = std::size_t{256} << 20;
 
 private:
-    using Clock = std::chrono::steady_clock;
     enum class Outcome { Complete, TooLarge, BrokenOff };
 
     struct Names {
@@ -67,8 +90,19 @@ private:
     int DecodeBase64(const std::string& path);
     int DecodeYEnc(const std::string& path, YEncVerdict& verdict);
     int SkipYEnc(const Names& names, YEncVerdict verdict, const std::string& partial);
-    bool WriteTextCopy(const std::string& path);
-    int Commit(const Names& names, long number, const std::string& partial);
+    struct CommitJob {
+        Names names;
+        long number = 0;
+        std::string partial, group, directory, sender, subject;
+        std::string textCopy;  // written beside a base64 picture when asked for
+        bool shown = true;     // its retriever's article is the one shown
+        std::function<void()> afterSaved;
+    };
+    int Commit(const Names& names, long number, const std::string& partial,
+               std::function<void()> afterSaved = {});
+    static int CommitPicture(EngineState& e, const CommitJob& job);
+    static void DropPartial(EngineState& e, const std::string& partial);
+    std::string TextCopy() const;
     std::string MakePartial();
     // Multi-part posts: the part just read goes into the part store; the last one missing
     // completes the post, which is then saved as a single picture is.
@@ -81,12 +115,23 @@ private:
     void GiveUpPost(const std::string& key, const std::string& status, bool historyHit);
     std::string SavingTo(const std::string& name) const;
     void ReportRates();
-    void ReportSaved(const std::string& savedName);
     void ForgetBody();
+    void NoteLost();
+    // Whether this connection's article is the one the window shows (the one most recently
+    // started): only its progress and names reach the status.
+    bool Shown() const;
+    void ShowSavingTo(const std::string& text);
+    void ShowLinesDecoded(long position, long total, bool reset);
 
     std::string_view Line(std::size_t i) const;
 
     EngineState& engine_;
+    NewsSession& session_;
+    bool reportsLoss_ = true;
+    bool defers_ = false;
+    ArticleQueue::Deferred deferred_;
+    Clock::time_point commandSent_{};
+    std::int64_t bytes_ = 0;               // read for this article, not yet in the run's count
     std::string body_;                     // every article line after the reply, back to back
     std::vector<std::uint32_t> lineEnds_;  // end offset of each line in body_
     std::string subjectText_;

@@ -33,6 +33,7 @@ EngineSettings EngineSettings::Snapshot(const ProfileStore& profile) {
     s.loopOnList = kLoopOnList.IsOn(profile);
     s.reconnect = std::clamp(kReconnect.Read(profile), 0L, kMaxReconnect);
     s.pipelineDepth = std::clamp(kPipelineDepth.Read(profile), 1L, kMaxPipelineDepth);
+    s.connections = std::clamp(kConnections.Read(profile, s.host), 1L, kMaxConnections);
     s.multiPart = kMultiPart.IsOn(profile);
     s.multiPartWaitDays = std::max(0L, kMultiPartWaitDays.Read(profile));
     s.multiPartStoreMB = std::max(0L, kMultiPartStoreMB.Read(profile));
@@ -64,28 +65,48 @@ EngineState::EngineState(ProfileStore& p, EngineStatus& st, UserPrompt& pr, Shar
       status(st),
       prompt(pr),
       shared(sh),
-      session(p, pr, LoginRule::Lenient,
-              [&st](const std::string& text) { st.SetStatusText(text); }) {
-    session.SetSocketSetup([this](CLineSocket& socket) {
-        socket.SetBeforeReadHook([this] { pause.Pass(); });
-        socket.SetStopCheck([this] { return stop.load(); });
-    });
+      sessionPrompt(pr),
+      session(p, sessionPrompt, LoginRule::Lenient, [this](const std::string& text) {
+          std::lock_guard lock(work);
+          status.SetStatusText(text);
+      }) {
+    session.SetSocketSetup([this](CLineSocket& socket) { SetUpSocket(socket); });
+}
+
+void EngineState::SetUpSocket(CLineSocket& socket) {
+    socket.SetBeforeReadHook([this] { pause.Pass(); });
+    socket.SetStopCheck([this] { return stop.load(); });
+}
+
+std::unique_ptr<NewsSession> EngineState::MakeSession() {
+    auto made = std::make_unique<NewsSession>(profile, sessionPrompt, LoginRule::Lenient,
+                                              [this](const std::string& text) {
+                                                  std::lock_guard lock(work);
+                                                  status.SetStatusText(text);
+                                              });
+    made->SetSocketSetup([this](CLineSocket& socket) { SetUpSocket(socket); });
+    return made;
 }
 
 void EngineState::SetReadMark(const std::string& group, long number) {
+    std::lock_guard lock(work);
     if (!journal.NoteMark(settings.host, group, number)) NoteJournalFailure(errno);
     const std::uint64_t saves = profile.SaveCount();
     if (!profile.WriteIntSoon(settings.host, group, number)) {
         NoteMarksUnsaved(errno);
         return;
     }
-    // Everything journaled so far is in the file now.
-    if (profile.SaveCount() != saves && !journal.Reset(profile.DiskIdentity())) {
-        NoteJournalFailure(errno);
+    // Everything journaled so far is in the file now, but for the pictures still on their way.
+    if (profile.SaveCount() == saves) return;
+    bool journaled = journal.Reset(profile.DiskIdentity());
+    for (const std::string& partial : openPartials) {
+        journaled = journaled && journal.NotePartial(partial);
     }
+    if (!journaled) NoteJournalFailure(errno);
 }
 
 void EngineState::NoteWriteFailure(int err, const std::string& where) {
+    std::lock_guard lock(work);
     stop = true;
     if (IsDiskFullError(err)) {
         finalStatus = "Error--disk or directory full";
@@ -99,6 +120,7 @@ void EngineState::NoteJournalFailure(int err) {
 }
 
 void EngineState::NoteMarksUnsaved(int err) {
+    std::lock_guard lock(work);
     stop = true;
     finalStatus = "Error--unable to save the read marks in " + profile.Path() + ": " +
                   std::strerror(err != 0 ? err : EIO);

@@ -1,8 +1,9 @@
 #pragma once
-// What one download run knows: the settings snapshot, the connection, the counters of the current
-// pass, and the per-article fields. The parts of the engine (group selection, header scan, article
-// retrieval, the group loop) share it by reference; only the engine thread touches it, apart from
-// the stop and catch-up flags, which the window sets.
+// What one download run knows: the settings snapshot, the connections, the counters of the current
+// pass. The parts of the engine (group selection, header scan, article retrieval, the group loop)
+// share it by reference. The engine thread owns it; while a group's articles are fetched over
+// several connections, their threads change the records (journal, history, part store, counters,
+// status, final status) only while holding `work`. The window sets the stop and catch-up flags.
 
 #include <atomic>
 #include <chrono>
@@ -10,10 +11,14 @@
 #include <ctime>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "engine/EngineStatus.h"
+#include "engine/GroupPrompt.h"
 #include "engine/MultiPartPosts.h"
 #include "engine/PauseGate.h"
 #include "engine/RecoveryJournal.h"
@@ -46,12 +51,14 @@ struct EngineSettings {
     bool loopOnList = false;
     long reconnect = 0;      // attempts after a lost connection; 0: a lost connection ends the run
     long pipelineDepth = 4;  // ARTICLE commands in flight; 1: one at a time
+    long connections = 4;    // to the server, for fetching articles
     bool multiPart = true;   // put the parts of multi-part posts together
     long multiPartWaitDays = 7;
     long multiPartStoreMB = 1024;
 
     static constexpr long kMaxReconnect = 100;
     static constexpr long kMaxPipelineDepth = 64;
+    static constexpr long kMaxConnections = 16;
 
     static EngineSettings Snapshot(const ProfileStore& profile);
 };
@@ -90,12 +97,11 @@ private:
 struct PassCounters {
     std::int64_t bytes = 0;
     RetrievalTime retrieval;
-    RetrievalTime::Clock::time_point commandSent{};  // of the article whose reply is read next
     long headersScanned = 0;
     long articlesSaved = 0;
 };
 
-// The fields of the article being retrieved, set by the group loop before each retrieval.
+// The fields of an article being retrieved, set by the group loop before its retrieval.
 struct CurrentArticle {
     std::string subject;
     std::string sender;
@@ -117,6 +123,8 @@ struct EngineState {
     std::atomic<bool> stop{false};
     std::atomic<bool> catchUp{false};
     PauseGate pause;
+    // What the connections ask the user, once per group.
+    GroupPrompt sessionPrompt;
     // The connection and its login; its socket obeys the pause gate and the stop flag.
     NewsSession session;
 
@@ -126,7 +134,21 @@ struct EngineState {
 
     std::string currentGroup;
     std::string saveDirectory;
-    CurrentArticle article;
+    // Held by a connection's thread while it changes the run's records; the engine thread's own
+    // steps take it too, so they may be reached from any connection.
+    std::recursive_mutex work;
+    // Partial pictures being written or waiting for their names: journaled again whenever the
+    // journal is emptied, so a kill never leaves one the next run does not know of.
+    std::set<std::string> openPartials;
+    // The retriever whose article was started last: the window shows its progress.
+    std::atomic<const void*> shownRetriever{nullptr};
+    // The further connections of the run (beyond session), kept from group to group.
+    struct ExtraConnection {
+        std::unique_ptr<NewsSession> session;
+        bool refused = false;  // the server would not have it: not asked for again this run
+    };
+    std::vector<ExtraConnection> extraConnections;
+    bool connectionCountShown = false;  // "Using N of M connections" said
 
     HistoryList* history = nullptr;
     ArticleSelector* selector = nullptr;
@@ -139,6 +161,8 @@ struct EngineState {
     long reconnectsSinceProgress = 0;
 
     bool Connected() const { return session.Connected(); }
+    // A further connection's session, with the same status lines, prompt, pause gate and stop.
+    std::unique_ptr<NewsSession> MakeSession();
     // Marks the run as stopping because the connection is gone (a stop the user asked for while
     // the server was silent is not a lost connection). Where reconnecting is allowed, the run goes
     // on and the caller's next EnsureConnected reconnects.
@@ -159,6 +183,9 @@ struct EngineState {
     void NoteJournalFailure(int err);
     // Ends the run because the profile file, which holds the read marks, could not be written.
     void NoteMarksUnsaved(int err);
+
+private:
+    void SetUpSocket(CLineSocket& socket);
 };
 
 }  // namespace qm

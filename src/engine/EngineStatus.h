@@ -2,9 +2,11 @@
 // The engine's whole reporting interface: the status operations the window, the command-line
 // runner and the tests implement.
 //
-// Threading: every call is made on the engine thread, in the order the engine reaches it, and
-// must never block it: an implementation hands the value on (to the window's thread, say) and
-// returns. Only the questions of the prompt interface (UserPrompt) wait for the user.
+// Threading: calls come from the engine thread or, while a group is fetched over several
+// connections, from their threads, one call at a time (the engine holds its work lock), in the
+// order the engine reaches them; none may block: an implementation hands the value on (to the
+// window's thread, say) and returns. Only the questions of the prompt interface (UserPrompt) wait
+// for the user.
 
 #include <cstdint>
 #include <ctime>

@@ -1,9 +1,14 @@
 #include "engine/GroupProcessor.h"
 
+#include <thread>
+#include <vector>
+
 #include "decode/PartialPicture.h"
 #include "engine/ArticlePipeline.h"
+#include "engine/ArticleQueue.h"
 #include "engine/ArticleRetrieval.h"
 #include "engine/ArticleSelector.h"
+#include "engine/ConnectionLane.h"
 #include "engine/GroupSelection.h"
 #include "engine/HeaderScan.h"
 #include "engine/HistoryList.h"
@@ -83,6 +88,7 @@ GroupOutcome GroupProcessor::ProcessOnce(const std::string& group) {
         return GroupOutcome::Ended;
     }
     e.groupSettings = GroupSettings::Snapshot(e.profile);
+    e.sessionPrompt.BeginGroup();
     e.selector->BeginGroup(e.groupSettings.cacheSubjects);
     // A group never processed has no mark: it starts with its first article.
     long readMark = ReadMark(e.profile, e.settings.host, group, 0);
@@ -144,19 +150,20 @@ void GroupProcessor::RetrievalLoop(HeaderScan& scan, long& mark, long last) {
     retrieved_ = 0;
     e.shared.BeginRetrieval();
     if (filesToRetrieve_ > 0) e.status.EnablePending(true);
-    ArticlePipeline pipeline(e, static_cast<std::size_t>(e.settings.pipelineDepth));
-    std::string line;
-    long removed = 0;
-    while (e.shared.TakeNextPending(line, removed)) {
-        if (removed > 0) {
-            filesToRetrieve_ -= removed;
-            e.status.SetProgress(ProgressBar::Article, retrieved_, filesToRetrieve_, false);
+    if (e.settings.connections > 1 && filesToRetrieve_ > 0) {
+        FetchOverConnections(scan, mark, last);
+    } else {
+        ArticlePipeline pipeline(e, static_cast<std::size_t>(e.settings.pipelineDepth));
+        std::string line;
+        long removed = 0;
+        while (e.shared.TakeNextPending(line, removed)) {
+            NoteRemoved(removed);
+            if (!e.Connected() && !Reselect(pipeline)) break;
+            if (e.stop || abandoned_) break;
+            RetrieveOne(scan, pipeline, line, mark, last);
         }
-        if (!e.Connected() && !Reselect(pipeline)) break;
-        if (e.stop || abandoned_) break;
-        RetrieveOne(scan, pipeline, line, mark, last);
+        pipeline.Finish();
     }
-    pipeline.Finish();
     e.shared.EndRetrieval();
     e.shared.ClearPending();
     e.status.EnablePending(false);
@@ -166,33 +173,14 @@ void GroupProcessor::RetrieveOne(HeaderScan& scan, ArticlePipeline& pipeline,
                                  const std::string& line, long& mark, long last) {
     EngineState& e = engine_;
     e.pause.Pass();
-    ++retrieved_;
-    e.status.SetProgress(ProgressBar::Article, retrieved_, filesToRetrieve_, false);
-    long frequency = e.settings.histSaveFrequency;
-    if (frequency > 0 && retrieved_ % frequency == 0) e.history->Save(e.status);
-    long crossposts = 0;
-    OverviewRecord record = scan.Parse(line, crossposts);
-    e.article = CurrentArticle{std::string(record.subject), std::string(record.sender),
-                               std::string(record.date), record.lines, std::nullopt};
-    if (e.posts != nullptr) {
-        // The post is named by the subject as posted, without the crosspost count shown.
-        const OverviewRecord posted = ParseOverviewLine(line);
-        e.article.part = PartOf(posted.subject, posted.sender);
-    }
-    // A post given up (or found in the history) since its parts were listed: the rest of its
-    // parts are not asked for.
-    const long number = StrictLeadingNumber(record.number);
-    if (e.article.part && !e.posts->Fetching(e.article.part->key)) {
-        mark = e.catchUp ? last : number;
-        e.SetReadMark(e.currentGroup, number);
+    CurrentArticle& article = retriever_.article;
+    const long number = Describe(scan, line, article);
+    if (!BeginArticle(article)) {
+        if (!e.stop) {
+            mark = e.catchUp ? last : number;
+            e.SetReadMark(e.currentGroup, number);
+        }
         return;
-    }
-    e.status.SetFromText(e.article.sender);
-    if (dir_.separate && !dir_.exists) {
-        // Tried once per group; a failure shows in the write test that follows.
-        MakeDirectories(dir_.path);
-        dir_.exists = true;
-        if (!SaveDirectoryWritable()) return;
     }
     // The scan kept only lines whose number is valid; the command is built from the number.
     int result = Fetch(pipeline, number);
@@ -204,6 +192,142 @@ void GroupProcessor::RetrieveOne(HeaderScan& scan, ArticlePipeline& pipeline,
     if (e.catchUp) mark = last;
 }
 
+// The articles go out over every connection the server grants, each on its own thread (this one
+// works the engine's own connection). Should all of them be lost with articles left, the engine's
+// connection is made again as after any lost connection, and the others with it.
+void GroupProcessor::FetchOverConnections(const HeaderScan& scan, long& mark, long last) {
+    EngineState& e = engine_;
+    ArticleQueue queue(
+        e.shared, [this] { return engine_.stop || abandoned_; }, mark,
+        [this](long moved) { engine_.SetReadMark(engine_.currentGroup, moved); });
+    ArticlePipeline none(e, 1);
+    while (!e.stop && !abandoned_) {
+        if (!e.Connected() && !Reselect(none)) break;
+        RunLanes(scan, queue);
+        if (queue.Exhausted() || e.stop || abandoned_) break;
+        e.NoteConnectionLost();  // every connection is gone: the last one's rules apply
+    }
+    mark = e.catchUp ? last : queue.Mark();
+}
+
+void GroupProcessor::RunLanes(const HeaderScan& scan, ArticleQueue& queue) {
+    EngineState& e = engine_;
+    e.extraConnections.resize(static_cast<std::size_t>(e.settings.connections - 1));
+    {
+        std::lock_guard lock(e.work);
+        opening_ = 0;
+        using_ = 1;
+        for (const auto& extra : e.extraConnections) opening_ += extra.refused ? 0 : 1;
+    }
+    std::vector<std::thread> threads;
+    for (EngineState::ExtraConnection& extra : e.extraConnections) {
+        if (extra.refused) continue;
+        threads.emplace_back([this, &extra, &scan, &queue] {
+            const bool opened = OpenExtra(extra);
+            NoteOpened(opened);
+            if (opened) ConnectionLane(*this, scan, *extra.session, queue).Run();
+        });
+    }
+    ConnectionLane(*this, scan, e.session, queue).Run();
+    for (std::thread& thread : threads) thread.join();
+    // The engine's own connection lost while another lived on: the next group goes on with that.
+    if (e.Connected()) return;
+    for (EngineState::ExtraConnection& extra : e.extraConnections) {
+        if (extra.session && extra.session->Connected()) {
+            e.session.TakeOver(*extra.session);
+            return;
+        }
+    }
+}
+
+// A further connection, opened if need be and with the group selected. A server that will not
+// have it (no connection, a refusing greeting) is not asked again in this run.
+bool GroupProcessor::OpenExtra(EngineState::ExtraConnection& extra) {
+    EngineState& e = engine_;
+    if (!extra.session) extra.session = e.MakeSession();
+    NewsSession& session = *extra.session;
+    if (!session.Connected()) {
+        const NewsConnectOutcome outcome = session.Connect(e.settings.host, e.settings.port);
+        if (outcome != NewsConnectOutcome::Connected || session.GreetedWithRefusal()) {
+            session.Close();
+            extra.refused = !e.stop;
+            return false;
+        }
+    }
+    GroupReply reply;
+    if (e.stop || OpenGroup(session, e.currentGroup, reply) != GroupOpen::Selected) {
+        session.Close();
+        return false;
+    }
+    return true;
+}
+
+// Once every further connection has been tried, the user learns how many the run has, if fewer
+// than asked for (once per run).
+void GroupProcessor::NoteOpened(bool opened) {
+    EngineState& e = engine_;
+    std::lock_guard lock(e.work);
+    if (opened) ++using_;
+    if (--opening_ > 0 || using_ >= e.settings.connections || e.connectionCountShown) return;
+    e.connectionCountShown = true;
+    e.status.SetStatusText("  Using " + std::to_string(using_) + " of " +
+                           std::to_string(e.settings.connections) + " connections to " +
+                           e.settings.host);
+}
+
+void GroupProcessor::NoteRemoved(long removed) {
+    if (removed <= 0) return;
+    std::lock_guard lock(engine_.work);
+    filesToRetrieve_ -= removed;
+    engine_.status.SetProgress(ProgressBar::Article, retrieved_, filesToRetrieve_, false);
+}
+
+void GroupProcessor::Abandon(bool authFailed) {
+    if (authFailed) authFailed_ = true;
+    abandoned_ = true;
+}
+
+long GroupProcessor::Describe(const HeaderScan& scan, const std::string& line,
+                              CurrentArticle& article) {
+    std::lock_guard lock(engine_.work);
+    long crossposts = 0;
+    OverviewRecord record = scan.Parse(line, crossposts);
+    article = CurrentArticle{std::string(record.subject), std::string(record.sender),
+                             std::string(record.date), record.lines, std::nullopt};
+    if (engine_.posts != nullptr) {
+        // The post is named by the subject as posted, without the crosspost count shown.
+        const OverviewRecord posted = ParseOverviewLine(line);
+        article.part = PartOf(posted.subject, posted.sender);
+    }
+    return StrictLeadingNumber(record.number);
+}
+
+bool GroupProcessor::StillWanted(const CurrentArticle& article) const {
+    std::lock_guard lock(engine_.work);
+    return !article.part || engine_.posts->Fetching(article.part->key);
+}
+
+// Counts the article as started. False when it is not to be asked for: its post was given up (or
+// found in the history) since its parts were listed, or the save directory cannot be made
+// (the run is then stopping).
+bool GroupProcessor::BeginArticle(const CurrentArticle& article) {
+    EngineState& e = engine_;
+    std::lock_guard lock(e.work);
+    ++retrieved_;
+    e.status.SetProgress(ProgressBar::Article, retrieved_, filesToRetrieve_, false);
+    long frequency = e.settings.histSaveFrequency;
+    if (frequency > 0 && retrieved_ % frequency == 0) e.history->Save(e.status);
+    if (!StillWanted(article)) return false;
+    e.status.SetFromText(article.sender);
+    if (dir_.separate && !dir_.exists) {
+        // Tried once per group; a failure shows in the write test that follows.
+        MakeDirectories(dir_.path);
+        dir_.exists = true;
+        if (!SaveDirectoryWritable()) return false;
+    }
+    return true;
+}
+
 // Reads number's reply, with the commands after it kept in flight. A connection lost on the way
 // is made again and the same article asked for anew: nothing of the broken reply was kept. A
 // server that asks for a login gets one, and the article is asked for once more.
@@ -212,7 +336,7 @@ int GroupProcessor::Fetch(ArticlePipeline& pipeline, long number) {
     bool loggedIn = false;
     for (;;) {
         if (pipeline.Prepare(number, e.shared.PendingNumbers(pipeline.Room()))) {
-            e.pass.commandSent = pipeline.OldestSent();
+            retriever_.SetCommandSent(pipeline.OldestSent());
             int result = retriever_.ReceiveArticle(number);
             pipeline.Received();
             if (result == ArticleRetriever::kLoginAsked && !loggedIn) {

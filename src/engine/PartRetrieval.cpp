@@ -51,18 +51,18 @@ int CopyFile(const std::string& from, const std::string& to) {
 std::string ArticleRetriever::SavingTo(const std::string& name) const {
     const EngineState& e = engine_;
     std::string text = e.saveDirectory + name;
-    if (e.article.part) {
-        text += " (part " + std::to_string(e.article.part->part) + " of " +
-                std::to_string(e.article.part->total) + ")";
+    if (article.part) {
+        text += " (part " + std::to_string(article.part->part) + " of " +
+                std::to_string(article.part->total) + ")";
     }
     return text;
 }
 
 int ArticleRetriever::SavePart(const Names& names, long number) {
     EngineState& e = engine_;
-    const PartRef& part = *e.article.part;
+    const PartRef& part = *article.part;
     // Given up, or found in the history, while this part was on its way.
-    if (!e.posts->Fetching(part.key)) return 1;
+    if (std::lock_guard lock(e.work); !e.posts->Fetching(part.key)) return 1;
     if (names.yenc) return StoreYEncPart(names, number, part);
     // A base64 attachment has no parts to join: it is what it is, a single article.
     if (names.mimeMode && !names.uuencoded) return Save(names, number);
@@ -74,7 +74,10 @@ int ArticleRetriever::StoreYEncPart(const Names& names, long number, const PartR
     PartStore& store = e.posts->Store();
     bool historyHit = false;
     bool duplicate = false;
+    // The part's bytes are decoded into its place in the post's file without holding the run's
+    // records: another connection may be storing another part of the same post meanwhile.
     CYEncDecoder decoder(store.DataPath(part.key), [&](const YEncPartInfo& info) {
+        std::lock_guard lock(e.work);
         const std::string entry = HistoryEntryFor(PictureNameFor(info.name));
         historyHit = !entry.empty() && e.history->Contains(entry);
         const StoredPost* post = store.Find(part.key);
@@ -83,6 +86,9 @@ int ArticleRetriever::StoreYEncPart(const Names& names, long number, const PartR
     });
     for (std::size_t i = 0; i < lineEnds_.size(); ++i) decoder.DecodeLine(Line(i));
     const YEncVerdict verdict = decoder.Close();
+    std::lock_guard lock(e.work);
+    // Given up (or completed) by another connection while these bytes were decoded.
+    if (!e.posts->Fetching(part.key)) return 1;
     if (historyHit) {
         GiveUpPost(part.key, "", true);
         return 1;
@@ -103,6 +109,11 @@ int ArticleRetriever::StoreYEncPart(const Names& names, long number, const PartR
         default:
             return PartFailed(part, names.output, verdict);
     }
+    // The same part, reposted, may have been stored by another connection meanwhile.
+    if (const StoredPost* kept = store.Find(part.key);
+        kept != nullptr && kept->Find(static_cast<long>(decoder.PartInfo().part)) != nullptr) {
+        return 1;
+    }
     if (!store.RecordYEncPart(part.key, decoder.PartInfo(), e.currentGroup, std::time(nullptr))) {
         e.NoteWriteFailure(errno, CurrentDirectory() + kPartStoreDirectory);
         return 0;
@@ -112,13 +123,14 @@ int ArticleRetriever::StoreYEncPart(const Names& names, long number, const PartR
 }
 
 int ArticleRetriever::StoreUUPart(const Names& names, long number, const PartRef& part) {
+    std::lock_guard lock(engine_.work);
     EngineState& e = engine_;
     PartStore& store = e.posts->Store();
     const StoredPost* post = store.Find(part.key);
     if (post != nullptr && post->Find(part.part) != nullptr) return 1;
     if (post != nullptr && !post->parts.empty() && post->encoding != StoredPost::Encoding::UU) {
         e.status.SetStatusText("Skipped " +
-                               (names.output.empty() ? e.article.subject : names.output) +
+                               (names.output.empty() ? article.subject : names.output) +
                                ": it does not belong to its post");
         if (e.selector != nullptr) e.selector->CountOtherSkipped();
         return 1;
@@ -156,6 +168,7 @@ int ArticleRetriever::PartFailed(const PartRef& part, const std::string& name,
 
 void ArticleRetriever::GiveUpPost(const std::string& key, const std::string& status,
                                   bool historyHit) {
+    std::lock_guard lock(engine_.work);
     EngineState& e = engine_;
     if (!status.empty()) e.status.SetStatusText(status);
     if (e.selector != nullptr) {
@@ -170,6 +183,7 @@ void ArticleRetriever::GiveUpPost(const std::string& key, const std::string& sta
 }
 
 int ArticleRetriever::CompletePost(const std::string& key, long number) {
+    std::lock_guard lock(engine_.work);
     EngineState& e = engine_;
     PartStore& store = e.posts->Store();
     const StoredPost* post = store.Find(key);
@@ -197,25 +211,25 @@ int ArticleRetriever::CompletePost(const std::string& key, long number) {
     if (partial.empty()) return 0;
     bool whole = true;
     if (const int err = FillFromParts(*post, partial, whole); err != 0) {
-        ::unlink(partial.c_str());
+        DropPartial(e, partial);
         e.NoteWriteFailure(err, e.saveDirectory);
         return 0;
     }
     if (!whole) {
-        ::unlink(partial.c_str());
+        DropPartial(e, partial);
         GiveUpPost(key,
                    "Skipped " + names.output + ": the uuencoded picture ends before its end line",
                    false);
         return 1;
     }
-    e.status.SetSavingToText(e.saveDirectory + names.output);
-    const int result = Commit(names, number, partial);
-    if (result == 1) {
-        // Saved, or its name refused: either way the parts have done their work.
+    ShowSavingTo(e.saveDirectory + names.output);
+    // Saved, or its name refused: either way the parts have done their work. Until then they stay
+    // in the store, so a run killed before the picture has its name makes it whole again.
+    const int result = Commit(names, number, partial, [&store, key] {
         store.MarkCompleted(key, std::time(nullptr));
         store.Remove(key);
-        e.posts->Drop(key);
-    }
+    });
+    if (result == 1) e.posts->Drop(key);
     return result;
 }
 
@@ -248,6 +262,7 @@ int ArticleRetriever::FillFromParts(const StoredPost& post, const std::string& p
 }
 
 int ArticleRetriever::FinishStoredPost(const std::string& key, long mark) {
+    std::lock_guard lock(engine_.work);
     EngineState& e = engine_;
     const StoredPost* post = e.posts->Store().Find(key);
     if (post == nullptr) return 1;

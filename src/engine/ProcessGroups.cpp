@@ -357,7 +357,7 @@ void CProcessGroups::FinishLeftover(ArticleRetriever& retriever, const std::stri
     if (!dir.usable || !dir.exists) return;  // it waits for its group's directory
     engine_.currentGroup = post->group;
     engine_.saveDirectory = dir.path;
-    engine_.article = CurrentArticle{};
+    retriever.article = CurrentArticle{};
     retriever.FinishStoredPost(key,
                                ReadMark(engine_.profile, engine_.settings.host, post->group, 0));
     engine_.currentGroup.clear();

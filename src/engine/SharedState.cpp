@@ -9,8 +9,12 @@ void SharedState::AppendPending(const std::string& line) {
     pending_.push_back(line);
 }
 
-bool SharedState::TakeNextPending(std::string& line, long& removed) {
+bool SharedState::TakeNextPending(std::string& line, long& removed, bool wait) {
     std::unique_lock lock(mutex_);
+    if (pendingDialogOpen_ && !wait) {
+        removed = 0;
+        return false;
+    }
     if (pendingDialogOpen_) {
         engineParked_ = true;
         dialogClosed_.wait(lock, [this] { return !pendingDialogOpen_; });

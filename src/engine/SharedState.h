@@ -19,8 +19,8 @@ public:
     void AppendPending(const std::string& line);
     // Engine side, before each article: parks while the pending dialog is open, then takes the
     // head of the list. removed receives how many entries the dialog removed since the last call.
-    // False when the list is empty.
-    bool TakeNextPending(std::string& line, long& removed);
+    // False when the list is empty. Without wait, false at once while the dialog is open.
+    bool TakeNextPending(std::string& line, long& removed, bool wait = true);
     void ClearPending();
     size_t PendingCount() const;
     void TrimPendingFront(size_t keepNewest);

@@ -91,8 +91,8 @@ int CLineSocket::Connect(const std::string& host, int port) {
 }
 
 bool CLineSocket::ReadGreeting() {
-    std::string greeting;
-    return ReadLine(greeting);
+    greeting_.clear();
+    return ReadLine(greeting_);
 }
 
 TlsResult CLineSocket::StartTls(const TlsOptions& options) {

@@ -70,6 +70,9 @@ public:
     // The same, into line (reusing its capacity); false when no line can be had.
     bool ReadLine(std::string& line);
 
+    // The greeting line read when connecting ("" before one arrived).
+    const std::string& Greeting() const { return greeting_; }
+
     State state() const { return state_; }
     bool IsConnected() const { return state_ == Connected; }
     const std::string& ErrorText() const { return errorText_; }
@@ -107,6 +110,7 @@ private:
     int fd_ = -1;
     State state_ = Idle;
     std::string errorText_;
+    std::string greeting_;
     // Received bytes live in one buffer: [begin_, end_) is not yet handed out, and no LF lies in
     // [begin_, scanned_), so a long line arriving in many chunks is searched only once.
     std::unique_ptr<char[]> buffer_;

@@ -35,6 +35,17 @@ bool NewsSession::Adopt(const std::string& host, int fd) {
     return false;
 }
 
+void NewsSession::TakeOver(NewsSession& other) {
+    socket_ = std::move(other.socket_);
+    host_ = other.host_;
+    authenticated_ = other.authenticated_;
+    loginFailed_ = other.loginFailed_;
+}
+
+bool NewsSession::GreetedWithRefusal() const {
+    return socket_ && ReplyCode(socket_->Greeting()) >= 400;
+}
+
 bool NewsSession::LogInIfForced() {
     if (!kForceAuthInfo.IsOn(profile_, host_)) return true;
     return LogIn();

@@ -41,6 +41,11 @@ public:
     bool Adopt(const std::string& host, int fd);
     // Drops the connection without a closing command.
     void Close() { socket_.reset(); }
+    // Takes over other's connection with its login (the socket keeps the hooks it was set up
+    // with); other is left without one.
+    void TakeOver(NewsSession& other);
+    // The server greeted the connection with a refusal (400, 502 and the like): it has no room.
+    bool GreetedWithRefusal() const;
 
     bool Connected() const { return socket_ && socket_->IsConnected(); }
     bool UsesTls() const { return socket_ && socket_->UsesTls(); }

@@ -71,6 +71,10 @@ void EngineHarness::Pause() {
     if (CProcessGroups* e = running_.load()) e->Pause();
 }
 
+void EngineHarness::Resume() {
+    if (CProcessGroups* e = running_.load()) e->Resume();
+}
+
 void EngineHarness::CatchUp() {
     if (CProcessGroups* e = running_.load()) {
         e->SetCatchUp(1);

@@ -43,6 +43,7 @@ public:
     void RequestStop();
     void CatchUp();
     void Pause();
+    void Resume();
 
     std::vector<std::string> Commands() const { return server.Received(); }
     int CountCommands(const std::string& prefix) const;

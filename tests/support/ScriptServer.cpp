@@ -181,9 +181,22 @@ void ScriptServer::Serve() {
         if (fd < 0) continue;
         int one = 1;  // tiny chunks must leave as separate segments
         setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        if (std::lock_guard lock(mutex_); concurrent_) {
+            servers_.emplace_back([this, fd] {
+                ServeConnection(fd);
+                close(fd);
+            });
+            continue;
+        }
         ServeConnection(fd);
         close(fd);
     }
+    for (std::thread& server : servers_) server.join();
+}
+
+void ScriptServer::ServeConcurrently() {
+    std::lock_guard lock(mutex_);
+    concurrent_ = true;
 }
 
 bool ScriptServer::ServeConnection(int fd) {

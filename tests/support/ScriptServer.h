@@ -43,6 +43,10 @@ public:
     bool Listening() const { return port_ != 0; }
     int port() const { return port_; }
 
+    // From now on each connection is served on a thread of its own, beside those already open
+    // (a client with several connections); by default they are served one after another.
+    void ServeConcurrently();
+
     // The greeting of every connection; default "200 test server ready\r\n". An empty text sends
     // no greeting; closeAfter closes right after it.
     void SetGreeting(Reply greeting);
@@ -104,6 +108,8 @@ private:
     std::vector<std::string> received_;
     int connections_ = 0;
     std::thread thread_;
+    bool concurrent_ = false;
+    std::vector<std::thread> servers_;  // of connections served concurrently
 };
 
 }  // namespace qm::test
