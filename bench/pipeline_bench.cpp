@@ -27,6 +27,7 @@
 
 #include "BenchArticles.h"
 #include "BenchSupport.h"
+#include "EngineHarvest.h"
 #include "PipelinedFetcher.h"
 #include "engine/ProcessGroups.h"
 #include "engine/SharedState.h"
@@ -41,6 +42,7 @@
 namespace {
 
 using qm::bench::Clock;
+using qm::bench::HarvestResult;
 using qm::bench::LoadAverage;
 using qm::bench::PipelinedFetcher;
 using qm::bench::Rate;
@@ -49,10 +51,6 @@ using qm::bench::WorkDir;
 using qm::bench::YesPrompt;
 
 constexpr const char* kGroup = "alt.binaries.pictures.pipeline";
-constexpr const char* kHost = "127.0.0.1";
-constexpr const char* kMainSection = "Quarrymoth";
-constexpr long kHistSaveFrequency = 5;
-constexpr int kGroupsPerServer = 150;
 constexpr std::chrono::milliseconds kOneWayDelay{10};
 constexpr long kDelayedDepths[] = {1, 4, 16, 64};
 constexpr long kLoopbackDepths[] = {4, 16};
@@ -93,65 +91,10 @@ Rate FetchRaw(int port, std::size_t window = kRawWindow) {
 
 // ---------------------------------------------------------------------------- the harvest
 
-// Shows nothing; keeps what the figures need: when the retrieval loop ran, the pictures saved,
-// the bytes read and the final status.
-class CountingStatus : public qm::test::NullStatus {
-public:
-    void SetStatusText(const std::string& text) override { lastStatus = text; }
-    void SetBytesTransferred(std::int64_t total) override { bytes = total; }
-    void LoadThumbnail(const std::string&) override { ++saved; }
-    void EnablePending(bool enable) override {
-        (enable ? retrievalStart : retrievalEnd) = Clock::now();
-    }
-
-    std::string lastStatus;
-    long saved = 0;
-    std::int64_t bytes = 0;
-    Clock::time_point retrievalStart{}, retrievalEnd{};
-};
-
-struct HarvestResult {
-    Rate retrieval;      // the retrieval loop alone
-    double seconds = 0;  // the whole run: connect, group, overview scan, retrieval
-    std::string status;
-};
-
-// One full engine run over the bench group from port, in a fresh directory under base: its own
-// profile (read marks from scratch), history, log and pictures.
 HarvestResult Harvest(int port, long depth, const std::string& base, long articles) {
-    HarvestResult result;
-    const std::string dir = base + "/depth" + std::to_string(depth);
-    const std::string pictures = dir + "/pictures/";
-    const std::string profilePath = dir + "/quarrymoth.ini";
-    qm::MakeDirectories(pictures);
-    const std::string text = qm::bench::RealisticProfile(
-        kHost, port, pictures, dir + "/DownloadLog", false, kHistSaveFrequency, kGroupsPerServer);
-    if (!qm::ReplaceFileAtomically(profilePath, text) ||
-        !qm::ReplaceFileAtomically(dir + "/Groups." + kHost, std::string(kGroup) + "\n") ||
-        ::chdir(dir.c_str()) != 0) {
-        result.status = "cannot prepare " + dir;
-        return result;
-    }
-    qm::ProfileStore profile;
-    profile.Load(profilePath);
-    profile.WriteInt(kMainSection, "PipelineDepth", depth);
-    CountingStatus status;
-    YesPrompt prompt;
-    qm::SharedState shared;
-    const auto start = Clock::now();
-    {
-        qm::CProcessGroups engine(profile, status, prompt, shared);
-        engine.RunHere();
-    }
-    result.seconds = SecondsSince(start);
-    if (::chdir("/") != 0) return result;
-    result.status = status.lastStatus;
-    result.retrieval.articles = status.saved;
-    result.retrieval.bytes = status.bytes;
-    result.retrieval.seconds =
-        std::chrono::duration<double>(status.retrievalEnd - status.retrievalStart).count();
-    result.retrieval.ok = status.saved == articles && status.lastStatus == "Operation complete";
-    return result;
+    // One connection: the depths are compared on what a single connection makes of them.
+    return qm::bench::HarvestGroup(port, kGroup, 1, depth, base + "/depth" + std::to_string(depth),
+                                   articles);
 }
 
 bool Report(long depth, const HarvestResult& r, long articles) {
