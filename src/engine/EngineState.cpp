@@ -66,7 +66,9 @@ EngineState::EngineState(ProfileStore& p, EngineStatus& st, UserPrompt& pr, Shar
       shared(sh),
       session(p, pr, LoginRule::Lenient,
               [&st](const std::string& text) { st.SetStatusText(text); }) {
+    session.SetCompressionChoice(&compression);
     session.SetSocketSetup([this](CLineSocket& socket) {
+        socket.SetTimeouts(socketTimeouts);
         socket.SetBeforeReadHook([this] { pause.Pass(); });
         socket.SetStopCheck([this] { return stop.load(); });
     });
@@ -109,7 +111,7 @@ void EngineState::NoteConnectionLost() {
         stop = true;
         return;
     }
-    if (settings.reconnect > 0 && connect && !stop) return;
+    if (MayReconnect() && connect && !stop) return;
     stop = true;
     finalStatus = "Error--connection to " + settings.host + " lost";
 }
@@ -130,9 +132,27 @@ bool WaitBeforeAttempt(long attempt, const std::atomic<bool>& stop) {
 
 }  // namespace
 
+bool EngineState::MayReconnect() const {
+    return settings.reconnect > 0 || StallFallbackDue();
+}
+
+bool EngineState::StallFallbackDue() const {
+    return session.Stalled() && compression.Wanted();
+}
+
+// A compressed connection that stalled is made again without compression, for the rest of the
+// run, and the status line says so once; later losses follow Reconnect as before.
+bool EngineState::ReconnectAfterStall() {
+    if (!connect || !session.Stalled() || !compression.TurnOffAfterStall()) return false;
+    status.SetStatusText("  Connection to " + settings.host +
+                         " stalled -- reconnecting without compression");
+    return connect();
+}
+
 bool EngineState::EnsureConnected() {
     if (Connected()) return true;
     if (stop) return false;
+    if (ReconnectAfterStall()) return true;
     if (settings.reconnect <= 0 || !connect || session.AbortedByStop()) {
         NoteConnectionLost();
         return false;

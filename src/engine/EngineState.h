@@ -117,6 +117,10 @@ struct EngineState {
     std::atomic<bool> stop{false};
     std::atomic<bool> catchUp{false};
     PauseGate pause;
+    // Whether the run's connections still ask for compression (off after one stalled).
+    CompressionChoice compression;
+    // The timeouts of the run's sockets (tests shorten them).
+    CLineSocket::Timeouts socketTimeouts;
     // The connection and its login; its socket obeys the pause gate and the stop flag.
     NewsSession session;
 
@@ -148,6 +152,9 @@ struct EngineState {
     // False (the run stopping) when no connection could be had. The caller logs in and selects
     // its group again on the new connection.
     bool EnsureConnected();
+    // A lost connection is made again: Reconnect allows it, or a compressed one stalled and the
+    // run falls back to plain connections (once, whatever Reconnect says).
+    bool MayReconnect() const;
     void NoteProgress() { reconnectsSinceProgress = 0; }
 
     // Moves a group's read mark: journaled at once, in the profile's memory at once, and in its
@@ -159,6 +166,10 @@ struct EngineState {
     void NoteJournalFailure(int err);
     // Ends the run because the profile file, which holds the read marks, could not be written.
     void NoteMarksUnsaved(int err);
+
+private:
+    bool StallFallbackDue() const;
+    bool ReconnectAfterStall();
 };
 
 }  // namespace qm
