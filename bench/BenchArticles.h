@@ -77,11 +77,13 @@ public:
 
 // One whole engine run over group on the server at port, from a fresh profile (no read marks) in
 // a fresh directory; extra settings are added to the profile. before, when given, is called just
-// before the engine starts. Returns the seconds the run took, or -1 with error set.
+// before the engine starts; the run's connections have the given timeouts. Returns the seconds
+// the run took, or -1 with error set.
 inline double HarvestFresh(int port, const std::string& group,
                            const std::vector<ProfileStore::Change>& extra, EngineStatus& status,
                            UserPrompt& prompt, std::string& error,
-                           const std::function<void()>& before = {}) {
+                           const std::function<void()>& before = {},
+                           const CLineSocket::Timeouts& timeouts = {}) {
     constexpr const char* kHost = "127.0.0.1";
     WorkDir dir("/tmp/qm-bench-harvest-");
     const std::string pictures = dir.path() + "/pictures/";
@@ -102,6 +104,7 @@ inline double HarvestFresh(int port, const std::string& group,
     const auto start = Clock::now();
     {
         CProcessGroups engine(profile, status, prompt, shared);
+        engine.SetSocketTimeouts(timeouts);
         engine.RunHere();
     }
     const double seconds = SecondsSince(start);

@@ -8,7 +8,9 @@
 #include <chrono>
 #include <memory>
 
+#include "net/Nntp.h"
 #include "net/Socket.h"
+#include "support/RawDeflate.h"
 #include "support/ScriptServer.h"
 
 namespace qm {
@@ -16,6 +18,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using namespace std::string_literals;
+using test::RawDeflate;
 using test::Reply;
 using test::ScriptServer;
 using Clock = std::chrono::steady_clock;
@@ -230,6 +233,7 @@ TEST(LineSocket, IdleTimeoutFailsAfterQueuedLines) {
     EXPECT_GE(SecondsSince(start), 0.25);
     EXPECT_EQ(socket->state(), CLineSocket::Failed);
     EXPECT_FALSE(socket->AbortedByStop());
+    EXPECT_TRUE(socket->TimedOut());
     EXPECT_EQ(socket->ReadLine(), "");
 }
 
@@ -244,6 +248,7 @@ TEST(LineSocket, StopCheckEndsAWaitOnASilentServerWithinTheGrace) {
     EXPECT_LT(SecondsSince(start), 3.0);
     EXPECT_EQ(socket->state(), CLineSocket::Failed);
     EXPECT_TRUE(socket->AbortedByStop());
+    EXPECT_FALSE(socket->TimedOut());
 }
 
 TEST(LineSocket, StopGraceLetsAReplyInProgressFinish) {
@@ -286,6 +291,110 @@ TEST(LineSocket, ResolvesLocalhostAndIpv6Loopback) {
         EXPECT_EQ(socket.ConnectToServer(host, v6.port()), 1) << host;
         socket.SendLine("HELP\r\n");
         EXPECT_EQ(socket.ReadLine(), "500 unknown command\r\n");
+    }
+}
+
+// After a 206 the connection runs through raw deflate both ways.
+std::unique_ptr<CLineSocket> CompressedTo(ScriptServer& server,
+                                          CLineSocket::Timeouts timeouts = ShortTimeouts()) {
+    server.On("COMPRESS DEFLATE", Reply{.text = "206 compressing\r\n", .compressAfter = true});
+    auto socket = ConnectTo(server, timeouts);
+    socket->SendLine("COMPRESS DEFLATE\r\n");
+    EXPECT_EQ(socket->ReadLine(), "206 compressing\r\n");
+    EXPECT_TRUE(socket->StartCompression());
+    EXPECT_TRUE(socket->UsesCompression());
+    return socket;
+}
+
+long PeakResidentKb() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+TEST(LineSocket, CompressedConnectionCarriesLinesAndCommandsWhole) {
+    const std::string big(3 * CLineSocket::kReceiveChunk + 17, 'x');
+    const std::string command = "XHDR " + std::string(2 * 1024 * 1024, 'a');
+    ScriptServer server;
+    // Each tiny chunk is a flushed deflate block of its own; the big line spans many receives.
+    server.On(
+        "HEAD",
+        Reply{.text = "221 head\r\nSubject: a\0b\r\n.\r\n"s, .chunkSize = 3, .chunkDelayMs = 1});
+    server.On("BIG", "220 follows\r\n" + big + "\r\nafter\r\n");
+    server.On("XHDR", "221 ok\r\n");
+    auto socket = CompressedTo(server);
+    socket->SendLine("HEAD 1\r\n");
+    EXPECT_EQ(socket->ReadLine(), "221 head\r\n");
+    EXPECT_EQ(socket->ReadLine(), "Subject: a\0b\r\n"s);
+    EXPECT_EQ(socket->ReadLine(), ".\r\n");
+    socket->SendLine("BIG\r\n");
+    EXPECT_EQ(socket->ReadLine(), "220 follows\r\n");
+    EXPECT_EQ(socket->ReadLine(), big + "\r\n");
+    EXPECT_EQ(socket->ReadLine(), "after\r\n");
+    socket->SendLine(command + "\r\n");
+    EXPECT_EQ(socket->ReadLine(), "221 ok\r\n");
+    EXPECT_EQ(server.Received(),
+              (std::vector<std::string>{"COMPRESS DEFLATE", "HEAD 1", "BIG", command}));
+    EXPECT_EQ(socket->state(), CLineSocket::Connected);
+}
+
+// A few hundred KB that inflate to half a gigabyte without a line end: the line cap ends the
+// connection after a megabyte, and memory never holds more than a plain connection's buffer.
+// Bytes that do not inflate break the connection too.
+TEST(LineSocket, HostileCompressedStreamsBreakTheConnectionWithinTheLimits) {
+    const std::string bomb = RawDeflate::Bomb(size_t{512} << 20, 'z');
+    ASSERT_LT(bomb.size(), size_t{1} << 20);
+    ScriptServer server;
+    server.On("XOVER", Reply{.text = bomb, .raw = true});
+    auto socket = CompressedTo(server);
+    const long peakBefore = PeakResidentKb();
+    socket->SendLine("XOVER 1-9\r\n");
+    EXPECT_EQ(socket->ReadLine(), "");
+    EXPECT_EQ(socket->state(), CLineSocket::Failed);
+    EXPECT_FALSE(socket->TimedOut());
+    EXPECT_LT(PeakResidentKb() - peakBefore, 64 * 1024);
+
+    ScriptServer corrupt;
+    corrupt.On("GROUP", Reply{.text = "\xff\xfe not deflate at all\r\n", .raw = true});
+    auto broken = CompressedTo(corrupt);
+    broken->SendLine("GROUP a.b\r\n");
+    EXPECT_EQ(broken->ReadLine(), "");
+    EXPECT_EQ(broken->state(), CLineSocket::Failed);
+    EXPECT_EQ(broken->ErrorText(), "The server sent data that does not inflate.");
+}
+
+TEST(LineSocket, IdleTimeoutAndStopHoldOnACompressedConnection) {
+    for (bool stop : {false, true}) {
+        SCOPED_TRACE(stop ? "stop" : "idle");
+        ScriptServer server;
+        server.On("GROUP", "211 2 1 2 alt.test\r\n");
+        server.On("XOVER", Reply{.text = "224 ov\r\n.\r\n", .silent = true});
+        auto socket = CompressedTo(
+            server, {.connect = 5000ms, .idle = stop ? 60000ms : 300ms, .stopGrace = 300ms});
+        socket->SetStopCheck([stop] { return stop; });
+        socket->SendLine("GROUP alt.test\r\n");
+        socket->SendLine("XOVER 1-2\r\n");
+        EXPECT_EQ(socket->ReadLine(), "211 2 1 2 alt.test\r\n");
+        const Clock::time_point start = Clock::now();
+        EXPECT_EQ(socket->ReadLine(), "");
+        EXPECT_GE(SecondsSince(start), 0.25);
+        EXPECT_LT(SecondsSince(start), 3.0);
+        EXPECT_EQ(socket->state(), CLineSocket::Failed);
+        EXPECT_EQ(socket->AbortedByStop(), stop);
+        EXPECT_EQ(socket->TimedOut(), !stop);
+        EXPECT_TRUE(socket->UsesCompression());  // still known after the failure
+    }
+}
+
+// The capability line may list several algorithms, in any case; only DEFLATE is ours.
+TEST(LineSocket, CompressDeflateIsFoundInTheCapabilityList) {
+    for (const char* yes :
+         {"COMPRESS DEFLATE\r\n", "compress gzip  Deflate\r\n", "COMPRESS\tDEFLATE SHRINK"}) {
+        EXPECT_TRUE(ListsCompressDeflate(yes)) << yes;
+    }
+    for (const char* no : {"COMPRESS GZIP\r\n", "COMPRESSION DEFLATE\r\n", "COMPRESS\r\n",
+                           "COMPRESS DEFLATEX\r\n", "XCOMPRESS DEFLATE\r\n", "DEFLATE\r\n"}) {
+        EXPECT_FALSE(ListsCompressDeflate(no)) << no;
     }
 }
 

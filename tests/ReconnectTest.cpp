@@ -1,6 +1,7 @@
 // Reconnecting after a lost connection, keeping several ARTICLE commands in flight, fetching over
-// several connections, and logging in when the server asks in the middle of a group, against the
-// scripted server: each picture saved once, read marks exact, the wire traffic in order.
+// several connections, logging in when the server asks in the middle of a group, and compressed
+// connections (and the plain ones that replace them after a stall), against the scripted server:
+// each picture saved once, read marks exact, the wire traffic in order.
 
 #include <gtest/gtest.h>
 
@@ -12,6 +13,7 @@
 #include <thread>
 
 #include "support/EngineHarness.h"
+#include "support/RawDeflate.h"
 #include "support/RealEncoders.h"
 #include "util/TextFiles.h"
 
@@ -323,6 +325,136 @@ TEST_F(SeveralConnections, ThePasswordIsAskedOncePerGroup) {
     EXPECT_EQ(h.CountCommands("AUTHINFO PASS typed"), 3);
     EXPECT_EQ(h.SavedFiles(), kAll);
     EXPECT_EQ(h.FinalStatus(), "Operation complete");
+}
+
+// A server that offers COMPRESS DEFLATE (among other algorithms) and starts it on request.
+void OfferCompression(EngineHarness& h) {
+    h.SetServer("UseCompression", "1");
+    h.server.On("CAPABILITIES",
+                "101 capabilities\r\nVERSION 2\r\nREADER\r\ncompress gzip Deflate\r\n.\r\n");
+    h.server.On("COMPRESS DEFLATE", Reply{.text = "206 compressing\r\n", .compressAfter = true});
+}
+
+// The login comes before compression and only there: a compressed connection cannot log in
+// again, so a forced login is not repeated before each GROUP, and a 480 is a refused login.
+TEST_F(Reconnect, CompressedConnectionLogsInOnlyBeforeCompressing) {
+    h.SetGroups({"alt.pics", "alt.empty"});
+    h.SetServer("ForceAuthInfo", "1");
+    LoginWanted server(h, "ARTICLE ");
+    OfferCompression(h);
+    h.Run();
+    const std::vector<std::string> commands = h.Commands();
+    ASSERT_GE(commands.size(), 6u);
+    EXPECT_EQ(
+        std::vector<std::string>(commands.begin(), commands.begin() + 6),
+        (std::vector<std::string>{"AUTHINFO USER joe", "AUTHINFO PASS secret", "CAPABILITIES",
+                                  "COMPRESS DEFLATE", "GROUP alt.pics", "LIST OVERVIEW.FMT"}));
+    EXPECT_EQ(h.CountCommands("AUTHINFO USER"), 1);
+    EXPECT_EQ(h.CountCommands("GROUP alt.empty"), 1);
+    EXPECT_EQ(h.SavedFiles(), kAll);
+    EXPECT_EQ(h.ReadMark("alt.pics"), 4);
+    EXPECT_EQ(h.FinalStatus(), "Operation complete");
+
+    EngineHarness asked;  // no login configured up front; the server asks in the middle
+    AddPictures(asked);
+    OfferCompression(asked);
+    asked.server.On("ARTICLE 3", "480 log in first\r\n");
+    asked.SetServer("UserAuthentication", "1");
+    asked.server.On("AUTHINFO USER", "481 not now\r\n");
+    asked.Run();
+    EXPECT_EQ(asked.CountCommands("COMPRESS DEFLATE"), 0);  // refused login: stays plain
+    EXPECT_EQ(asked.CountCommands("AUTHINFO USER"), 2);
+
+    EngineHarness compressed;
+    AddPictures(compressed);
+    OfferCompression(compressed);
+    compressed.server.On("ARTICLE 3", "480 log in first\r\n");
+    compressed.SetServer("UserAuthentication", "1");
+    compressed.server.On("AUTHINFO USER", "281 welcome\r\n");
+    compressed.Run();
+    EXPECT_EQ(compressed.CountCommands("AUTHINFO USER"), 1);
+    EXPECT_EQ(compressed.FinalStatus(), "Authentication failed");
+    EXPECT_EQ(compressed.SavedFiles(), (std::vector<std::string>{"p1.jpg", "p2.jpg"}));
+    EXPECT_EQ(compressed.ReadMark("alt.pics"), 2);
+}
+
+// Not listed, refused, or not wanted: the connection stays as it was and the run is the plain one.
+TEST_F(Reconnect, CompressionNotOfferedRefusedOrOffLeavesThePlainConversation) {
+    h.Run();
+    const std::vector<std::string> plain = h.Commands();
+    EXPECT_EQ(h.CountCommands("CAPABILITIES"), 0);
+    struct Case {
+        const char* name;
+        std::string capabilities, compress, use;
+        int compressCommands;
+    };
+    const std::vector<Case> cases{
+        {"not listed", "101 caps\r\nVERSION 2\r\nCOMPRESS GZIP\r\n.\r\n", "", "1", 0},
+        {"refused", "101 caps\r\nCOMPRESS DEFLATE\r\n.\r\n", "403 not now\r\n", "1", 1},
+        {"no capabilities", "500 what?\r\n", "", "1", 0},
+        {"off", "101 caps\r\nCOMPRESS DEFLATE\r\n.\r\n", "", "0", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EngineHarness p;
+        AddPictures(p);
+        p.SetServer("UseCompression", c.use);
+        p.server.On("CAPABILITIES", c.capabilities);
+        if (!c.compress.empty()) p.server.On("COMPRESS", c.compress);
+        p.Run();
+        std::vector<std::string> commands = p.Commands();
+        const auto group = std::find(commands.begin(), commands.end(), "GROUP alt.pics");
+        EXPECT_EQ(std::count(commands.begin(), group, "COMPRESS DEFLATE"), c.compressCommands);
+        EXPECT_EQ(std::vector<std::string>(group, commands.end()), plain);
+        EXPECT_EQ(p.SavedFiles(), kAll);
+        EXPECT_EQ(p.FinalStatus(), "Operation complete");
+    }
+}
+
+// A small reply that inflates to a quarter of a gigabyte without a line end: the run ends as
+// with any broken connection, and nothing of the group is marked read.
+TEST_F(Reconnect, DeflateBombEndsTheRunLikeABrokenConnection) {
+    OfferCompression(h);
+    h.server.On("XOVER ", Reply{.text = RawDeflate::Bomb(size_t{256} << 20, 'o'), .raw = true});
+    h.Run();
+    EXPECT_EQ(h.FinalStatus(), "Error--connection to 127.0.0.1 lost");
+    EXPECT_TRUE(h.SavedFiles().empty());
+    EXPECT_EQ(h.profile.GetString(EngineHarness::kHost, "alt.pics", "none"), "none");
+}
+
+// A compressed connection whose reply does not come within the idle timeout is made again
+// without compression, once a run and even with Reconnect 0, and the group goes on.
+TEST_F(Reconnect, StalledCompressedConnectionFallsBackToPlainOnceForTheRun) {
+    using namespace std::chrono_literals;
+    for (const std::string stallAt : {"XOVER ", "ARTICLE 2"}) {
+        SCOPED_TRACE(stallAt);
+        EngineHarness p;
+        AddPictures(p);
+        OfferCompression(p);
+        p.socketTimeouts = {.connect = 5000ms, .idle = 400ms, .stopGrace = 300ms};
+        std::atomic<int> asked{0};
+        p.server.On(stallAt, ScriptServer::Responder([&](const std::string& command) {
+                        const std::string text = command.starts_with("XOVER")
+                                                     ? p.model.Xover(command)
+                                                     : WireArticle(p.model, 2);
+                        return Reply{.text = text, .silent = ++asked == 1};
+                    }));
+        const auto start = std::chrono::steady_clock::now();
+        p.Run();
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
+        EXPECT_EQ(p.FinalStatus(), "Operation complete");
+        auto statuses = p.status.Values("status");
+        EXPECT_EQ(std::count(statuses.begin(), statuses.end(),
+                             "  Connection to 127.0.0.1 stalled -- reconnecting without "
+                             "compression"),
+                  1);
+        EXPECT_EQ(p.server.Connections(), 2);
+        EXPECT_EQ(p.CountCommands("COMPRESS DEFLATE"), 1);  // the second connection stays plain
+        EXPECT_EQ(p.CountCommands("GROUP alt.pics"), 2);
+        EXPECT_EQ(p.SavedFiles(), kAll);
+        EXPECT_EQ(TempDir::ReadFile("HistList"), "p1.jpg\np2.jpg\np3.jpg\np4.jpg\n");
+        EXPECT_EQ(p.ReadMark("alt.pics"), 4);
+    }
 }
 
 }  // namespace

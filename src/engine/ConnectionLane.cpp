@@ -144,7 +144,9 @@ void ConnectionLane::Leave() {
     if (lost_) {
         for (Owed& owed : owed_) queue_.GiveBack(std::move(owed.queued));
         owed_.clear();
-        session_.Close();
+        // The engine's own connection is made again (or replaced) by the engine's rules.
+        if (&session_ != &engine_.session && session_.Stalled())
+            engine_.TurnOffCompressionAfterStall();
         return;
     }
     for (const Owed& owed : owed_) queue_.Release(owed.queued);

@@ -70,10 +70,12 @@ EngineState::EngineState(ProfileStore& p, EngineStatus& st, UserPrompt& pr, Shar
           std::lock_guard lock(work);
           status.SetStatusText(text);
       }) {
+    session.SetCompressionChoice(&compression);
     session.SetSocketSetup([this](CLineSocket& socket) { SetUpSocket(socket); });
 }
 
 void EngineState::SetUpSocket(CLineSocket& socket) {
+    socket.SetTimeouts(socketTimeouts);
     socket.SetBeforeReadHook([this] { pause.Pass(); });
     socket.SetStopCheck([this] { return stop.load(); });
 }
@@ -84,6 +86,7 @@ std::unique_ptr<NewsSession> EngineState::MakeSession() {
                                                   std::lock_guard lock(work);
                                                   status.SetStatusText(text);
                                               });
+    made->SetCompressionChoice(&compression);
     made->SetSocketSetup([this](CLineSocket& socket) { SetUpSocket(socket); });
     return made;
 }
@@ -131,7 +134,7 @@ void EngineState::NoteConnectionLost() {
         stop = true;
         return;
     }
-    if (settings.reconnect > 0 && connect && !stop) return;
+    if (MayReconnect() && connect && !stop) return;
     stop = true;
     finalStatus = "Error--connection to " + settings.host + " lost";
 }
@@ -152,9 +155,33 @@ bool WaitBeforeAttempt(long attempt, const std::atomic<bool>& stop) {
 
 }  // namespace
 
+bool EngineState::MayReconnect() const {
+    return settings.reconnect > 0 || StallFallbackDue();
+}
+
+bool EngineState::StallFallbackDue() const {
+    return session.Stalled() && compression.Wanted();
+}
+
+// A compressed connection that stalled is made again without compression, for the rest of the
+// run, and the status line says so once; later losses follow Reconnect as before.
+bool EngineState::ReconnectAfterStall() {
+    if (!connect || !session.Stalled() || !TurnOffCompressionAfterStall()) return false;
+    return connect();
+}
+
+bool EngineState::TurnOffCompressionAfterStall() {
+    if (!compression.TurnOffAfterStall()) return false;
+    std::lock_guard lock(work);
+    status.SetStatusText("  Connection to " + settings.host +
+                         " stalled -- reconnecting without compression");
+    return true;
+}
+
 bool EngineState::EnsureConnected() {
     if (Connected()) return true;
     if (stop) return false;
+    if (ReconnectAfterStall()) return true;
     if (settings.reconnect <= 0 || !connect || session.AbortedByStop()) {
         NoteConnectionLost();
         return false;

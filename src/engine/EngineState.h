@@ -125,6 +125,10 @@ struct EngineState {
     PauseGate pause;
     // What the connections ask the user, once per group.
     GroupPrompt sessionPrompt;
+    // Whether the run's connections still ask for compression (off after one stalled).
+    CompressionChoice compression;
+    // The timeouts of the run's sockets (tests shorten them).
+    CLineSocket::Timeouts socketTimeouts;
     // The connection and its login; its socket obeys the pause gate and the stop flag.
     NewsSession session;
 
@@ -172,7 +176,13 @@ struct EngineState {
     // False (the run stopping) when no connection could be had. The caller logs in and selects
     // its group again on the new connection.
     bool EnsureConnected();
+    // A lost connection is made again: Reconnect allows it, or a compressed one stalled and the
+    // run falls back to plain connections (once, whatever Reconnect says).
+    bool MayReconnect() const;
     void NoteProgress() { reconnectsSinceProgress = 0; }
+    // A compressed connection stalled: the run's connections from now on are plain. True for the
+    // call that turned compression off, which tells the user.
+    bool TurnOffCompressionAfterStall();
 
     // Moves a group's read mark: journaled at once, in the profile's memory at once, and in its
     // file at most a second later (a crash in between is made good from the journal).
@@ -186,6 +196,8 @@ struct EngineState {
 
 private:
     void SetUpSocket(CLineSocket& socket);
+    bool StallFallbackDue() const;
+    bool ReconnectAfterStall();
 };
 
 }  // namespace qm

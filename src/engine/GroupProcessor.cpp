@@ -134,7 +134,7 @@ GroupOutcome GroupProcessor::ProcessOnce(const std::string& group) {
 // A connection lost where the group can simply start over (a stop, or no reconnecting, ends it).
 GroupOutcome GroupProcessor::LostOr(GroupOutcome outcome) const {
     const EngineState& e = engine_;
-    return !e.Connected() && !e.stop && e.settings.reconnect > 0 ? GroupOutcome::Lost : outcome;
+    return !e.Connected() && !e.stop && e.MayReconnect() ? GroupOutcome::Lost : outcome;
 }
 
 bool GroupProcessor::SaveDirectoryWritable() {
@@ -234,6 +234,7 @@ void GroupProcessor::RunLanes(const HeaderScan& scan, ArticleQueue& queue) {
     if (e.Connected()) return;
     for (EngineState::ExtraConnection& extra : e.extraConnections) {
         if (extra.session && extra.session->Connected()) {
+            if (e.session.Stalled()) e.TurnOffCompressionAfterStall();
             e.session.TakeOver(*extra.session);
             return;
         }

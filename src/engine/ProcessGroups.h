@@ -30,6 +30,10 @@ public:
 
     void RequestStop();
     void SetCatchUp(int value);
+    // The timeouts of the run's connections; before Start.
+    void SetSocketTimeouts(const CLineSocket::Timeouts& timeouts) {
+        engine_.socketTimeouts = timeouts;
+    }
     void Pause();
     void Resume();
     bool Paused() const;

@@ -47,4 +47,11 @@ struct AuthResult {
 // AUTHINFO USER, and AUTHINFO PASS when the server asks for it with 381.
 AuthResult SendAuthInfo(CLineSocket& socket, const std::string& user, const std::string& password);
 
+// A capability line "COMPRESS ..." that names DEFLATE among its algorithms (in any case).
+bool ListsCompressDeflate(std::string_view capabilityLine);
+// CAPABILITIES, and COMPRESS DEFLATE when the server lists it; on its 206 the rest of the
+// connection is compressed. True when it is. Anything else leaves the connection as it was, or
+// broken when it broke on the way (a capability list without end is cut off with it).
+bool NegotiateDeflate(CLineSocket& socket);
+
 }  // namespace qm

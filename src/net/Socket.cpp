@@ -69,11 +69,7 @@ int CLineSocket::Connect(const std::string& host, int port) {
     AddressList addresses = Resolve(host, port);
     if (!addresses) return 0;  // unresolvable: nothing started, state unchanged
 
-    CloseSocket();
-    ResetBuffer();
-    abortedByStop_ = false;
-    stopSeenAt_.reset();
-    errorText_.clear();
+    Restart();
     state_ = Connecting;
     const Clock::time_point deadline = Clock::now() + timeouts_.connect;
     bool anySocket = false;
@@ -134,12 +130,22 @@ TlsResult CLineSocket::StartTls(const TlsOptions& options) {
     return result;
 }
 
-bool CLineSocket::Adopt(int fd) {
-    CloseSocket();
+bool CLineSocket::StartCompression() {
+    if (state_ != Connected) return false;
+    deflate_ = DeflateStream::Create();
+    if (!deflate_) {
+        errorText_ = "Unable to start compression.";
+        Fail();
+        return false;
+    }
+    compressed_ = true;
+    if (begin_ != end_) deflate_->Feed(buffer_.get() + begin_, end_ - begin_);
     ResetBuffer();
-    abortedByStop_ = false;
-    stopSeenAt_.reset();
-    errorText_.clear();
+    return true;
+}
+
+bool CLineSocket::Adopt(int fd) {
+    Restart();
     int flags = fcntl(fd, F_GETFL);
     if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) {
         close(fd);
@@ -165,12 +171,27 @@ void CLineSocket::Disconnect() {
 
 void CLineSocket::SendLine(const std::string& text) {
     if (text.empty() || state_ != Connected) return;
-    if (tls_) {
-        SendTls(text.data(), text.size());
+    if (!deflate_) {
+        SendRaw(text.data(), text.size());
         return;
     }
-    const char* data = text.data();
-    size_t left = text.size();
+    compressedOut_.clear();
+    if (!deflate_->Compress(text, compressedOut_)) {
+        Fail();
+        return;
+    }
+    SendRaw(compressedOut_.data(), compressedOut_.size());
+}
+
+void CLineSocket::SendRaw(const char* data, size_t size) {
+    if (tls_) {
+        SendTls(data, size);
+    } else {
+        SendPlain(data, size);
+    }
+}
+
+void CLineSocket::SendPlain(const char* data, size_t left) {
     while (left > 0) {
         ssize_t n = send(fd_, data, left, MSG_NOSIGNAL);
         if (n > 0) {
@@ -227,6 +248,17 @@ bool CLineSocket::TryAddress(const sockaddr* address, unsigned length, Clock::ti
     return false;
 }
 
+// A new connection starts with nothing of the last one: no buffered bytes, no verdicts.
+void CLineSocket::Restart() {
+    CloseSocket();
+    ResetBuffer();
+    abortedByStop_ = false;
+    timedOut_ = false;
+    compressed_ = false;
+    stopSeenAt_.reset();
+    errorText_.clear();
+}
+
 void CLineSocket::Fail() {
     CloseSocket();
     state_ = Failed;
@@ -234,6 +266,7 @@ void CLineSocket::Fail() {
 
 void CLineSocket::CloseSocket() {
     tls_.reset();  // before the descriptor it writes to goes
+    deflate_.reset();
     if (fd_ >= 0) close(fd_);
     fd_ = -1;
 }
@@ -254,6 +287,7 @@ bool CLineSocket::WaitFor(short events, Clock::time_point deadline) {
         }
         if (now >= limit) {
             abortedByStop_ = stopLimits;
+            timedOut_ = !stopLimits;
             Fail();
             return false;
         }
@@ -270,11 +304,45 @@ bool CLineSocket::WaitFor(short events, Clock::time_point deadline) {
 
 bool CLineSocket::ReceiveChunk() {
     MakeRoom();
-    if (tls_) return ReceiveTls();
+    if (deflate_) return ReceiveInflated();
+    size_t got = 0;
+    if (!ReceiveRaw(buffer_.get() + end_, kReceiveChunk, got)) return false;
+    end_ += got;
+    return true;
+}
+
+// At most one chunk of inflated bytes per call, into the room MakeRoom made: however much the
+// received bytes would inflate to, the rest stays in the stream until the lines before it have
+// been taken, and the line cap applies as to any other bytes.
+bool CLineSocket::ReceiveInflated() {
     for (;;) {
-        ssize_t n = recv(fd_, buffer_.get() + end_, kReceiveChunk, 0);
+        size_t got = 0;
+        switch (deflate_->Inflate(buffer_.get() + end_, kReceiveChunk, got)) {
+            case DeflateStream::Inflated::Some:
+                end_ += got;
+                return true;
+            case DeflateStream::Inflated::Error:
+                errorText_ = "The server sent data that does not inflate.";
+                ResetBuffer();
+                Fail();
+                return false;
+            case DeflateStream::Inflated::NeedInput:
+                break;
+        }
+        if (!ReceiveRaw(deflate_->InputSpace(kReceiveChunk), kReceiveChunk, got)) return false;
+        deflate_->Received(got);
+    }
+}
+
+bool CLineSocket::ReceiveRaw(char* into, size_t size, size_t& got) {
+    return tls_ ? ReceiveTls(into, size, got) : ReceivePlain(into, size, got);
+}
+
+bool CLineSocket::ReceivePlain(char* into, size_t size, size_t& got) {
+    for (;;) {
+        ssize_t n = recv(fd_, into, size, 0);
         if (n > 0) {
-            end_ += static_cast<size_t>(n);
+            got = static_cast<size_t>(n);
             SetTcpOption(fd_, TCP_QUICKACK);  // the kernel drops quick-ack mode on its own
             return true;
         }
@@ -317,13 +385,11 @@ void CLineSocket::SendTls(const char* data, size_t left) {
 
 // Data the session has already decrypted is taken before any wait, so a record that arrived
 // whole with the last read is never left waiting for the next packet.
-bool CLineSocket::ReceiveTls() {
+bool CLineSocket::ReceiveTls(char* into, size_t size, size_t& got) {
     for (;;) {
-        size_t got = 0;
-        TlsSession::Io io = tls_->Read(buffer_.get() + end_, kReceiveChunk, got);
+        TlsSession::Io io = tls_->Read(into, size, got);
         switch (io) {
             case TlsSession::Io::Done:
-                end_ += got;
                 SetTcpOption(fd_, TCP_QUICKACK);
                 return true;
             case TlsSession::Io::WantRead:

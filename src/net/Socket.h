@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 
+#include "net/DeflateStream.h"
 #include "net/TlsSession.h"
 
 struct sockaddr;
@@ -48,6 +49,15 @@ public:
     TlsResult StartTls(const TlsOptions& options);
     bool UsesTls() const { return tls_ != nullptr; }
 
+    // After the server's 206 to COMPRESS DEFLATE: from now on every byte sent is deflated and
+    // every byte received inflated (inside TLS when TLS is on), with the line cap, the timeouts
+    // and the stop check as before. Bytes that came after the 206 are the start of the
+    // compressed stream. False (Failed) when not connected or zlib cannot set up the streams.
+    // Data that does not inflate breaks the connection (Failed).
+    bool StartCompression();
+    // True from StartCompression until the next connection, also once this one has failed.
+    bool UsesCompression() const { return compressed_; }
+
     // Takes over a descriptor that is already connected (one end of a socketpair, say), without
     // any greeting: the object is Connected and owns fd from now on. False (fd closed) when it
     // cannot be made non-blocking.
@@ -78,6 +88,8 @@ public:
     const std::string& ErrorText() const { return errorText_; }
     // True when the connection was given up because a stop was requested while waiting.
     bool AbortedByStop() const { return abortedByStop_; }
+    // True when the connection was given up because the connect or idle timeout ran out.
+    bool TimedOut() const { return timedOut_; }
 
     // Called before every line read (the engine's pause gate).
     void SetBeforeReadHook(std::function<void()> hook) { beforeRead_ = std::move(hook); }
@@ -100,8 +112,15 @@ private:
     // Waits for events on the socket until deadline or until the stop grace has run out; on
     // giving up the connection is closed as Failed and false is returned.
     bool WaitFor(short events, Clock::time_point deadline);
+    void Restart();
     bool ReceiveChunk();
-    bool ReceiveTls();
+    // Up to size bytes as they come off the wire (decrypted when TLS is on) into into.
+    bool ReceiveRaw(char* into, size_t size, size_t& got);
+    bool ReceivePlain(char* into, size_t size, size_t& got);
+    bool ReceiveTls(char* into, size_t size, size_t& got);
+    bool ReceiveInflated();
+    void SendRaw(const char* data, size_t size);
+    void SendPlain(const char* data, size_t size);
     void SendTls(const char* data, size_t size);
     bool TakeLine(std::string& line);
     void MakeRoom();
@@ -119,11 +138,15 @@ private:
     size_t end_ = 0;
     size_t scanned_ = 0;
     bool abortedByStop_ = false;
+    bool timedOut_ = false;
+    bool compressed_ = false;
     std::optional<Clock::time_point> stopSeenAt_;
     Timeouts timeouts_;
     std::function<void()> beforeRead_;
     std::function<bool()> stopCheck_;
     std::unique_ptr<TlsSession> tls_;
+    std::unique_ptr<DeflateStream> deflate_;
+    std::string compressedOut_;  // reused for each deflated command
 };
 
 }  // namespace qm

@@ -18,10 +18,31 @@ NewsConnectOutcome NewsSession::Connect(const std::string& host, int configuredP
     loginFailed_ = false;
     socket_ = std::make_unique<CLineSocket>();
     if (setup_) setup_(*socket_);
-    const NewsConnectOutcome outcome =
+    NewsConnectOutcome outcome =
         ConnectToNewsServer(*socket_, profile_, host, configuredPort, prompt_, status_);
+    if (outcome == NewsConnectOutcome::Connected && CompressionWanted() &&
+        !NegotiateCompression()) {
+        outcome = NewsConnectOutcome::NoConnection;
+    }
     if (outcome != NewsConnectOutcome::Connected) socket_.reset();
     return outcome;
+}
+
+bool NewsSession::CompressionWanted() const {
+    return compression_ && compression_->Wanted() && kUseCompression.IsOn(profile_, host_);
+}
+
+// False when the connection broke on the way. A refused login leaves the connection plain; it
+// stands where the login is forced, and is forgotten where it was only offered: that server may
+// not want one, and where it does it asks with 480 as before.
+bool NewsSession::NegotiateCompression() {
+    const bool forced = kForceAuthInfo.IsOn(profile_, host_);
+    if ((forced || LogsInWhenAsked()) && !LogIn()) {
+        if (!forced) loginFailed_ = false;
+        return socket_->IsConnected();
+    }
+    NegotiateDeflate(*socket_);
+    return socket_->IsConnected();
 }
 
 bool NewsSession::Adopt(const std::string& host, int fd) {
@@ -47,7 +68,8 @@ bool NewsSession::GreetedWithRefusal() const {
 }
 
 bool NewsSession::LogInIfForced() {
-    if (!kForceAuthInfo.IsOn(profile_, host_)) return true;
+    if (!kForceAuthInfo.IsOn(profile_, host_) || Compressed()) return true;
+    if (loginFailed_) return false;  // refused on this connection already: not asked again
     return LogIn();
 }
 
@@ -83,7 +105,7 @@ NewsSession::LoginAnswer NewsSession::AnswerLoginRequest(bool tellUser) {
         if (tellUser) TellCredentialsWanted();
         return LoginAnswer::NotConfigured;
     }
-    if (rule_ == LoginRule::Strict && authenticated_) {
+    if (Compressed() || (rule_ == LoginRule::Strict && authenticated_)) {
         loginFailed_ = true;
         return LoginAnswer::Failed;
     }

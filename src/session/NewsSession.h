@@ -11,6 +11,7 @@
 #include "net/Nntp.h"
 #include "net/Socket.h"
 #include "net/UserPrompt.h"
+#include "session/CompressionChoice.h"
 #include "session/NewsConnection.h"
 #include "settings/ProfileStore.h"
 
@@ -32,9 +33,14 @@ public:
 
     // Called on each new socket before it connects: hooks, timeouts, the stop check.
     void SetSocketSetup(std::function<void(CLineSocket&)> setup) { setup_ = std::move(setup); }
+    // The run's choice whether connections are compressed (not owned). Without one, or with the
+    // host's UseCompression off, a session never asks for compression.
+    void SetCompressionChoice(CompressionChoice* choice) { compression_ = choice; }
 
     // A new connection to host (the old one, if any, is closed first): nothing of a login on an
-    // earlier connection counts on it. Anything but Connected leaves no socket.
+    // earlier connection counts on it. Where compression is wanted, it is asked for once TLS
+    // runs and, with credentials configured, after the login (a server refuses AUTHINFO once
+    // it compresses). Anything but Connected leaves no socket.
     NewsConnectOutcome Connect(const std::string& host, int configuredPort);
     // The same over a descriptor that is already connected (one end of a socketpair), without a
     // greeting. False (no socket) when it cannot be taken over.
@@ -49,6 +55,10 @@ public:
 
     bool Connected() const { return socket_ && socket_->IsConnected(); }
     bool UsesTls() const { return socket_ && socket_->UsesTls(); }
+    // The connection is compressed (or was, until it failed).
+    bool Compressed() const { return socket_ && socket_->UsesCompression(); }
+    // The compressed connection failed because a reply did not come within the idle timeout.
+    bool Stalled() const { return Compressed() && socket_->TimedOut(); }
     // The connection was given up because a stop was asked for while waiting.
     bool AbortedByStop() const { return socket_ && socket_->AbortedByStop(); }
     // The connection; only after a Connect or Adopt that succeeded.
@@ -56,7 +66,8 @@ public:
     const std::string& Host() const { return host_; }
 
     // The login the host's ForceAuthInfo asks for before each GROUP (or the LIST of the group
-    // list). True when none is asked for or it passed.
+    // list). True when none is asked for or it passed; on a compressed connection it was made
+    // before compressing, once.
     bool LogInIfForced();
     // Sends command (with its "\r\n") and reads the reply line. A 480 is answered as
     // AnswerLoginRequest says and, after a login, the command is sent once more and its reply
@@ -68,7 +79,8 @@ public:
 
     enum class LoginAnswer { LoggedIn, NotConfigured, Failed };
     // A command was answered 480: with UserAuthentication the login runs (LoggedIn or Failed),
-    // without it nothing is sent (NotConfigured) and, when tellUser, the user is told.
+    // without it nothing is sent (NotConfigured) and, when tellUser, the user is told. A
+    // compressed connection cannot log in any more: Failed.
     LoginAnswer AnswerLoginRequest(bool tellUser);
     // Whether a 480 is answered with a login (the host's UserAuthentication).
     bool LogsInWhenAsked() const;
@@ -79,6 +91,8 @@ public:
     void ReportLoginFailure() const;
 
 private:
+    bool CompressionWanted() const;
+    bool NegotiateCompression();
     bool LogIn();
     bool Judge(const AuthResult& result) const;
     void TellCredentialsWanted() const;
@@ -89,6 +103,7 @@ private:
     StatusLine status_;
     const std::string statusIndent_;
     std::function<void(CLineSocket&)> setup_;
+    CompressionChoice* compression_ = nullptr;
     std::unique_ptr<CLineSocket> socket_;
     std::string host_;
     bool authenticated_ = false;  // an exchange on this connection was accepted

@@ -1,6 +1,7 @@
-// Encrypted connections to the real INN server: its reader daemon speaking TLS from the first
-// byte and its STARTTLS, with certificates made here by a test CA or self-signed; what is
-// trusted, what the user is asked, what is stored, and the line socket's limits over TLS.
+// Encrypted and compressed connections to the real INN server: its reader daemon speaking TLS
+// from the first byte and its STARTTLS, with certificates made here by a test CA or self-signed;
+// what is trusted, what the user is asked, what is stored, the line socket's limits over TLS,
+// and COMPRESS DEFLATE over plain and TLS connections.
 
 #include <gtest/gtest.h>
 
@@ -11,7 +12,9 @@
 #include <vector>
 
 #include "groups/GroupListWorker.h"
+#include "net/Nntp.h"
 #include "net/Socket.h"
+#include "session/NewsSession.h"
 #include "settings/ProfileStore.h"
 #include "settings/SettingsKeys.h"
 #include "support/EngineHarness.h"
@@ -258,6 +261,54 @@ TEST_F(TlsInn, IdleTimeoutAndStopHoldOverTls) {
         EXPECT_LT(took, 3s);
     }
     EXPECT_TRUE(server().StopReader(port)) << server().error();
+}
+
+// INN lists COMPRESS DEFLATE. A session asks for it over plain and over TLS and reads the group's
+// overview through it; a run harvests whether its connection keeps compressing or stalls and is
+// made again without (this INN is known to stall some compressed plain sessions).
+TEST_F(TlsInn, CompressionOverPlainAndTls) {
+    InnServer::Certificate cert = server().MakeCertificate("IP:127.0.0.1", false);
+    ASSERT_FALSE(cert.cert.empty()) << server().error();
+    const int tlsPort = server().StartTlsReader(cert);
+    ASSERT_NE(tlsPort, 0) << server().error();
+    TrustTestCa trust(server().TestCaFile());
+    const CLineSocket::Timeouts shortIdle{.connect = 5000ms, .idle = 3000ms, .stopGrace = 200ms};
+
+    CLineSocket probe;
+    ASSERT_EQ(probe.ConnectToServer(kHost, server().port()), 1);
+    probe.SendLine("CAPABILITIES\r\n");
+    ASSERT_EQ(ReplyCode(probe.ReadLine()), 101);
+    bool listed = false;
+    for (std::string line = probe.ReadLine(); !line.empty() && line != ".\r\n";
+         line = probe.ReadLine()) {
+        listed = listed || ListsCompressDeflate(line);
+    }
+    ASSERT_TRUE(listed);
+
+    for (const bool tls : {false, true}) {
+        SCOPED_TRACE(tls ? "TLS" : "plain");
+        const int port = tls ? tlsPort : server().port();
+        TempDir dir;
+        ProfileStore profile(dir / "p.ini");
+        profile.WriteString(kHost, kUseTLS.Key(), tls ? "1" : "0");
+        ScriptedPrompt prompt;
+        CompressionChoice choice;
+        NewsSession session(profile, prompt, LoginRule::Lenient, [](const std::string&) {});
+        session.SetCompressionChoice(&choice);
+        session.SetSocketSetup([&](CLineSocket& socket) { socket.SetTimeouts(shortIdle); });
+        ASSERT_EQ(session.Connect(kHost, port), NewsConnectOutcome::Connected);
+        EXPECT_TRUE(session.Compressed());
+        EXPECT_EQ(session.UsesTls(), tls);
+        std::string reply;
+        ASSERT_TRUE(session.SelectGroup(group_, reply));
+        EXPECT_EQ(ReplyCode(reply), 211) << reply;
+
+        EngineHarness h(port);
+        h.socketTimeouts = shortIdle;
+        EXPECT_TRUE(Harvest(h, tls ? "1" : "0"));
+        EXPECT_EQ(h.FinalStatus(), "Operation complete");
+    }
+    EXPECT_TRUE(server().StopReader(tlsPort)) << server().error();
 }
 
 }  // namespace

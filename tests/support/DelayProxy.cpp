@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
@@ -21,6 +22,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr size_t kChunkBytes = size_t{64} * 1024;
+// Under a throughput cap bytes leave in slices this big, each when the line is free again.
+constexpr size_t kPacedSlice = size_t{8} * 1024;
 
 sockaddr_in Loopback(int port) {
     sockaddr_in addr{};
@@ -73,12 +76,15 @@ bool SendAll(int fd, const std::string& data) {
 // writer that passes it on then. An empty chunk stands for the end of the stream.
 class DelayProxy::Relay {
 public:
-    Relay(int clientFd, int serverFd, std::chrono::milliseconds delay)
-        : clientFd_(clientFd), serverFd_(serverFd), delay_(delay) {
+    Relay(int clientFd, int serverFd, std::chrono::milliseconds delay, std::uint64_t bytesPerSecond,
+          Counts& counts)
+        : clientFd_(clientFd), serverFd_(serverFd), delay_(delay), bytesPerSecond_(bytesPerSecond) {
         up_.from = clientFd;
         up_.to = serverFd;
+        up_.count = &counts.toServer;
         down_.from = serverFd;
         down_.to = clientFd;
+        down_.count = &counts.toClient;
         for (Direction* d : {&up_, &down_}) {
             d->reader = std::thread([this, d] { Read(*d); });
             d->writer = std::thread([this, d] { Write(*d); });
@@ -124,6 +130,8 @@ private:
         std::condition_variable ready;
         std::deque<Chunk> queue;  // guarded by mutex
         std::thread reader, writer;
+        std::atomic<std::uint64_t>* count = nullptr;
+        Clock::time_point lineFree{};  // writer only: when the capped line may send again
     };
 
     void Push(Direction& d, std::string data) {
@@ -163,7 +171,7 @@ private:
                 ::shutdown(d.to, SHUT_WR);
                 break;
             }
-            if (!SendAll(d.to, chunk.data)) {
+            if (!Pass(d, chunk.data)) {
                 // The receiver is gone; nothing more can pass either way.
                 Shutdown();
                 break;
@@ -172,15 +180,40 @@ private:
         ++threadsDone_;
     }
 
+    // Sends data on, paced to the cap when there is one, and counts it.
+    bool Pass(Direction& d, const std::string& data) {
+        if (bytesPerSecond_ == 0) {
+            if (!SendAll(d.to, data)) return false;
+            *d.count += data.size();
+            return true;
+        }
+        for (size_t at = 0; at < data.size(); at += kPacedSlice) {
+            const std::string slice = data.substr(at, kPacedSlice);
+            d.lineFree = std::max(d.lineFree, Clock::now());
+            {
+                std::unique_lock lock(d.mutex);
+                if (d.ready.wait_until(lock, d.lineFree, [&] { return stopping_.load(); }))
+                    return false;
+            }
+            if (!SendAll(d.to, slice)) return false;
+            *d.count += slice.size();
+            d.lineFree += std::chrono::duration_cast<Clock::duration>(
+                std::chrono::duration<double>(double(slice.size()) / double(bytesPerSecond_)));
+        }
+        return true;
+    }
+
     const int clientFd_, serverFd_;
     const std::chrono::milliseconds delay_;
+    const std::uint64_t bytesPerSecond_;
     std::atomic<bool> stopping_{false};
     std::atomic<int> threadsDone_{0};
     Direction up_, down_;
 };
 
-DelayProxy::DelayProxy(int targetPort, std::chrono::milliseconds oneWayDelay)
-    : targetPort_(targetPort), delay_(oneWayDelay) {}
+DelayProxy::DelayProxy(int targetPort, std::chrono::milliseconds oneWayDelay,
+                       std::uint64_t bytesPerSecond)
+    : targetPort_(targetPort), delay_(oneWayDelay), bytesPerSecond_(bytesPerSecond) {}
 
 DelayProxy::~DelayProxy() {
     Stop();
@@ -243,7 +276,8 @@ void DelayProxy::AcceptLoop() {
         NoDelay(client);
         std::lock_guard lock(mutex_);
         Reap();
-        relays_.push_back(std::make_unique<Relay>(client, server, delay_));
+        relays_.push_back(
+            std::make_unique<Relay>(client, server, delay_, bytesPerSecond_.load(), counts_));
     }
 }
 

@@ -55,6 +55,7 @@ void EngineHarness::Run() {
 void EngineHarness::Start() {
     running_ = nullptr;
     engine_ = std::make_unique<CProcessGroups>(profile, status, prompt, shared);
+    engine_->SetSocketTimeouts(socketTimeouts);
     running_ = engine_.get();
     engine_->Start();
 }

@@ -50,6 +50,8 @@ public:
     std::string FinalStatus() const { return status.Last("status"); }
     std::vector<std::string> SavedFiles() const;  // names in the download dir, sorted
 
+    // The run's connection timeouts, applied at Start.
+    CLineSocket::Timeouts socketTimeouts;
     TempDir dir;
     ProfileStore profile;
     RecordingStatus status;

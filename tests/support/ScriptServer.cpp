@@ -12,6 +12,8 @@
 #include <chrono>
 #include <cstring>
 
+#include "support/RawDeflate.h"
+
 namespace qm::test {
 namespace {
 
@@ -189,6 +191,7 @@ void ScriptServer::Serve() {
             continue;
         }
         ServeConnection(fd);
+        deflate_.reset();
         close(fd);
     }
     for (std::thread& server : servers_) server.join();
@@ -218,7 +221,11 @@ bool ScriptServer::ServeConnection(int fd) {
             if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
             return false;
         }
-        pending.append(chunk, static_cast<size_t>(n));
+        if (!deflate_) {
+            pending.append(chunk, static_cast<size_t>(n));
+        } else if (!deflate_->Inflate({chunk, static_cast<size_t>(n)}, pending)) {
+            return false;
+        }
         size_t lf;
         while ((lf = pending.find('\n')) != std::string::npos) {
             std::string command = pending.substr(0, lf);
@@ -267,9 +274,16 @@ bool ScriptServer::SendReply(int fd, const Reply& reply) {
     std::vector<std::string_view> pieces = Pieces(bytes, reply);
     for (size_t i = 0; i < pieces.size(); ++i) {
         if (i > 0 && reply.chunkSize > 0 && !Pause(reply.chunkDelayMs)) return false;
-        if (!SendAll(fd, pieces[i].data(), pieces[i].size())) return false;
+        if (!SendPiece(fd, pieces[i], reply)) return false;
     }
+    if (reply.compressAfter) deflate_ = std::make_unique<RawDeflate>();
     return reply.dropAfterBytes < 0 && !reply.closeAfter;
+}
+
+bool ScriptServer::SendPiece(int fd, std::string_view piece, const Reply& reply) {
+    if (!deflate_ || reply.raw) return SendAll(fd, piece.data(), piece.size());
+    const std::string deflated = deflate_->Compress(piece);
+    return SendAll(fd, deflated.data(), deflated.size());
 }
 
 bool ScriptServer::SendAll(int fd, const char* data, size_t size) {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -14,6 +15,8 @@
 #include <vector>
 
 namespace qm::test {
+
+class RawDeflate;
 
 // One response. text is sent as raw bytes: write the "\r\n" line ends, and the ".\r\n" of a
 // multi-line reply, yourself. An empty text sends nothing (the options still apply).
@@ -27,6 +30,10 @@ struct Reply {
     long dropAfterBytes = -1;     // >= 0: close the connection after this many bytes of text
     bool closeAfter = false;      // close the connection once the text is sent
     bool silent = false;          // send nothing until Release() (then the text) or Stop()
+    // After this reply the connection runs through raw deflate both ways (as after a 206):
+    // commands are inflated, replies deflated and flushed piece by piece.
+    bool compressAfter = false;
+    bool raw = false;  // on a compressed connection: text goes out as it is, not deflated
 };
 
 class ScriptServer {
@@ -91,6 +98,7 @@ private:
     Reply ReplyFor(const std::string& command);
     bool SendReply(int fd, const Reply& reply);
     bool SendAll(int fd, const char* data, size_t size);
+    bool SendPiece(int fd, std::string_view piece, const Reply& reply);
     bool Pause(int ms);
     bool WaitForRelease(int fd);
     bool Stopping() const;
@@ -107,6 +115,7 @@ private:
     std::vector<Rule> rules_;  // in the order added
     std::vector<std::string> received_;
     int connections_ = 0;
+    std::unique_ptr<RawDeflate> deflate_;  // the compressed connection being served, if any
     std::thread thread_;
     bool concurrent_ = false;
     std::vector<std::thread> servers_;  // of connections served concurrently

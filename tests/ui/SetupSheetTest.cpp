@@ -119,6 +119,7 @@ private slots:
     void GeneralDefaultsAndOnlyShownPagesWrite();
     void HostHistory();
     void UseTlsBelongsToEachServer();
+    void ConnectionsAndCompressionBelongToEachServer();
     void DownloadDirectoryGetsTrailingSlash();
     void ConfirmationsAndHistory();
     void IncludesLimits();
@@ -153,6 +154,20 @@ void SetupSheetTest::GeneralDefaultsAndOnlyShownPagesWrite() {
         sheet.show();
         QVERIFY(Find<QLineEdit>(sheet, "reconnectEdit")->isVisible());
         QCOMPARE(Find<QComboBox>(sheet, "useTlsCombo")->currentText(), QStringLiteral("None"));
+        QCOMPARE(FieldText(sheet, "connectionsEdit"), QStringLiteral("4"));
+        QVERIFY(Checked(sheet, "useCompressionCheck"));
+        QCOMPARE(Find<QLineEdit>(sheet, "connectionsEdit")->accessibleName(),
+                 QStringLiteral("Connections:"));
+        QCOMPARE(Find<QCheckBox>(sheet, "useCompressionCheck")->accessibleName(),
+                 QStringLiteral("Use compression"));
+        // The server's own settings follow its encryption in the tab order.
+        QWidget* next = Find<QComboBox>(sheet, "useTlsCombo")->nextInFocusChain();
+        QStringList order;
+        for (; order.size() < 3; next = next->nextInFocusChain()) {
+            if (next->focusPolicy() & Qt::TabFocus) order << next->objectName();
+        }
+        QCOMPARE(order,
+                 QStringList({"connectionsEdit", "useCompressionCheck", "downloadDirectoryEdit"}));
         Click(sheet, "showThumbnailCheck");
         // Visiting other pages and changing them, then Cancel: nothing is written.
         Tabs(sheet)->setCurrentIndex(kConfirmations);
@@ -282,6 +297,47 @@ void SetupSheetTest::UseTlsBelongsToEachServer() {
         sheet.accept();
     }
     QCOMPARE(useTls(), (std::vector<std::string>{"2", "0", "2"}));
+}
+
+// Connections and compression belong to each server too; a server without them shows the
+// defaults, and a number outside 1 to 16 is stored as the nearest one.
+void SetupSheetTest::ConnectionsAndCompressionBelongToEachServer() {
+    Fixture f;
+    f.Set("NNTPHost", "a.example");
+    f.Set("NNTPHost2", "b.example");
+    f.profile.WriteString("a.example", qm::kConnections.Key(), "2");
+    f.profile.WriteString("a.example", qm::kUseCompression.Key(), "0");
+    auto stored = [&](const char* host) {
+        return std::vector<std::string>{
+            f.profile.GetString(host, qm::kConnections.Key(), "<none>"),
+            f.profile.GetString(host, qm::kUseCompression.Key(), "<none>")};
+    };
+    {
+        CSetupSheet sheet(f.profile);
+        sheet.show();
+        QCOMPARE(FieldText(sheet, "connectionsEdit"), QStringLiteral("2"));
+        QVERIFY(!Checked(sheet, "useCompressionCheck"));
+        auto* host = Find<QComboBox>(sheet, "hostCombo");
+        host->showPopup();
+        host->setCurrentIndex(1);
+        host->hidePopup();
+        QTest::qWait(20);
+        QCOMPARE(host->currentText(), QStringLiteral("b.example"));
+        QCOMPARE(FieldText(sheet, "connectionsEdit"), QStringLiteral("4"));
+        QVERIFY(Checked(sheet, "useCompressionCheck"));
+        Type(sheet, "connectionsEdit", "99");
+        Click(sheet, "useCompressionCheck");
+        sheet.accept();
+    }
+    QCOMPARE(stored("a.example"), (std::vector<std::string>{"2", "0"}));
+    QCOMPARE(stored("b.example"), (std::vector<std::string>{"16", "0"}));
+    for (const char* typed : {"0", ""}) {
+        CSetupSheet sheet(f.profile);
+        sheet.show();
+        Type(sheet, "connectionsEdit", typed);
+        sheet.accept();
+    }
+    QCOMPARE(stored("b.example"), (std::vector<std::string>{"1", "0"}));  // empty keeps it
 }
 
 void SetupSheetTest::DownloadDirectoryGetsTrailingSlash() {

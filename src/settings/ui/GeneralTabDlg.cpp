@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <functional>
 #include <utility>
 
@@ -24,6 +25,8 @@ namespace {
 // The remembered hosts: NNTPHost first, then the ones used before it, most recent first.
 constexpr const TextSetting* kHostKeys[] = {&kNNTPHost, &kNNTPHost2, &kNNTPHost3, &kNNTPHost4};
 constexpr int kRememberedHosts = 4;
+constexpr long kMinConnections = 1;
+constexpr long kMaxConnections = 16;
 
 // An editable host list that says when its list opens and when it has closed.
 class HostCombo : public QComboBox {
@@ -65,6 +68,12 @@ CGeneralTabDlg::CGeneralTabDlg(SetupContext& context, QWidget* parent)
     useTls_->setAccessibleName(QStringLiteral("Use TLS"));
     // In the order of the values stored: 0 plain, 1 TLS from the first byte, 2 STARTTLS.
     useTls_->addItems({QStringLiteral("None"), QStringLiteral("TLS"), QStringLiteral("STARTTLS")});
+    connections_ = MakeField("connectionsEdit", "Conn&ections:", this, true);
+    SetWidthInChars(connections_, 3);
+    connections_->setToolTip(QStringLiteral("Connections opened to the server, 1 to 16."));
+    compression_ = MakeCheckBox("Use co&mpression", "useCompressionCheck", this);
+    compression_->setToolTip(
+        QStringLiteral("Transfers are compressed where the server offers COMPRESS DEFLATE."));
     directory_ = MakeField("downloadDirectoryEdit", "&Download Directory:", this);
     auto* find = MakeButton("&Find...", "findButton", this);
     minLines_ = MakeField("minLinesEdit", "Mi&n Lines:", this);
@@ -89,9 +98,16 @@ CGeneralTabDlg::CGeneralTabDlg(SetupContext& context, QWidget* parent)
     // page, so the choice answers to Alt+L.
     grid->addWidget(MakeLabel("Use T&LS", useTls_, this), 2, 0);
     grid->addWidget(useTls_, 2, 1, Qt::AlignLeft);
-    grid->addWidget(MakeLabel("&Download Directory:", directory_, this), 3, 0);
-    grid->addWidget(directory_, 3, 1);
-    grid->addWidget(find, 3, 2);
+    auto* server = new QHBoxLayout;
+    server->addWidget(connections_);
+    server->addSpacing(fontMetrics().averageCharWidth() * 4);
+    server->addWidget(compression_);
+    server->addStretch(1);
+    grid->addWidget(MakeLabel("Conn&ections:", connections_, this), 3, 0);
+    grid->addLayout(server, 3, 1);
+    grid->addWidget(MakeLabel("&Download Directory:", directory_, this), 4, 0);
+    grid->addWidget(directory_, 4, 1);
+    grid->addWidget(find, 4, 2);
     grid->setColumnStretch(1, 1);
 
     auto* lines = new QHBoxLayout;
@@ -126,14 +142,31 @@ void CGeneralTabDlg::Load() {
     minLines_->setText(PageText(kMinLines));
     maxLines_->setText(PageText(kMaxLines));
     reconnect_->setText(PageText(kReconnect));
-    LoadTls(host_->currentText());
+    LoadServerSection(host_->currentText());
 }
 
-// The choice belongs to the server's section, beside its login.
-void CGeneralTabDlg::LoadTls(const QString& host) {
+// These belong to the server's section, beside its login; a server without them shows the
+// defaults.
+void CGeneralTabDlg::LoadServerSection(const QString& host) {
     const std::string section = host.toStdString();
-    long mode = section.empty() ? 0 : kUseTLS.Read(context_.profile, section);
+    const ProfileStore& profile = context_.profile;
+    long mode = section.empty() ? 0 : kUseTLS.Read(profile, section);
     useTls_->setCurrentIndex(mode >= 0 && mode <= 2 ? static_cast<int>(mode) : 0);
+    connections_->setText(QString::number(kConnections.Read(profile, section)));
+    compression_->setChecked(kUseCompression.IsOn(profile, section));
+}
+
+// A number of connections outside 1 to 16 is stored as the nearest one; an empty field keeps
+// what was stored.
+void CGeneralTabDlg::SaveServerSection(const std::string& section,
+                                       std::vector<ProfileStore::Change>& changes) {
+    changes.push_back(kUseTLS.Change(section, useTls_->currentIndex()));
+    bool typed = false;
+    long connections = connections_->text().toLong(&typed);
+    if (!typed) connections = kConnections.Read(context_.profile, section);
+    connections = std::clamp(connections, kMinConnections, kMaxConnections);
+    changes.push_back(kConnections.Change(section, connections));
+    changes.push_back(kUseCompression.ChangeFlag(section, compression_->isChecked()));
 }
 
 void CGeneralTabDlg::FillHostList() {
@@ -165,7 +198,7 @@ void CGeneralTabDlg::OnListClosed() {
     host_->removeItem(picked);
     host_->insertItem(0, host);
     host_->setCurrentIndex(0);
-    LoadTls(host);
+    LoadServerSection(host);
 }
 
 void CGeneralTabDlg::OnFind() {
@@ -215,7 +248,7 @@ void CGeneralTabDlg::Save(std::vector<ProfileStore::Change>& changes) {
     Put(changes, kReconnect, reconnect_->text());
     const std::string section = host.toStdString();
     if (!section.empty() && ProfileStore::StorableSection(section)) {
-        changes.push_back(kUseTLS.Change(section, useTls_->currentIndex()));
+        SaveServerSection(section, changes);
     }
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 // CGeneralTabDlg: the news server with the hosts used before, the port, the download directory,
-// the article size limits, whether the main window shows the thumbnail, the server's encryption
-// and how often a lost connection is made again.
+// the article size limits, whether the main window shows the thumbnail, the server's encryption,
+// connections and compression, and how often a lost connection is made again.
 
 #include <QStringList>
 
@@ -30,12 +30,14 @@ private:
     QStringList HostList() const;
     void FillHostList();
     void OnListClosed();
-    void LoadTls(const QString& host);
+    // The settings kept in the server's own section: encryption, connections, compression.
+    void LoadServerSection(const QString& host);
+    void SaveServerSection(const std::string& section, std::vector<ProfileStore::Change>& changes);
 
     QComboBox* host_;
     QComboBox* useTls_;
-    QLineEdit *port_, *directory_, *minLines_, *maxLines_, *reconnect_;
-    QCheckBox* thumbnail_;
+    QLineEdit *port_, *connections_, *directory_, *minLines_, *maxLines_, *reconnect_;
+    QCheckBox *compression_, *thumbnail_;
     bool listFilled_ = false;
 };
 
