@@ -204,5 +204,58 @@ TEST_P(PendingDuringHarvest, DialogRemovesArticlesAndLowersTheTotal) {
 
 INSTANTIATE_TEST_SUITE_P(Depths, PendingDuringHarvest, ::testing::Values(1, 4));
 
+// Over two connections each article is taken from the list when its command goes out: the
+// dialog, opened while one article is on its way on each connection, removes only articles no
+// connection has asked for, and both connections wait while it is open.
+TEST(PendingOverConnections, RemovalTakesOutArticlesNoConnectionAskedFor) {
+    EngineHarness h;
+    h.SetGroups({"alt.pics"});
+    h.server.ServeConcurrently();
+    h.SetServer("Connections", "2");
+    for (long n = 1; n <= 8; ++n) {
+        ModelArticle a;
+        a.subject = "pic" + std::to_string(n) + ".jpg";
+        a.body = UuencodeBody("data" + std::to_string(n), "pic" + std::to_string(n) + ".jpg");
+        h.model.AddArticle("alt.pics", n, a);
+    }
+    std::promise<void> opened;
+    std::shared_future<void> dialogOpen = opened.get_future().share();
+    auto held = [&](long number) {
+        return ScriptServer::TextResponder([&h, dialogOpen, number](const std::string&) {
+            dialogOpen.wait_for(5s);  // answered once the dialog is open
+            std::string text = "220 " + std::to_string(number) + " <a@b>\r\n";
+            for (char c : h.model.ArticleText("alt.pics", number)) {
+                if (c == '\n') text += '\r';
+                text += c;
+            }
+            return text + ".\r\n";
+        });
+    };
+    h.server.On("ARTICLE 1", held(1));
+    h.server.On("ARTICLE 2", held(2));
+    h.Start();
+    ASSERT_TRUE(WaitFor(
+        [&] { return h.CountCommands("ARTICLE 1") == 1 && h.CountCommands("ARTICLE 2") == 1; }));
+    {
+        PendingDialogSession session(h.shared);
+        opened.set_value();
+        ASSERT_TRUE(WaitFor([&] { return h.shared.EngineParked(); }));
+        std::this_thread::sleep_for(100ms);
+        EXPECT_EQ(h.CountCommands("ARTICLE"), 2);  // nothing more while the dialog is open
+        session.Remove({"4", "5", "6"});
+        session.Ok(false);
+    }
+    h.Wait();
+    EXPECT_EQ(h.CountCommands("ARTICLE"), 5);
+    EXPECT_EQ(
+        h.CountCommands("ARTICLE 4") + h.CountCommands("ARTICLE 5") + h.CountCommands("ARTICLE 6"),
+        0);
+    EXPECT_EQ(h.SavedFiles(), (std::vector<std::string>{"pic1.jpg", "pic2.jpg", "pic3.jpg",
+                                                        "pic7.jpg", "pic8.jpg"}));
+    auto progress = h.status.Values("progress1");
+    EXPECT_NE(std::find(progress.begin(), progress.end(), "5/5"), progress.end());
+    EXPECT_EQ(h.ReadMark("alt.pics"), 8);
+}
+
 }  // namespace
 }  // namespace qm::test

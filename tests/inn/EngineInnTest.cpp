@@ -21,6 +21,7 @@
 
 #include "settings/ProfileStore.h"
 #include "settings/SettingsKeys.h"
+#include "support/DelayProxy.h"
 #include "support/EngineHarness.h"
 #include "support/InnServerSuite.h"
 #include "support/LoopbackPort.h"
@@ -429,10 +430,17 @@ TEST_F(EngineInn, ReadMarksRecordTheLastArticleAndLaterRunsFetchOnlyNewOnes) {
         articles.push_back(UuArticle(group, name, RandomBytes(300, 30 + i), name));
     }
     ASSERT_TRUE(PostAll(articles, {{group, 3}}));
-    EngineHarness h(server().port());
+    // The first run through a relay that counts the connections: three fetch the articles.
+    DelayProxy relay(server().port(), std::chrono::milliseconds(0));
+    ASSERT_TRUE(relay.Start()) << relay.error();
+    EngineHarness h(relay.port());
     h.SetGroups({group});
+    h.SetServer("Connections", "3");
     h.Run();
+    EXPECT_EQ(relay.Connections(), 3);
+    EXPECT_EQ(h.FinalStatus(), "Operation complete");
     EXPECT_EQ(h.ReadMark(group), 3);
+    h.Set("NNTPPort", std::to_string(server().port()));
     ProfileStore onDisk(h.dir / "quarrymoth.ini");
     EXPECT_EQ(onDisk.GetString(EngineHarness::kHost, group, ""), "3");
     EXPECT_EQ(h.SavedFiles().size(), 3u);

@@ -274,6 +274,7 @@ void DelayProxy::AcceptLoop() {
             continue;
         }
         NoDelay(client);
+        ++accepted_;
         std::lock_guard lock(mutex_);
         Reap();
         relays_.push_back(

@@ -40,6 +40,8 @@ public:
     // Bytes passed on so far, over all connections: towards the server and towards the client.
     std::uint64_t BytesToServer() const { return counts_.toServer; }
     std::uint64_t BytesToClient() const { return counts_.toClient; }
+    // Connections relayed so far.
+    int Connections() const { return accepted_; }
     void ResetCounts() {
         counts_.toServer = 0;
         counts_.toClient = 0;
@@ -58,6 +60,7 @@ private:
     std::chrono::milliseconds delay_;
     std::atomic<std::uint64_t> bytesPerSecond_;
     Counts counts_;
+    std::atomic<int> accepted_{0};
     int listenFd_ = -1;
     int wakeFds_[2] = {-1, -1};  // a byte on the pipe ends the accept loop
     int port_ = 0;
