@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 #include "BenchArticles.h"
@@ -23,13 +24,17 @@ namespace qm::bench {
 // the bytes read and the final status.
 class CountingStatus : public qm::test::NullStatus {
 public:
-    void SetStatusText(const std::string& text) override { lastStatus = text; }
+    void SetStatusText(const std::string& text) override {
+        std::lock_guard lock(mutex);  // also from the threads opening further connections
+        lastStatus = text;
+    }
     void SetBytesTransferred(std::int64_t total) override { bytes = total; }
     void LoadThumbnail(const std::string&) override { ++saved; }
     void EnablePending(bool enable) override {
         (enable ? retrievalStart : retrievalEnd) = Clock::now();
     }
 
+    std::mutex mutex;
     std::string lastStatus;
     long saved = 0;
     std::int64_t bytes = 0;

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/ConnectionPool.h"
 #include "engine/EngineStatus.h"
 #include "engine/GroupPrompt.h"
 #include "engine/MultiPartPosts.h"
@@ -147,12 +148,7 @@ struct EngineState {
     // The retriever whose article was started last: the window shows its progress.
     std::atomic<const void*> shownRetriever{nullptr};
     // The further connections of the run (beyond session), kept from group to group.
-    struct ExtraConnection {
-        std::unique_ptr<NewsSession> session;
-        bool refused = false;  // the server would not have it: not asked for again this run
-    };
-    std::vector<ExtraConnection> extraConnections;
-    bool connectionCountShown = false;  // "Using N of M connections" said
+    ConnectionPool connections{*this};
 
     HistoryList* history = nullptr;
     ArticleSelector* selector = nullptr;

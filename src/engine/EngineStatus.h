@@ -2,10 +2,10 @@
 // The engine's whole reporting interface: the status operations the window, the command-line
 // runner and the tests implement.
 //
-// Threading: calls come from the engine thread or, while a group is fetched over several
-// connections, from their threads, one call at a time (the engine holds its work lock), in the
-// order the engine reaches them; none may block: an implementation hands the value on (to the
-// window's thread, say) and returns. Only the questions of the prompt interface (UserPrompt) wait
+// Threading: calls come from the engine thread and, where the run uses several connections, from
+// the threads that open them and fetch over them (while those fetch, one call at a time, under
+// the engine's work lock), so an implementation guards its state. None may block: an
+// implementation hands the value on (to the window's thread, say) and returns. Only the questions of the prompt interface (UserPrompt) wait
 // for the user.
 
 #include <cstdint>

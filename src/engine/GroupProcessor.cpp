@@ -1,8 +1,5 @@
 #include "engine/GroupProcessor.h"
 
-#include <thread>
-#include <vector>
-
 #include "decode/PartialPicture.h"
 #include "engine/ArticlePipeline.h"
 #include "engine/ArticleQueue.h"
@@ -114,6 +111,8 @@ GroupOutcome GroupProcessor::ProcessOnce(const std::string& group) {
         case GroupOpen::Selected:
             break;
     }
+    // Articles beyond the mark: the further connections are opened while the headers are read.
+    if (e.settings.connections > 1 && reply.last > readMark) e.connections.OpenAhead();
     HeaderScan scan(e);
     ScanRange range;
     if (!scan.Run(readMark, reply.first, reply.last, reply.count, range)) {
@@ -203,77 +202,15 @@ void GroupProcessor::FetchOverConnections(const HeaderScan& scan, long& mark, lo
     ArticlePipeline none(e, 1);
     while (!e.stop && !abandoned_) {
         if (!e.Connected() && !Reselect(none)) break;
-        RunLanes(scan, queue);
+        e.connections.Fetch(
+            [&](NewsSession& session) { ConnectionLane(*this, scan, session, queue).Run(); });
+        // The engine's own connection lost while another lived on: the next group goes on
+        // with that one.
+        e.connections.ReplaceLostOwn();
         if (queue.Exhausted() || e.stop || abandoned_) break;
         e.NoteConnectionLost();  // every connection is gone: the last one's rules apply
     }
     mark = e.catchUp ? last : queue.Mark();
-}
-
-void GroupProcessor::RunLanes(const HeaderScan& scan, ArticleQueue& queue) {
-    EngineState& e = engine_;
-    e.extraConnections.resize(static_cast<std::size_t>(e.settings.connections - 1));
-    {
-        std::lock_guard lock(e.work);
-        opening_ = 0;
-        using_ = 1;
-        for (const auto& extra : e.extraConnections) opening_ += extra.refused ? 0 : 1;
-    }
-    std::vector<std::thread> threads;
-    for (EngineState::ExtraConnection& extra : e.extraConnections) {
-        if (extra.refused) continue;
-        threads.emplace_back([this, &extra, &scan, &queue] {
-            const bool opened = OpenExtra(extra);
-            NoteOpened(opened);
-            if (opened) ConnectionLane(*this, scan, *extra.session, queue).Run();
-        });
-    }
-    ConnectionLane(*this, scan, e.session, queue).Run();
-    for (std::thread& thread : threads) thread.join();
-    // The engine's own connection lost while another lived on: the next group goes on with that.
-    if (e.Connected()) return;
-    for (EngineState::ExtraConnection& extra : e.extraConnections) {
-        if (extra.session && extra.session->Connected()) {
-            if (e.session.Stalled()) e.TurnOffCompressionAfterStall();
-            e.session.TakeOver(*extra.session);
-            return;
-        }
-    }
-}
-
-// A further connection, opened if need be and with the group selected. A server that will not
-// have it (no connection, a refusing greeting) is not asked again in this run.
-bool GroupProcessor::OpenExtra(EngineState::ExtraConnection& extra) {
-    EngineState& e = engine_;
-    if (!extra.session) extra.session = e.MakeSession();
-    NewsSession& session = *extra.session;
-    if (!session.Connected()) {
-        const NewsConnectOutcome outcome = session.Connect(e.settings.host, e.settings.port);
-        if (outcome != NewsConnectOutcome::Connected || session.GreetedWithRefusal()) {
-            session.Close();
-            extra.refused = !e.stop;
-            return false;
-        }
-    }
-    GroupReply reply;
-    if (e.stop || OpenGroup(session, e.currentGroup, reply) != GroupOpen::Selected) {
-        session.Close();
-        return false;
-    }
-    return true;
-}
-
-// Once every further connection has been tried, the user learns how many the run has, if fewer
-// than asked for (once per run).
-void GroupProcessor::NoteOpened(bool opened) {
-    EngineState& e = engine_;
-    std::lock_guard lock(e.work);
-    if (opened) ++using_;
-    if (--opening_ > 0 || using_ >= e.settings.connections || e.connectionCountShown) return;
-    e.connectionCountShown = true;
-    e.status.SetStatusText("  Using " + std::to_string(using_) + " of " +
-                           std::to_string(e.settings.connections) + " connections to " +
-                           e.settings.host);
 }
 
 void GroupProcessor::NoteRemoved(long removed) {

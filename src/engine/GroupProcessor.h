@@ -50,9 +50,6 @@ private:
     bool BeginArticle(const CurrentArticle& article);
     // Several connections: the articles are fetched by one ConnectionLane per connection.
     void FetchOverConnections(const HeaderScan& scan, long& mark, long last);
-    void RunLanes(const HeaderScan& scan, class ArticleQueue& queue);
-    bool OpenExtra(EngineState::ExtraConnection& extra);
-    void NoteOpened(bool opened);
     void NoteRemoved(long removed);
     void Abandon(bool authFailed);
     int Fetch(ArticlePipeline& pipeline, long number);
@@ -65,8 +62,6 @@ private:
     // Changed by the connections' threads under the engine's work lock.
     long filesToRetrieve_ = 0;
     long retrieved_ = 0;
-    long opening_ = 0;  // further connections still being opened
-    long using_ = 0;    // connections fetching the group
     std::atomic<bool> abandoned_{
         false};  // the rest of the group could not be fetched: its mark stays
     std::atomic<bool> authFailed_{

@@ -287,7 +287,7 @@ bool CProcessGroups::RunPass(long groupCount) {
 // The history and the read marks reach their files before the run reports its end.
 void CProcessGroups::EndRun(bool showFinalStatus) {
     engine_.session.Close();
-    engine_.extraConnections.clear();
+    engine_.connections.CloseAll();
     ReportWaitingPosts();
     const bool historySaved = history_->Save(engine_.status);
     const bool marksSaved = engine_.profile.Flush();
