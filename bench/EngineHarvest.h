@@ -49,8 +49,8 @@ struct HarvestResult {
 
 // Harvests group from 127.0.0.1:port over connections connections at pipeline depth depth, in
 // the fresh directory dir; articles is how many pictures make the run a success.
-inline HarvestResult HarvestGroup(int port, const std::string& group, long connections,
-                                  long depth, const std::string& dir, long articles) {
+inline HarvestResult HarvestGroup(int port, const std::string& group, long connections, long depth,
+                                  const std::string& dir, long articles) {
     constexpr const char* kHost = "127.0.0.1";
     HarvestResult result;
     const std::string pictures = dir + "/pictures/";

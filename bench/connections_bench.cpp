@@ -45,12 +45,12 @@ struct Options {
 bool Harvest(int port, long connections, long depth, const std::string& base, long articles,
              HarvestResult& result) {
     const std::string name = std::to_string(connections) + "x" + std::to_string(depth);
-    result = qm::bench::HarvestGroup(port, kGroup, connections, depth, base + "/" + name,
-                                     articles);
-    std::printf("  %2ld connection(s), depth %2ld: %4ld pictures, retrieval %7.2f s, %6.2f MB/s"
-                "  (whole run %.2f s)\n",
-                connections, depth, result.retrieval.articles, result.retrieval.seconds,
-                result.retrieval.MegabytesPerSecond(), result.seconds);
+    result = qm::bench::HarvestGroup(port, kGroup, connections, depth, base + "/" + name, articles);
+    std::printf(
+        "  %2ld connection(s), depth %2ld: %4ld pictures, retrieval %7.2f s, %6.2f MB/s"
+        "  (whole run %.2f s)\n",
+        connections, depth, result.retrieval.articles, result.retrieval.seconds,
+        result.retrieval.MegabytesPerSecond(), result.seconds);
     if (!result.retrieval.ok) {
         std::fprintf(stderr, "connections_bench: saved %ld of %ld, status \"%s\"\n",
                      result.retrieval.articles, articles, result.status.c_str());
