@@ -5,8 +5,8 @@
 // Threading: calls come from the engine thread and, where the run uses several connections, from
 // the threads that open them and fetch over them (while those fetch, one call at a time, under
 // the engine's work lock), so an implementation guards its state. None may block: an
-// implementation hands the value on (to the window's thread, say) and returns. Only the questions of the prompt interface (UserPrompt) wait
-// for the user.
+// implementation hands the value on (to the window's thread, say) and returns. Only the questions
+// of the prompt interface (UserPrompt) wait for the user.
 
 #include <cstdint>
 #include <ctime>
