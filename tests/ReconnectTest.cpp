@@ -310,6 +310,23 @@ TEST_F(SeveralConnections, TheMarkAndTheNamesWaitForAnArticleStillOnItsWay) {
     EXPECT_EQ(h.CountCommands("ARTICLE"), 4);
 }
 
+// A Stop lets the article on its way on each connection finish within the grace, and asks for
+// nothing more.
+TEST_F(SeveralConnections, StopFinishesWhatArrivesWithinTheGraceOnEveryConnection) {
+    h.SetServer("Connections", "2");
+    h.Set("PipelineDepth", "1");
+    h.server.On("ARTICLE 1", Reply{.text = WireArticle(h.model, 1), .delayMs = 400});
+    h.server.On("ARTICLE 2", Reply{.text = WireArticle(h.model, 2), .delayMs = 400});
+    h.Start();
+    ASSERT_TRUE(WaitFor([&] { return h.CountCommands("ARTICLE 2") == 1; }));
+    ASSERT_EQ(h.CountCommands("ARTICLE 1"), 1);
+    h.RequestStop();
+    h.Wait();
+    EXPECT_EQ(h.SavedFiles(), (std::vector<std::string>{"p1.jpg", "p2.jpg"}));
+    EXPECT_EQ(h.ReadMark("alt.pics"), 2);
+    EXPECT_EQ(h.CountCommands("ARTICLE"), 2);
+}
+
 // The password asked for once per group, not once per connection.
 TEST_F(SeveralConnections, ThePasswordIsAskedOncePerGroup) {
     h.SetServer("UserAuthentication", "1");
