@@ -197,9 +197,9 @@ TEST_F(MainWindowGui, GroupsChosenAndOrderedInTheDialogAreHarvested) {
 // article the user takes out of the pending list while the slow retrieval runs is never fetched.
 TEST_F(MainWindowGui, SetupNamesTheServerAndAnArticleRemovedFromPendingIsNeverFetched) {
     const std::string group = "alt.binaries.pictures.qm.gui.pending";
+    NewsModel model;  // before the server, which answers from it until it stops
     ScriptServer server;
     ASSERT_TRUE(server.Listening());
-    NewsModel model;
     model.Serve(server);
     std::vector<std::string> jpegs;
     for (long n = 1; n <= 6; ++n) {
@@ -228,7 +228,8 @@ TEST_F(MainWindowGui, SetupNamesTheServerAndAnArticleRemovedFromPendingIsNeverFe
     TempDir dir;
     const std::string download = dir / "pictures/";
     std::filesystem::create_directory(download);
-    TempDir::WriteFile(dir / "quarrymoth.ini", "");
+    // One connection: with several, every article would be asked for before the list opens.
+    TempDir::WriteFile(dir / "quarrymoth.ini", "[127.0.0.1]\nConnections=1\n");
     TempDir::WriteFile(dir / "Groups.127.0.0.1", group + "\n");
 
     ProcessResult run;

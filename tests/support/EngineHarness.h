@@ -57,8 +57,8 @@ public:
     RecordingStatus status;
     ScriptedPrompt prompt;
     SharedState shared;
+    NewsModel model;  // before the server: it answers from the model until it is stopped
     ScriptServer server;
-    NewsModel model;
 
 private:
     std::unique_ptr<CProcessGroups> engine_;
