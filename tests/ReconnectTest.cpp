@@ -240,6 +240,19 @@ TEST_F(Reconnect, A480ThatALoginDoesNotSatisfyIsNoLoop) {
     EXPECT_EQ(bare.FinalStatus(), "Operation complete");
 }
 
+// The scripted server serves one connection after another here, so a further connection is never
+// greeted while the first is open: the run does its work over the first and ends without waiting.
+TEST_F(Reconnect, AFurtherConnectionTheServerNeverGreetsHoldsUpNothing) {
+    h.SetServer("Connections", "2");
+    const auto start = std::chrono::steady_clock::now();
+    h.Run();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));  // no hang
+    EXPECT_EQ(h.FinalStatus(), "Operation complete");
+    EXPECT_EQ(h.SavedFiles(), kAll);
+    EXPECT_EQ(h.ReadMark("alt.pics"), 4);
+    EXPECT_TRUE(SawStatus("  Using 1 of 2 connections to 127.0.0.1"));
+}
+
 // The scripted server serves connections side by side, and the run asks for three.
 class SeveralConnections : public Reconnect {
 protected:
@@ -336,6 +349,11 @@ TEST_F(SeveralConnections, ThePasswordIsAskedOncePerGroup) {
     h.prompt.password = "typed";
     h.server.On("AUTHINFO USER", "381 more\r\n");
     h.server.On("AUTHINFO PASS typed", "281 ok\r\n");
+    h.Set("PipelineDepth", "1");
+    for (long n = 1; n <= 4; ++n) {  // slow enough for every connection to join in
+        h.server.On("ARTICLE " + std::to_string(n),
+                    Reply{.text = WireArticle(h.model, n), .delayMs = 150});
+    }
     h.Run();
     EXPECT_EQ(h.prompt.PasswordPrompts(), 1);
     EXPECT_EQ(h.server.Connections(), 3);

@@ -120,4 +120,9 @@ bool ArticleQueue::Exhausted() const {
     return returned_.empty() && shared_.PendingCount() == 0;
 }
 
+bool ArticleQueue::Finished() const {
+    std::lock_guard lock(mutex_);
+    return outstanding_ == 0 && returned_.empty() && shared_.PendingCount() == 0;
+}
+
 }  // namespace qm

@@ -62,6 +62,8 @@ public:
     long Mark() const;
     // Nothing is left to hand out: the pending list is empty and nothing was given back.
     bool Exhausted() const;
+    // Exhausted, and every article handed out is dealt with or released.
+    bool Finished() const;
 
 private:
     bool TakeHoldingTurn(QueuedArticle& article, bool wait);

@@ -7,35 +7,43 @@ namespace qm {
 
 void ConnectionPool::OpenAhead() {
     FinishOpening();
-    extras_.resize(static_cast<std::size_t>(engine_.settings.connections - 1));
+    EnsureSlots();
     for (Extra& extra : extras_) {
         if (extra.refused || (extra.session && extra.session->Connected())) continue;
         extra.opener = std::thread([this, &extra] { Connect(extra); });
     }
 }
 
-void ConnectionPool::Fetch(const std::function<void(NewsSession&)>& work) {
+// The engine's connection starts at once; a further one joins when it is open, so a server slow
+// to greet a further connection holds up nothing. Once the work is done (done()), connections
+// still being opened are given up without counting as refused.
+void ConnectionPool::Fetch(const std::function<void(NewsSession&)>& work,
+                           const std::function<bool()>& done) {
     EngineState& e = engine_;
-    FinishOpening();
-    extras_.resize(static_cast<std::size_t>(e.settings.connections - 1));
+    EnsureSlots();
     {
         std::lock_guard lock(e.work);
-        opening_ = 0;
+        opening_ = static_cast<long>(extras_.size());
         using_ = 1;
-        for (const Extra& extra : extras_) opening_ += extra.refused ? 0 : 1;
-        if (opening_ == 0) ReportCount();
     }
     std::vector<std::thread> threads;
     for (Extra& extra : extras_) {
-        if (extra.refused) continue;
         threads.emplace_back([this, &extra, &work] {
-            const bool opened = Connect(extra) && SelectGroup(extra);
+            if (extra.opener.joinable()) extra.opener.join();
+            const bool opened =
+                !extra.refused && !givingUp_ && Connect(extra) && SelectGroup(extra);
             Counted(opened);
             if (opened) work(*extra.session);
         });
     }
     work(e.session);
+    if (done()) givingUp_ = true;
     for (std::thread& thread : threads) thread.join();
+    givingUp_ = false;
+}
+
+void ConnectionPool::EnsureSlots() {
+    extras_.resize(static_cast<std::size_t>(engine_.settings.connections - 1));
 }
 
 void ConnectionPool::ReplaceLostOwn() {
@@ -64,13 +72,15 @@ void ConnectionPool::FinishOpening() {
 // in this run.
 bool ConnectionPool::Connect(Extra& extra) {
     EngineState& e = engine_;
-    if (!extra.session) extra.session = e.MakeSession();
+    if (!extra.session) {
+        extra.session = e.MakeSession([this] { return givingUp_.load(); });
+    }
     NewsSession& session = *extra.session;
     if (session.Connected()) return true;
     const NewsConnectOutcome outcome = session.Connect(e.settings.host, e.settings.port);
     if (outcome == NewsConnectOutcome::Connected && !session.GreetedWithRefusal()) return true;
     session.Close();
-    extra.refused = !e.stop;
+    extra.refused = !e.stop && !givingUp_;
     return false;
 }
 

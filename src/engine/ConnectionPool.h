@@ -3,6 +3,7 @@
 // group's headers are scanned, kept from group to group, and not asked for again once the server
 // refused one. Says once how many the run has when the server grants fewer than asked for.
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <thread>
@@ -25,8 +26,9 @@ public:
     void OpenAhead();
     // Runs work on the engine's connection on this thread and, each on a thread of its own, on
     // every further connection that can serve the current group (connected if need be, the
-    // group selected); returns when all of them are done.
-    void Fetch(const std::function<void(NewsSession&)>& work);
+    // group selected); returns when all of them are done. done tells, once the engine's own
+    // work has returned, whether nothing is left for the others.
+    void Fetch(const std::function<void(NewsSession&)>& work, const std::function<bool()>& done);
     // The engine's own connection is gone while a further one lives on: the engine goes on
     // with that one.
     void ReplaceLostOwn();
@@ -41,6 +43,7 @@ private:
     };
 
     void FinishOpening();
+    void EnsureSlots();
     bool Connect(Extra& extra);
     bool SelectGroup(Extra& extra);
     void Counted(bool opened);
@@ -52,6 +55,8 @@ private:
     long opening_ = 0;
     long using_ = 0;
     bool countShown_ = false;
+    // The work is done: connections still being opened are given up, as after a stop.
+    std::atomic<bool> givingUp_{false};
 };
 
 }  // namespace qm

@@ -80,14 +80,17 @@ void EngineState::SetUpSocket(CLineSocket& socket) {
     socket.SetStopCheck([this] { return stop.load(); });
 }
 
-std::unique_ptr<NewsSession> EngineState::MakeSession() {
+std::unique_ptr<NewsSession> EngineState::MakeSession(std::function<bool()> giveUp) {
     auto made = std::make_unique<NewsSession>(profile, sessionPrompt, LoginRule::Lenient,
                                               [this](const std::string& text) {
                                                   std::lock_guard lock(work);
                                                   status.SetStatusText(text);
                                               });
     made->SetCompressionChoice(&compression);
-    made->SetSocketSetup([this](CLineSocket& socket) { SetUpSocket(socket); });
+    made->SetSocketSetup([this, giveUp = std::move(giveUp)](CLineSocket& socket) {
+        SetUpSocket(socket);
+        socket.SetStopCheck([this, giveUp] { return stop.load() || giveUp(); });
+    });
     return made;
 }
 

@@ -161,8 +161,9 @@ struct EngineState {
     long reconnectsSinceProgress = 0;
 
     bool Connected() const { return session.Connected(); }
-    // A further connection's session, with the same status lines, prompt, pause gate and stop.
-    std::unique_ptr<NewsSession> MakeSession();
+    // A further connection's session, with the same status lines, prompt and pause gate; it
+    // stops on a stop and also once giveUp answers true.
+    std::unique_ptr<NewsSession> MakeSession(std::function<bool()> giveUp);
     // Marks the run as stopping because the connection is gone (a stop the user asked for while
     // the server was silent is not a lost connection). Where reconnecting is allowed, the run goes
     // on and the caller's next EnsureConnected reconnects.

@@ -203,7 +203,8 @@ void GroupProcessor::FetchOverConnections(const HeaderScan& scan, long& mark, lo
     while (!e.stop && !abandoned_) {
         if (!e.Connected() && !Reselect(none)) break;
         e.connections.Fetch(
-            [&](NewsSession& session) { ConnectionLane(*this, scan, session, queue).Run(); });
+            [&](NewsSession& session) { ConnectionLane(*this, scan, session, queue).Run(); },
+            [&] { return queue.Finished() || e.stop || abandoned_; });
         // The engine's own connection lost while another lived on: the next group goes on
         // with that one.
         e.connections.ReplaceLostOwn();

@@ -228,8 +228,7 @@ TEST_F(MainWindowGui, SetupNamesTheServerAndAnArticleRemovedFromPendingIsNeverFe
     TempDir dir;
     const std::string download = dir / "pictures/";
     std::filesystem::create_directory(download);
-    // One connection: with several, every article would be asked for before the list opens.
-    TempDir::WriteFile(dir / "quarrymoth.ini", "[127.0.0.1]\nConnections=1\n");
+    TempDir::WriteFile(dir / "quarrymoth.ini", "");
     TempDir::WriteFile(dir / "Groups.127.0.0.1", group + "\n");
 
     ProcessResult run;
