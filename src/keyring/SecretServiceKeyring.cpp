@@ -36,15 +36,15 @@ const char kLocked[] = "the keyring is locked";
 const char kNoDefault[] = "the keyring has no default collection";
 
 // Cancels a call's cancellable when its time is up, from a thread of its own: the blocking
-// libsecret calls return at once when cancelled.
+// libsecret calls return at once when cancelled. It holds the cancellable until its thread ends.
 class Deadline {
 public:
     Deadline(GCancellable* cancellable, std::chrono::milliseconds timeout)
-        : thread_([this, cancellable, timeout] {
+        : cancellable_(G_CANCELLABLE(g_object_ref(cancellable))), thread_([this, timeout] {
               std::unique_lock lock(mutex_);
               if (!ended_.wait_for(lock, timeout, [this] { return done_; })) {
                   passed_ = true;
-                  g_cancellable_cancel(cancellable);
+                  g_cancellable_cancel(cancellable_);
               }
           }) {}
     Deadline(const Deadline&) = delete;
@@ -56,10 +56,12 @@ public:
         }
         ended_.notify_all();
         thread_.join();
+        g_object_unref(cancellable_);
     }
     bool Passed() const { return passed_; }
 
 private:
+    GCancellable* cancellable_;
     std::mutex mutex_;
     std::condition_variable ended_;
     bool done_ = false;

@@ -17,6 +17,7 @@
 #include <QTest>
 #include <cstdint>
 #include <fstream>
+#include <list>
 #include <sstream>
 
 #include "UiTestSupport.h"
@@ -107,6 +108,13 @@ struct Fixture {
     TempDir dir;
     ProfileStore profile;
 };
+
+// A keyring in memory for one test. The page asks it from threads of its own that are never
+// waited for, so it lives as long as the program.
+FakeKeyring& NewKeyring() {
+    static std::list<FakeKeyring> keyrings;
+    return keyrings.emplace_back();
+}
 
 std::vector<std::string> Sorted(std::vector<std::string> keys) {
     std::sort(keys.begin(), keys.end());
@@ -640,7 +648,7 @@ void SetupSheetTest::AuthenticationRules() {
     f.SetServer("alt.pics", "4711");  // a read mark beside them stays
     const char* const followers[] = {"usernameEdit", "passwordEdit", "promptForPasswdCheck",
                                      "forceAuthInfoCheck", "keyringCheck"};
-    FakeKeyring keyring;
+    FakeKeyring& keyring = NewKeyring();
     {
         CSetupSheet sheet(f.profile, nullptr, &keyring);
         sheet.show();
@@ -735,7 +743,7 @@ void SetupSheetTest::AuthenticationPasswordInKeyring() {
     const QString inProfile =
         QStringLiteral("The password is kept in the profile file, readable by this user only.");
     const QString inKeyring = QStringLiteral("The password is kept in the desktop keyring.");
-    FakeKeyring keyring;
+    FakeKeyring& keyring = NewKeyring();
     {
         CSetupSheet sheet(f.profile, nullptr, &keyring);
         sheet.show();
@@ -860,7 +868,7 @@ void SetupSheetTest::AuthenticationFollowsCurrentHost() {
 // Each page's Alt keys reach one control each, the sheet's own buttons included.
 void SetupSheetTest::MnemonicsUniquePerPage() {
     Fixture f;
-    FakeKeyring keyring;
+    FakeKeyring& keyring = NewKeyring();
     CSetupSheet sheet(f.profile, nullptr, &keyring);
     sheet.show();
     for (int page = 0; page < Tabs(sheet)->count(); ++page) {
