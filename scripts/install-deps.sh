@@ -13,6 +13,7 @@ PACKAGES=(
     qt6-base-dev libqt6svg6
     dpkg-dev file desktop-file-utils appstream
     xvfb dbus at-spi2-core python3 python3-pyatspi xdotool
+    pkg-config libsecret-1-dev gnome-keyring dbus-daemon
 )
 
 export DEBIAN_FRONTEND=noninteractive

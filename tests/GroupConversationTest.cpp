@@ -6,6 +6,7 @@
 #include "engine/GroupSelection.h"
 #include "engine/HeaderScan.h"
 #include "support/EngineHarness.h"
+#include "support/FakeKeyring.h"
 #include "support/NntpFixtures.h"
 
 namespace qm::test {
@@ -144,6 +145,113 @@ TEST(Authentication, RefusalEndsTheRunButKeepsTheHistory) {
         EXPECT_EQ(h.CountCommands("GROUP alt.two"), 0);
         EXPECT_EQ(TempDir::ReadFile("HistList"), "remembered.jpg\n");
         EXPECT_EQ(h.status.Count("finished"), 1);
+    }
+}
+
+// A server section whose password is kept in the keyring, on a server that asks for a login at
+// the first GROUP.
+void KeepPasswordInKeyring(EngineHarness& h, FakeKeyring& keyring) {
+    h.keyring = &keyring;
+    h.SetServer("UserAuthentication", "1");
+    h.SetServer("Username", "joe");
+    h.SetServer("Password", "");
+    h.SetServer("PasswordInKeyring", "1");
+    h.server.OnSequence("GROUP ",
+                        std::vector<std::string>{"480 auth\r\n", "211 0 0 0 alt.one\r\n"});
+    h.server.On("AUTHINFO USER", "381 more\r\n");
+    h.server.On("AUTHINFO PASS", "281 ok\r\n");
+}
+
+const char kKeyringLocked[] =
+    "Error--the password for 127.0.0.1 is in the desktop keyring, which cannot be reached: the "
+    "keyring is locked";
+
+TEST(Authentication, APasswordKeptInTheKeyringIsReadWhenALoginIsNeeded) {
+    {
+        EngineHarness h;
+        FakeKeyring keyring;
+        KeepPasswordInKeyring(h, keyring);
+        h.SetGroups({"alt.one"});
+        h.SetServer("Password", "stale");  // written by hand: the keyring's holds
+        keyring.Put(EngineHarness::kHost, "joe", "kept secret");
+        h.Run();
+        EXPECT_EQ(h.Commands(),
+                  (std::vector<std::string>{"GROUP alt.one", "AUTHINFO USER joe",
+                                            "AUTHINFO PASS kept secret", "GROUP alt.one"}));
+        EXPECT_EQ(h.FinalStatus(), "Operation complete");
+        EXPECT_EQ(keyring.Lookups(), 1);
+    }
+    {  // A server that never asks: the keyring is not asked either, out of reach or not.
+        EngineHarness h;
+        FakeKeyring keyring;
+        KeepPasswordInKeyring(h, keyring);
+        h.SetGroups({"alt.one"});
+        h.server.On("GROUP ", "211 0 0 0 alt.one\r\n");
+        keyring.MakeUnreachable("the keyring is locked");
+        h.Run();
+        EXPECT_EQ(keyring.Lookups(), 0);
+        EXPECT_EQ(h.CountCommands("AUTHINFO"), 0);
+        EXPECT_FALSE(h.status.Saw("status", kKeyringLocked));
+        EXPECT_EQ(h.FinalStatus(), "Operation complete");
+    }
+}
+
+// Without anyone to ask (the runner), the run ends at once and no password goes out, not even
+// an empty one; the window shows the same text and asks for the password instead.
+TEST(Authentication, APasswordTheKeyringCannotGiveEndsTheRunOrIsAskedFor) {
+    {
+        EngineHarness h;
+        FakeKeyring keyring;
+        KeepPasswordInKeyring(h, keyring);
+        h.SetServer("ForceAuthInfo", "1");
+        h.SetGroups({"alt.one", "alt.two"});
+        keyring.MakeUnreachable("the keyring is locked");
+        TempDir::WriteFile("HistList", "remembered.jpg\n");
+        h.Run();
+        EXPECT_TRUE(h.Commands().empty());
+        EXPECT_EQ(h.FinalStatus(), kKeyringLocked);
+        EXPECT_EQ(h.status.Count("finished"), 1);
+        EXPECT_EQ(h.prompt.PasswordPrompts(), 0);
+        EXPECT_TRUE(h.prompt.Messages().empty());
+        EXPECT_EQ(TempDir::ReadFile("HistList"), "remembered.jpg\n");
+    }
+    {  // Reached, but holding nothing for the user: said as such.
+        EngineHarness h;
+        FakeKeyring keyring;
+        KeepPasswordInKeyring(h, keyring);
+        h.SetGroups({"alt.one"});
+        keyring.Put(EngineHarness::kHost, "ann", "not joe's");
+        h.Run();
+        EXPECT_EQ(h.Commands(), std::vector<std::string>{"GROUP alt.one"});
+        EXPECT_EQ(h.FinalStatus(),
+                  "Error--the desktop keyring holds no password for joe at "
+                  "127.0.0.1");
+    }
+    {  // The window: the reason, then the prompt; the typed password logs in.
+        EngineHarness h;
+        FakeKeyring keyring;
+        KeepPasswordInKeyring(h, keyring);
+        h.SetGroups({"alt.one"});
+        keyring.MakeUnreachable("the keyring is locked");
+        h.prompt.offersPasswordInstead = true;
+        h.prompt.password = "typed";
+        h.Run();
+        EXPECT_EQ(h.prompt.Messages(), std::vector<std::string>{kKeyringLocked});
+        EXPECT_EQ(h.prompt.PasswordPrompts(), 1);
+        EXPECT_EQ(h.CountCommands("AUTHINFO PASS typed"), 1);
+        EXPECT_EQ(h.FinalStatus(), "Operation complete");
+    }
+    {  // The prompt cancelled: still no empty password.
+        EngineHarness h;
+        FakeKeyring keyring;
+        KeepPasswordInKeyring(h, keyring);
+        h.SetGroups({"alt.one"});
+        keyring.MakeUnreachable("the keyring is locked");
+        h.prompt.offersPasswordInstead = true;
+        h.prompt.passwordOk = false;
+        h.Run();
+        EXPECT_EQ(h.CountCommands("AUTHINFO"), 0);
+        EXPECT_EQ(h.FinalStatus(), kKeyringLocked);
     }
 }
 

@@ -14,6 +14,7 @@
 #include "groups/GroupListFile.h"
 #include "groups/GroupListWorker.h"
 #include "groups/ReadMarks.h"
+#include "support/FakeKeyring.h"
 #include "support/NntpFixtures.h"
 #include "support/RecordingStatus.h"
 #include "support/ScriptServer.h"
@@ -327,6 +328,32 @@ TEST(GroupListWorker, Authentication) {
         EXPECT_EQ(rig.sink.Events(), (Lines{"status:  Connecting to 127.0.0.1", "cleared",
                                             "status:  Connected to 127.0.0.1",
                                             "status:  Authentication failed", "done"}));
+    }
+    {  // A password kept in the keyring logs Refresh in; out of reach, nothing is sent.
+        for (bool reachable : {true, false}) {
+            ListRig rig;
+            FakeKeyring keyring;
+            rig.worker.UseKeyring(keyring);
+            rig.Server("UserAuthentication", "1");
+            rig.Server("ForceAuthInfo", "1");
+            rig.Server("Username", "joe");
+            rig.Server("PasswordInKeyring", "1");
+            keyring.Put("127.0.0.1", "joe", "kept");
+            if (!reachable) keyring.MakeUnreachable("no session bus");
+            rig.server.On("AUTHINFO USER", "381 more\r\n");
+            rig.server.On("AUTHINFO PASS", "281 ok\r\n");
+            rig.server.On("LIST", MultiLineReply("215 list", kSomeGroups));
+            rig.Run("");
+            if (reachable) {
+                EXPECT_EQ(rig.server.Received(),
+                          (Lines{"AUTHINFO USER joe", "AUTHINFO PASS kept", "LIST"}));
+                continue;
+            }
+            EXPECT_TRUE(rig.server.Received().empty());
+            EXPECT_EQ(rig.FinalStatus(),
+                      "  Error--the password for 127.0.0.1 is in the desktop keyring, which "
+                      "cannot be reached: no session bus");
+        }
     }
     {  // A server that asks again after an accepted login is not asked for ever.
         ListRig rig;

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "support/EngineHarness.h"
+#include "support/FakeKeyring.h"
 #include "support/RawDeflate.h"
 #include "support/RealEncoders.h"
 #include "util/TextFiles.h"
@@ -358,6 +359,25 @@ TEST_F(SeveralConnections, ThePasswordIsAskedOncePerGroup) {
     EXPECT_EQ(h.prompt.PasswordPrompts(), 1);
     EXPECT_EQ(h.server.Connections(), 3);
     EXPECT_EQ(h.CountCommands("AUTHINFO PASS typed"), 3);
+    EXPECT_EQ(h.SavedFiles(), kAll);
+    EXPECT_EQ(h.FinalStatus(), "Operation complete");
+}
+
+// The keyring is asked once per run, however many connections log in.
+TEST_F(SeveralConnections, TheKeyringIsAskedOncePerRun) {
+    FakeKeyring keyring;
+    keyring.Put(EngineHarness::kHost, "joe", "kept");
+    h.keyring = &keyring;
+    h.SetServer("UserAuthentication", "1");
+    h.SetServer("ForceAuthInfo", "1");
+    h.SetServer("PasswordInKeyring", "1");
+    h.SetServer("Username", "joe");
+    h.server.On("AUTHINFO USER", "381 more\r\n");
+    h.server.On("AUTHINFO PASS kept", "281 ok\r\n");
+    h.Run();
+    EXPECT_EQ(keyring.Lookups(), 1);
+    EXPECT_EQ(h.server.Connections(), 3);
+    EXPECT_EQ(h.CountCommands("AUTHINFO PASS kept"), 3);
     EXPECT_EQ(h.SavedFiles(), kAll);
     EXPECT_EQ(h.FinalStatus(), "Operation complete");
 }

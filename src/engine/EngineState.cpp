@@ -5,6 +5,7 @@
 #include <cstring>
 #include <thread>
 
+#include "keyring/SecretServiceKeyring.h"
 #include "settings/SettingsKeys.h"
 #include "util/TextFiles.h"
 
@@ -66,11 +67,13 @@ EngineState::EngineState(ProfileStore& p, EngineStatus& st, UserPrompt& pr, Shar
       prompt(pr),
       shared(sh),
       sessionPrompt(pr),
+      keyring(DesktopKeyring()),
       session(p, sessionPrompt, LoginRule::Lenient, [this](const std::string& text) {
           std::lock_guard lock(work);
           status.SetStatusText(text);
       }) {
     session.SetCompressionChoice(&compression);
+    session.SetKeyring(&keyring);
     session.SetSocketSetup([this](CLineSocket& socket) { SetUpSocket(socket); });
 }
 
@@ -87,6 +90,7 @@ std::unique_ptr<NewsSession> EngineState::MakeSession(std::function<bool()> give
                                                   status.SetStatusText(text);
                                               });
     made->SetCompressionChoice(&compression);
+    made->SetKeyring(&keyring);
     made->SetSocketSetup([this, giveUp = std::move(giveUp)](CLineSocket& socket) {
         SetUpSocket(socket);
         socket.SetStopCheck([this, giveUp] { return stop.load() || giveUp(); });

@@ -130,6 +130,8 @@ struct EngineState {
     CompressionChoice compression;
     // The timeouts of the run's sockets (tests shorten them).
     CLineSocket::Timeouts socketTimeouts;
+    // The passwords the run's connections read from the keyring, asked for once a run.
+    KeyringPasswords keyring;
     // The connection and its login; its socket obeys the pause gate and the stop flag.
     NewsSession session;
 

@@ -35,4 +35,14 @@ bool GroupPrompt::AskPassword(std::string& password) {
     return passwordGiven_;
 }
 
+bool GroupPrompt::AskPasswordInstead(const std::string& why, std::string& password) {
+    std::lock_guard lock(mutex_);
+    if (!passwordAsked_) {
+        passwordGiven_ = user_.AskPasswordInstead(why, password_);
+        passwordAsked_ = true;
+    }
+    password = password_;
+    return passwordGiven_;
+}
+
 }  // namespace qm

@@ -22,6 +22,8 @@ public:
     void ShowMessage(const std::string& text) override;
     bool AskYesNo(const std::string& question) override;
     bool AskPassword(std::string& password) override;
+    // Shares the password typed for the group with AskPassword.
+    bool AskPasswordInstead(const std::string& why, std::string& password) override;
     void CancelQuestions() override { user_.CancelQuestions(); }
     void AllowQuestions() override { user_.AllowQuestions(); }
 

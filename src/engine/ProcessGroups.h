@@ -34,6 +34,9 @@ public:
     void SetSocketTimeouts(const CLineSocket::Timeouts& timeouts) {
         engine_.socketTimeouts = timeouts;
     }
+    // The keyring the run reads a password kept there from (the desktop's unless tests hand in
+    // their own); before Start.
+    void UseKeyring(PasswordKeyring& keyring) { engine_.keyring.Use(keyring); }
     void Pause();
     void Resume();
     bool Paused() const;

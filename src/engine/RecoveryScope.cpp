@@ -13,9 +13,10 @@ namespace {
 // The server's section also holds its login and TLS settings, which are no read marks.
 bool IsServerSetting(const std::string& key) {
     const std::string lower = Lowercase(key);
-    for (const char* setting : {kUserAuthentication.Key(), kForceAuthInfo.Key(), kUsername.Key(),
-                                kPassword.Key(), kPromptForPasswd.Key(), kUseTLS.Key(),
-                                kTLSFingerprint.Key(), kConnections.Key(), kUseCompression.Key()}) {
+    for (const char* setting :
+         {kUserAuthentication.Key(), kForceAuthInfo.Key(), kUsername.Key(), kPassword.Key(),
+          kPromptForPasswd.Key(), kPasswordInKeyring.Key(), kUseTLS.Key(), kTLSFingerprint.Key(),
+          kConnections.Key(), kUseCompression.Key()}) {
         if (lower == Lowercase(setting)) return true;
     }
     return false;

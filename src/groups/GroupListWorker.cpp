@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 
+#include "keyring/SecretServiceKeyring.h"
 #include "net/Nntp.h"
 #include "net/Socket.h"
 #include "session/NewsSession.h"
@@ -39,7 +40,11 @@ std::string_view GroupNameOfListLine(std::string_view line) {
 
 GroupListWorker::GroupListWorker(ProfileStore& profile, UserPrompt& prompt, GroupListSink& sink,
                                  int ackWindow)
-    : profile_(profile), prompt_(prompt), sink_(sink), ackWindow_(std::max(ackWindow, 1)) {}
+    : profile_(profile),
+      prompt_(prompt),
+      sink_(sink),
+      keyring_(&DesktopKeyring()),
+      ackWindow_(std::max(ackWindow, 1)) {}
 
 GroupListWorker::~GroupListWorker() {
     Abandon();
@@ -152,6 +157,8 @@ void GroupListWorker::Work(const std::vector<std::string>& terms) {
     NewsSession session(
         profile_, prompt_, LoginRule::Strict, [this](const std::string& text) { Status(text); },
         "  ");
+    KeyringPasswords passwords(*keyring_);
+    session.SetKeyring(&passwords);
     if (!Connect(session, host)) return Done();
     std::string refusal;
     switch (RequestList(session, refusal)) {

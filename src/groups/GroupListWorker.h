@@ -18,6 +18,7 @@ namespace qm {
 
 class CLineSocket;
 class NewsSession;
+class PasswordKeyring;
 
 // What the worker tells its receiver, in this order: the list is emptied, status lines and
 // names, the first item is to be selected, and the retrieval is done. Every call must return at
@@ -67,6 +68,9 @@ public:
     bool Running() const { return running_; }
     // Waits for the retrieval's thread to end (tests, and before a new start).
     void Join();
+    // The keyring a retrieval reads a password kept there from (the desktop's unless tests
+    // hand in their own); before Start.
+    void UseKeyring(PasswordKeyring& keyring) { keyring_ = &keyring; }
 
     // How long the worker waits for an acknowledgement before it reads on.
     static constexpr int kAckWaitMs = 2000;
@@ -94,6 +98,7 @@ private:
     ProfileStore& profile_;
     UserPrompt& prompt_;
     GroupListSink& sink_;
+    PasswordKeyring* keyring_;
 
     std::mutex tellMutex_;
     mutable std::mutex mutex_;

@@ -13,6 +13,12 @@ public:
     virtual bool AskYesNo(const std::string& question) = 0;  // default answer No
     // Password prompt: true with the password on OK, false when cancelled.
     virtual bool AskPassword(std::string& password) = 0;
+    // The password could not be had where the profile keeps it (why says so, as the user reads
+    // it): true with one the user typed instead. Without anyone to ask (a scheduled run) the
+    // answer is false and the login is not made.
+    virtual bool AskPasswordInstead(const std::string& /*why*/, std::string& /*password*/) {
+        return false;
+    }
 
     // Stop, and the end of the program: a question being asked now or later is answered No (or
     // Cancel) at once, so no worker waits on an answer nobody will give. Any thread may call it;

@@ -1,5 +1,6 @@
 #include "session/NewsSession.h"
 
+#include "keyring/SecretServiceKeyring.h"
 #include "settings/SettingsKeys.h"
 
 namespace qm {
@@ -117,17 +118,51 @@ bool NewsSession::LogsInWhenAsked() const {
 }
 
 void NewsSession::ReportLoginFailure() const {
-    if (status_) status_(statusIndent_ + "Authentication failed");
+    if (!status_) return;
+    // The connection that found no password may be another of the run's.
+    const std::string why = keyring_      ? keyring_->NoPasswordReason()
+                            : ownKeyring_ ? ownKeyring_->NoPasswordReason()
+                                          : std::string();
+    status_(statusIndent_ + (why.empty() ? "Authentication failed" : why));
 }
 
-// The user name, and the password stored in the host's section or asked of the user; a prompt
-// the user cancels sends an empty password.
-bool NewsSession::LogIn() {
-    std::string password;
+KeyringPasswords& NewsSession::Keyring() {
+    if (keyring_) return *keyring_;
+    if (!ownKeyring_) ownKeyring_ = std::make_unique<KeyringPasswords>(DesktopKeyring());
+    return *ownKeyring_;
+}
+
+// The password stored in the host's section, kept in the keyring or asked of the user; a prompt
+// the user cancels sends an empty password. A password the keyring cannot give is asked of the
+// user where someone is there to answer; otherwise nothing is sent (never an empty password in
+// its place): false.
+bool NewsSession::PasswordForLogin(std::string& password) {
     if (kPromptForPasswd.IsOn(profile_, host_)) {
         if (!prompt_.AskPassword(password)) password.clear();
-    } else {
+        return true;
+    }
+    if (!kPasswordInKeyring.IsOn(profile_, host_)) {
         password = kPassword.Read(profile_, host_);
+        return true;
+    }
+    const std::string user = kUsername.Read(profile_, host_);
+    KeyringPasswords& keyring = Keyring();
+    const KeyringAnswer answer = keyring.Lookup(host_, user);
+    if (answer.IsDone()) {
+        password = answer.password;
+        return true;
+    }
+    const std::string why = KeyringFailureText(host_, user, answer);
+    if (prompt_.AskPasswordInstead(why, password)) return true;
+    keyring.NoteNoPassword(why);
+    return false;
+}
+
+bool NewsSession::LogIn() {
+    std::string password;
+    if (!PasswordForLogin(password)) {
+        loginFailed_ = true;
+        return false;
     }
     const AuthResult result = SendAuthInfo(*socket_, kUsername.Read(profile_, host_), password);
     if (!Judge(result)) {

@@ -12,6 +12,7 @@
 #include "net/Socket.h"
 #include "net/UserPrompt.h"
 #include "session/CompressionChoice.h"
+#include "session/KeyringPasswords.h"
 #include "session/NewsConnection.h"
 #include "settings/ProfileStore.h"
 
@@ -36,6 +37,9 @@ public:
     // The run's choice whether connections are compressed (not owned). Without one, or with the
     // host's UseCompression off, a session never asks for compression.
     void SetCompressionChoice(CompressionChoice* choice) { compression_ = choice; }
+    // The run's passwords from the keyring (not owned), for a host whose profile keeps its
+    // password there. Without them the session asks the desktop keyring itself.
+    void SetKeyring(KeyringPasswords* keyring) { keyring_ = keyring; }
 
     // A new connection to host (the old one, if any, is closed first): nothing of a login on an
     // earlier connection counts on it. Where compression is wanted, it is asked for once TLS
@@ -87,13 +91,16 @@ public:
     // A login on this connection was refused; it stays so until the next connection. A login
     // cut short by a stop (AbortedByStop()) is not refused.
     bool LoginFailed() const { return loginFailed_; }
-    // Tells the user, on the status line, that the login was refused.
+    // Tells the user, on the status line, that the login was refused, or why it could not be
+    // made (the keyring that keeps the password could not give it).
     void ReportLoginFailure() const;
 
 private:
     bool CompressionWanted() const;
     bool NegotiateCompression();
     bool LogIn();
+    bool PasswordForLogin(std::string& password);
+    KeyringPasswords& Keyring();
     bool Judge(const AuthResult& result) const;
     void TellCredentialsWanted() const;
 
@@ -104,6 +111,8 @@ private:
     const std::string statusIndent_;
     std::function<void(CLineSocket&)> setup_;
     CompressionChoice* compression_ = nullptr;
+    KeyringPasswords* keyring_ = nullptr;
+    std::unique_ptr<KeyringPasswords> ownKeyring_;  // when none was set
     std::unique_ptr<CLineSocket> socket_;
     std::string host_;
     bool authenticated_ = false;  // an exchange on this connection was accepted

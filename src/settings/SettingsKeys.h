@@ -192,6 +192,9 @@ inline constexpr ServerIntSetting kForceAuthInfo{"ForceAuthInfo", 0};
 inline constexpr ServerTextSetting kUsername{"Username", ""};
 inline constexpr ServerTextSetting kPassword{"Password", ""};
 inline constexpr ServerIntSetting kPromptForPasswd{"PromptForPasswd", 0};
+// 1: the password is kept in the desktop keyring (under the host and the user name), and
+// Password is stored as "".
+inline constexpr ServerIntSetting kPasswordInKeyring{"PasswordInKeyring", 0};
 // 0 plain, 1 TLS from the first byte, 2 STARTTLS before anything else is sent.
 inline constexpr ServerIntSetting kUseTLS{"UseTLS", 0};
 // Connections opened to the server for fetching articles (1 to 16).

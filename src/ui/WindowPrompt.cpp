@@ -28,6 +28,11 @@ bool WindowPrompt::AskPassword(std::string& password) {
     return true;
 }
 
+bool WindowPrompt::AskPasswordInstead(const std::string& why, std::string& password) {
+    ShowMessage(why);
+    return AskPassword(password);
+}
+
 void WindowPrompt::CancelQuestions() {
     {
         std::lock_guard lock(mutex_);

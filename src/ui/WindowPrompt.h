@@ -25,6 +25,8 @@ public:
     void ShowMessage(const std::string& text) override;
     bool AskYesNo(const std::string& question) override;
     bool AskPassword(std::string& password) override;
+    // Shows why, then offers the password prompt.
+    bool AskPasswordInstead(const std::string& why, std::string& password) override;
     void CancelQuestions() override;
     void AllowQuestions() override;
 

@@ -56,6 +56,7 @@ void EngineHarness::Start() {
     running_ = nullptr;
     engine_ = std::make_unique<CProcessGroups>(profile, status, prompt, shared);
     engine_->SetSocketTimeouts(socketTimeouts);
+    if (keyring) engine_->UseKeyring(*keyring);
     running_ = engine_.get();
     engine_->Start();
 }

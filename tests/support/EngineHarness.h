@@ -52,6 +52,8 @@ public:
 
     // The run's connection timeouts, applied at Start.
     CLineSocket::Timeouts socketTimeouts;
+    // The keyring the run reads passwords from, applied at Start (none: the desktop's).
+    PasswordKeyring* keyring = nullptr;
     TempDir dir;
     ProfileStore profile;
     RecordingStatus status;

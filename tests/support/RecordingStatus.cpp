@@ -95,6 +95,12 @@ bool ScriptedPrompt::AskPassword(std::string& out) {
     return passwordOk;
 }
 
+bool ScriptedPrompt::AskPasswordInstead(const std::string& why, std::string& out) {
+    if (!offersPasswordInstead) return false;
+    ShowMessage(why);
+    return AskPassword(out);
+}
+
 std::vector<std::string> ScriptedPrompt::Messages() const {
     std::lock_guard lock(mutex_);
     return messages_;

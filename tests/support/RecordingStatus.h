@@ -57,12 +57,16 @@ public:
     void ShowMessage(const std::string& text) override;
     bool AskYesNo(const std::string& question) override;
     bool AskPassword(std::string& password) override;
+    bool AskPasswordInstead(const std::string& why, std::string& password) override;
     void CancelQuestions() override;
     void AllowQuestions() override;
 
     bool yes = false;
     bool waitForAnswer = false;  // questions block, as a person's would, until cancelled
     bool passwordOk = true;
+    // As the window does when the keyring cannot give the password: the reason is shown as a
+    // message, then the password asked for. Off (as at a terminal): nothing is asked.
+    bool offersPasswordInstead = false;
     std::string password;
 
     std::vector<std::string> Messages() const;

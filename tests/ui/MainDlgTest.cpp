@@ -18,9 +18,11 @@
 #include <QSlider>
 #include <QTest>
 #include <QTimer>
+#include <atomic>
 #include <fstream>
 #include <sstream>
 #include <system_error>
+#include <thread>
 
 #include "UiTestSupport.h"
 #include "app/ui/FullSizeDlg.h"
@@ -35,6 +37,8 @@
 #include "support/NntpFixtures.h"
 #include "ui/Controls.h"
 #include "ui/ElidedText.h"
+#include "ui/PasswordDlg.h"
+#include "ui/WindowPrompt.h"
 
 using qm::CMainDlg;
 using qm::test::BoxAnswerer;
@@ -343,6 +347,28 @@ void MainDlgTest::EngineQuestionsAndSignals() {
         QTRY_VERIFY_WITH_TIMEOUT(!window.isVisible(), 10000);
         QCOMPARE(window.ExitCode(), 1);
         QCOMPARE(Enabled(window), kIdle);
+    }
+    {
+        // A password the keyring cannot give: the engine's reason in a box, then the password
+        // prompt, whose password the engine gets.
+        QWidget window;
+        qm::WindowPrompt prompt(&window);
+        const std::string why =
+            "Error--the password for news.example.net is in the desktop keyring, which cannot "
+            "be reached: the keyring is locked";
+        std::string typed;
+        std::atomic<bool> given{false};
+        std::thread engine([&] { given = prompt.AskPasswordInstead(why, typed); });
+        BoxAnswerer boxes;
+        boxes.Press(QMessageBox::Ok);
+        QTRY_VERIFY(qobject_cast<qm::CPasswordDlg*>(QApplication::activeModalWidget()));
+        auto* dialog = qobject_cast<qm::CPasswordDlg*>(QApplication::activeModalWidget());
+        QTest::keyClicks(Find<QLineEdit>(*dialog, "passwordEdit"), QStringLiteral("typed pw"));
+        dialog->accept();
+        engine.join();
+        QCOMPARE(boxes.texts, QStringList{QString::fromStdString(why)});
+        QVERIFY(given);
+        QCOMPARE(typed, std::string("typed pw"));
     }
 }
 

@@ -17,6 +17,7 @@
 #include <QTest>
 #include <cstdint>
 #include <fstream>
+#include <list>
 #include <sstream>
 
 #include "UiTestSupport.h"
@@ -24,11 +25,13 @@
 #include "settings/ProfileStore.h"
 #include "settings/SettingsKeys.h"
 #include "settings/ui/SetupSheet.h"
+#include "support/FakeKeyring.h"
 #include "support/TempDir.h"
 
 using qm::CSetupSheet;
 using qm::ProfileStore;
 using qm::test::BoxAnswerer;
+using qm::test::FakeKeyring;
 using qm::test::Find;
 using qm::test::TempDir;
 using qm::test::WhenModal;
@@ -106,6 +109,13 @@ struct Fixture {
     ProfileStore profile;
 };
 
+// A keyring in memory for one test. The page asks it from threads of its own that are never
+// waited for, so it lives as long as the program.
+FakeKeyring& NewKeyring() {
+    static std::list<FakeKeyring> keyrings;
+    return keyrings.emplace_back();
+}
+
 std::vector<std::string> Sorted(std::vector<std::string> keys) {
     std::sort(keys.begin(), keys.end());
     return keys;
@@ -128,6 +138,7 @@ private slots:
     void Logging();
     void AuthenticationRules();
     void AuthenticationFollowsCurrentHost();
+    void AuthenticationPasswordInKeyring();
     void MnemonicsUniquePerPage();
     void MainWindowFollowsOk();
     void TextInTheSystemCodePageRoundTrips();
@@ -636,11 +647,16 @@ void SetupSheetTest::AuthenticationRules() {
     f.SetServer("PromptForPasswd", "1");
     f.SetServer("alt.pics", "4711");  // a read mark beside them stays
     const char* const followers[] = {"usernameEdit", "passwordEdit", "promptForPasswdCheck",
-                                     "forceAuthInfoCheck"};
+                                     "forceAuthInfoCheck", "keyringCheck"};
+    FakeKeyring& keyring = NewKeyring();
     {
-        CSetupSheet sheet(f.profile);
+        CSetupSheet sheet(f.profile, nullptr, &keyring);
         sheet.show();
         Tabs(sheet)->setCurrentIndex(kAuthentication);
+        QCOMPARE(Find<QCheckBox>(sheet, "keyringCheck")->text(),
+                 QStringLiteral("Keep the password in the desktop &keyring"));
+        QCOMPARE(Find<QCheckBox>(sheet, "keyringCheck")->accessibleName(),
+                 QStringLiteral("Keep the password in the desktop keyring"));
         QVERIFY(Checked(sheet, "userAuthenticationCheck"));
         QVERIFY(Checked(sheet, "promptForPasswdCheck"));
         QCOMPARE(FieldText(sheet, "usernameEdit"), QStringLiteral("joe"));
@@ -650,11 +666,15 @@ void SetupSheetTest::AuthenticationRules() {
         QCOMPARE(Find<QLabel>(sheet, "passwordNote")->text(),
                  QStringLiteral("The password is kept in the profile file, readable by this "
                                 "user only."));
-        // Loaded with the prompt box on: the password waits for the session.
+        // Loaded with the prompt box on: the password waits for the session, and no keyring
+        // keeps it.
         QVERIFY(Enabled(sheet, "usernameEdit"));
         QVERIFY(!Enabled(sheet, "passwordEdit"));
+        QTest::qWait(50);
+        QVERIFY(!Enabled(sheet, "keyringCheck"));
         Click(sheet, "promptForPasswdCheck");
         QVERIFY(Enabled(sheet, "passwordEdit"));
+        QTRY_VERIFY(Enabled(sheet, "keyringCheck"));
         Click(sheet, "userAuthenticationCheck");
         for (const char* name : followers) QVERIFY2(!Enabled(sheet, name), name);
         Click(sheet, "userAuthenticationCheck");
@@ -681,9 +701,12 @@ void SetupSheetTest::AuthenticationRules() {
         Type(sheet, "passwordEdit", "n3w pass");
         sheet.accept();
     }
-    QCOMPARE(
-        f.Values({"UserAuthentication", "PromptForPasswd", "ForceAuthInfo", "Password"}, kServer),
-        (std::vector<std::string>{"1", "0", "1", "n3w pass"}));
+    // Nothing moves to the keyring unless asked to.
+    QCOMPARE(f.Values({"UserAuthentication", "PromptForPasswd", "ForceAuthInfo", "Password",
+                       "PasswordInKeyring"},
+                      kServer),
+             (std::vector<std::string>{"1", "0", "1", "n3w pass", "<none>"}));
+    QCOMPARE(keyring.Kept(kServer, "joe"), std::string("<none>"));
 
     // Prompting stores no password; without "requires password" name and password stay as they
     // were, and the fields start disabled.
@@ -707,6 +730,109 @@ void SetupSheetTest::AuthenticationRules() {
     CSetupSheet sheet(f.profile);
     Tabs(sheet)->setCurrentIndex(kAuthentication);
     for (const char* name : followers) QVERIFY2(!Enabled(sheet, name), name);
+}
+
+// The keyring box: offered only where the session has a keyring; checked, OK keeps the password
+// there and none in the profile, and unchecked moves it back.
+void SetupSheetTest::AuthenticationPasswordInKeyring() {
+    Fixture f;
+    f.Set("NNTPHost", kServer);
+    f.SetServer("UserAuthentication", "1");
+    f.SetServer("Username", "joe");
+    f.SetServer("Password", "secret");
+    const QString inProfile =
+        QStringLiteral("The password is kept in the profile file, readable by this user only.");
+    const QString inKeyring = QStringLiteral("The password is kept in the desktop keyring.");
+    FakeKeyring& keyring = NewKeyring();
+    {
+        CSetupSheet sheet(f.profile, nullptr, &keyring);
+        sheet.show();
+        Tabs(sheet)->setCurrentIndex(kAuthentication);
+        QTRY_VERIFY(Enabled(sheet, "keyringCheck"));
+        QVERIFY(!Checked(sheet, "keyringCheck"));
+        QCOMPARE(Find<QLabel>(sheet, "passwordNote")->text(), inProfile);
+        Click(sheet, "keyringCheck");
+        QCOMPARE(Find<QLabel>(sheet, "passwordNote")->text(), inKeyring);
+        QCOMPARE(Find<QLineEdit>(sheet, "passwordEdit")->accessibleDescription(), inKeyring);
+        Click(sheet, "okButton");
+    }
+    QCOMPARE(f.Values({"Password", "PasswordInKeyring"}, kServer),
+             (std::vector<std::string>{"", "1"}));
+    QCOMPARE(keyring.Kept(kServer, "joe"), std::string("secret"));
+    QVERIFY(TempDir::ReadFile(f.dir / "quarrymoth.ini").find("secret") == std::string::npos);
+
+    // Shown again: read from the keyring; a new user name takes the password along.
+    {
+        CSetupSheet sheet(f.profile, nullptr, &keyring);
+        sheet.show();
+        Tabs(sheet)->setCurrentIndex(kAuthentication);
+        QVERIFY(Checked(sheet, "keyringCheck"));
+        QTRY_COMPARE(FieldText(sheet, "passwordEdit"), QStringLiteral("secret"));
+        Type(sheet, "usernameEdit", "jo");
+        Click(sheet, "okButton");
+    }
+    QCOMPARE(keyring.Kept(kServer, "jo"), std::string("secret"));
+    QCOMPARE(keyring.Kept(kServer, "joe"), std::string("<none>"));
+
+    // Unchecked: back in the profile, and out of the keyring.
+    {
+        CSetupSheet sheet(f.profile, nullptr, &keyring);
+        sheet.show();
+        Tabs(sheet)->setCurrentIndex(kAuthentication);
+        QTRY_COMPARE(FieldText(sheet, "passwordEdit"), QStringLiteral("secret"));
+        QTRY_VERIFY(Enabled(sheet, "keyringCheck"));
+        Click(sheet, "keyringCheck");
+        QCOMPARE(Find<QLabel>(sheet, "passwordNote")->text(), inProfile);
+        Click(sheet, "okButton");
+    }
+    QCOMPARE(f.Values({"Password", "PasswordInKeyring"}, kServer),
+             (std::vector<std::string>{"secret", "0"}));
+    QCOMPARE(keyring.Kept(kServer, "jo"), std::string("<none>"));
+
+    // Kept in a keyring out of reach: said so, the box cannot be used, and OK leaves it there.
+    f.SetServer("PasswordInKeyring", "1");
+    f.SetServer("Password", "");
+    keyring.Put(kServer, "jo", "secret");
+    keyring.MakeUnreachable("no session bus");
+    {
+        CSetupSheet sheet(f.profile, nullptr, &keyring);
+        sheet.show();
+        Tabs(sheet)->setCurrentIndex(kAuthentication);
+        QTRY_COMPARE(Find<QLabel>(sheet, "passwordNote")->text(),
+                     QStringLiteral("The password is kept in the desktop keyring, which cannot be "
+                                    "reached: no session bus"));
+        QVERIFY(Checked(sheet, "keyringCheck"));
+        QVERIFY(!Enabled(sheet, "keyringCheck"));
+        QCOMPARE(FieldText(sheet, "passwordEdit"), QString());
+        Click(sheet, "okButton");
+        QVERIFY(!sheet.isVisible());
+    }
+    QCOMPARE(f.Values({"Password", "PasswordInKeyring"}, kServer),
+             (std::vector<std::string>{"", "1"}));
+
+    // A keyring that refuses the password on OK: said so, and nothing of the profile changes.
+    keyring.MakeUnreachable("");
+    f.SetServer("PasswordInKeyring", "0");
+    f.SetServer("Password", "secret");
+    {
+        CSetupSheet sheet(f.profile, nullptr, &keyring);
+        sheet.show();
+        Tabs(sheet)->setCurrentIndex(kAuthentication);
+        QTRY_VERIFY(Enabled(sheet, "keyringCheck"));
+        Click(sheet, "keyringCheck");
+        keyring.MakeUnreachable("the keyring is locked");
+        const std::uint64_t saves = f.profile.SaveCount();
+        BoxAnswerer boxes;
+        boxes.Press(QMessageBox::Ok);
+        Click(sheet, "okButton");
+        QCOMPARE(boxes.texts,
+                 QStringList{"The password could not be kept in the desktop keyring: the "
+                             "keyring is locked"});
+        QVERIFY(sheet.isVisible());
+        QCOMPARE(f.profile.SaveCount(), saves);
+    }
+    QCOMPARE(f.Values({"Password", "PasswordInKeyring"}, kServer),
+             (std::vector<std::string>{"secret", "0"}));
 }
 
 void SetupSheetTest::AuthenticationFollowsCurrentHost() {
@@ -742,7 +868,8 @@ void SetupSheetTest::AuthenticationFollowsCurrentHost() {
 // Each page's Alt keys reach one control each, the sheet's own buttons included.
 void SetupSheetTest::MnemonicsUniquePerPage() {
     Fixture f;
-    CSetupSheet sheet(f.profile);
+    FakeKeyring& keyring = NewKeyring();
+    CSetupSheet sheet(f.profile, nullptr, &keyring);
     sheet.show();
     for (int page = 0; page < Tabs(sheet)->count(); ++page) {
         Tabs(sheet)->setCurrentIndex(page);

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "keyring/PasswordKeyring.h"
 #include "settings/ProfileStore.h"
 #include "settings/SettingsKeys.h"
 
@@ -19,6 +20,8 @@ struct SetupContext {
     ProfileStore& profile;
     // The host the General page last showed: the Authentication page reads that server's section.
     std::string currentHost;
+    // Where a password kept outside the profile goes.
+    PasswordKeyring& keyring;
 };
 
 class CSetupPage : public QWidget {
@@ -36,6 +39,9 @@ public:
     virtual bool SaveFiles(QString& /*error*/) { return true; }
     // Adds the page's keys to the batch written on OK.
     virtual void Save(std::vector<ProfileStore::Change>& changes) = 0;
+    // The batch reached the profile's file: what the page may tidy only once the profile no
+    // longer needs it.
+    virtual void Saved() {}
 
 protected:
     virtual void Load() = 0;  // first display

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "keyring/SecretServiceKeyring.h"
 #include "settings/ui/AuthenticationTabDlg.h"
 #include "settings/ui/ConfirmationsTabDlg.h"
 #include "settings/ui/ExcludesTabDlg.h"
@@ -17,8 +18,10 @@
 #include "ui/MessageBoxes.h"
 
 namespace qm {
-CSetupSheet::CSetupSheet(ProfileStore& profile, QWidget* parent)
-    : QDialog(parent), context_{profile, {}}, tabs_(new QTabWidget(this)) {
+CSetupSheet::CSetupSheet(ProfileStore& profile, QWidget* parent, PasswordKeyring* keyring)
+    : QDialog(parent),
+      context_{profile, {}, keyring ? *keyring : DesktopKeyring()},
+      tabs_(new QTabWidget(this)) {
     setWindowTitle(QStringLiteral("Quarrymoth Setup"));
     setObjectName(QStringLiteral("setupSheet"));
     tabs_->setObjectName(QStringLiteral("setupTabs"));
@@ -83,6 +86,10 @@ void CSetupSheet::accept() {
                            .arg(QString::fromStdString(context_.profile.Path()));
         if (err != 0) text += QStringLiteral(": ") + QString::fromLocal8Bit(strerror(err));
         Warn(this, text + QStringLiteral(".\n\nThey apply until Quarrymoth is closed."));
+    } else {
+        for (CSetupPage* page : pages_) {
+            if (page->WasShown()) page->Saved();
+        }
     }
     QDialog::accept();
 }

@@ -15,7 +15,9 @@ namespace qm {
 class CSetupSheet : public QDialog {
     Q_OBJECT
 public:
-    explicit CSetupSheet(ProfileStore& profile, QWidget* parent = nullptr);
+    // keyring: where the Authentication page keeps a password (the desktop's when null).
+    explicit CSetupSheet(ProfileStore& profile, QWidget* parent = nullptr,
+                         PasswordKeyring* keyring = nullptr);
 
     void accept() override;
 
