@@ -30,6 +30,7 @@ namespace qm {
 
 class HistoryList;
 class ArticleSelector;
+class ContentIndex;
 
 struct EngineSettings {
     bool logHistoryHits = false;
@@ -55,6 +56,8 @@ struct EngineSettings {
     bool multiPart = true;   // put the parts of multi-part posts together
     long multiPartWaitDays = 7;
     long multiPartStoreMB = 1024;
+    bool skipNearDuplicates = false;
+    bool keepLargerCopy = false;
 
     static constexpr long kMaxReconnect = 100;
     static constexpr long kMaxPipelineDepth = 64;
@@ -155,6 +158,10 @@ struct EngineState {
     bool connectionCountShown = false;  // "Using N of M connections" said
 
     HistoryList* history = nullptr;
+    // The content of the saved pictures; null when the run does not check content.
+    ContentIndex* contentIndex = nullptr;
+    // Whether saved pictures are compared by content (off only to measure what that costs).
+    bool contentChecks = true;
     ArticleSelector* selector = nullptr;
     MultiPartPosts* posts = nullptr;  // null: multi-part posts are not put together
     RecoveryJournal journal;

@@ -1,0 +1,71 @@
+#include "engine/PictureFingerprint.h"
+
+#include <openssl/evp.h>
+
+#include <charconv>
+#include <fstream>
+#include <iterator>
+
+#include "engine/PerceptualHash.h"
+#include "engine/SmallPicture.h"
+
+namespace qm {
+namespace {
+
+int HexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+}  // namespace
+
+std::string ContentDigest::Hex() const {
+    static const char kDigits[] = "0123456789abcdef";
+    std::string hex(64, '0');
+    for (size_t i = 0; i < sha256.size(); ++i) {
+        hex[2 * i] = kDigits[sha256[i] >> 4];
+        hex[2 * i + 1] = kDigits[sha256[i] & 15];
+    }
+    return hex;
+}
+
+std::optional<ContentDigest> ContentDigest::Parse(std::string_view hex, std::string_view size) {
+    ContentDigest d;
+    if (hex.size() != 64 || size.empty()) return std::nullopt;
+    for (size_t i = 0; i < d.sha256.size(); ++i) {
+        const int hi = HexValue(hex[2 * i]), lo = HexValue(hex[2 * i + 1]);
+        if (hi < 0 || lo < 0) return std::nullopt;
+        d.sha256[i] = static_cast<unsigned char>(hi << 4 | lo);
+    }
+    const auto [end, ec] = std::from_chars(size.data(), size.data() + size.size(), d.size);
+    if (ec != std::errc() || end != size.data() + size.size()) return std::nullopt;
+    return d;
+}
+
+PictureFingerprint FingerprintBytes(std::string_view bytes) {
+    PictureFingerprint print;
+    unsigned int length = 0;
+    if (EVP_Digest(bytes.data(), bytes.size(), print.digest.sha256.data(), &length, EVP_sha256(),
+                   nullptr) != 1)
+        return print;
+    print.valid = true;
+    print.digest.size = bytes.size();
+    if (const std::optional<SmallPicture> small = DecodeSmall(bytes)) {
+        print.shape = PerceptualHash(*small);
+        print.width = small->fullWidth;
+        print.height = small->fullHeight;
+    }
+    return print;
+}
+
+PictureFingerprint FingerprintFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return {};
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad()) return {};
+    return FingerprintBytes(bytes);
+}
+
+}  // namespace qm

@@ -1,0 +1,44 @@
+#pragma once
+// Finds, among many 64-bit perceptual hashes, the nearest one within a few differing bits without
+// comparing against them all: each hash is filed under each of its four 16-bit quarters. Two
+// hashes within r bits of each other agree to within r / 4 bits on at least one quarter, so only
+// the hashes filed under the quarter values that close to the asked hash's are compared.
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace qm {
+
+class ShapeIndex {
+public:
+    // The largest distance searched; 15 keeps the quarter values tried to 697 per quarter.
+    static constexpr int kMostRadius = 15;
+    explicit ShapeIndex(int radius);
+
+    void Add(std::uint64_t hash, std::uint32_t id);
+    void Clear();
+    std::size_t Size() const { return items_.size(); }
+
+    struct Match {
+        std::uint32_t id = 0;
+        int distance = 0;
+    };
+    // The hash nearest to hash within the radius (of equal distances, the one added first).
+    std::optional<Match> Nearest(std::uint64_t hash) const;
+
+private:
+    struct Item {
+        std::uint64_t hash;
+        std::uint32_t id;
+    };
+    using Table = std::vector<std::vector<std::uint32_t>>;  // quarter value -> positions in items_
+
+    int radius_;
+    std::vector<std::uint16_t> nearQuarters_;  // the values within radius / 4 bits of 0
+    std::array<Table, 4> tables_;
+    std::vector<Item> items_;
+};
+
+}  // namespace qm
