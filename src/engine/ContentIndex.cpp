@@ -19,6 +19,11 @@ std::uint64_t SlotKey(const ContentDigest& d) {
     return key ^ (d.size * 0x9E3779B97F4A7C15ull);
 }
 
+// What a slot keeps of the key to tell most other digests apart without looking at the entry.
+std::uint32_t SlotTag(std::uint64_t key) {
+    return static_cast<std::uint32_t>(key >> 32);
+}
+
 template <typename T>
 bool ParseNumber(std::string_view text, T& value) {
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -131,6 +136,7 @@ bool ContentIndex::AppendEntry(const std::string& path, const Entry& entry) {
 std::size_t ContentIndex::Load(long maxEntries) {
     Clear();
     const std::string text = ReadAll(path_);
+    entries_.reserve(text.size() / 110 + 16);  // lines are about that long
     std::size_t passedOver = 0;
     for (size_t start = 0; start < text.size();) {
         const size_t lf = text.find('\n', start);
@@ -144,16 +150,15 @@ std::size_t ContentIndex::Load(long maxEntries) {
             continue;
         }
         entries_.push_back(std::move(*entry));
-        if (!Insert(entries_.size() - 1)) {
-            entries_.pop_back();
-            ++passedOver;
-        }
     }
+    passedOver += FileLoaded();
     const auto limit = static_cast<std::size_t>(std::max(0L, maxEntries));
     const bool cut = entries_.size() > limit;
     if (cut) {
         entries_.erase(entries_.begin(), entries_.end() - static_cast<std::ptrdiff_t>(limit));
         Reindex();
+    } else {
+        FileShapes();
     }
     // What is kept is what the file shall hold; a failed rewrite leaves the old file, which
     // loads the same next time.
@@ -161,30 +166,65 @@ std::size_t ContentIndex::Load(long maxEntries) {
     return passedOver;
 }
 
+// The slot holding digest's entry, or the empty slot where it would go. The key kept in each
+// slot spares a look at the entries (far apart in memory) for all but the one that matches.
 std::size_t ContentIndex::SlotOf(const ContentDigest& digest) const {
+    const std::uint64_t key = SlotKey(digest);
     const std::size_t mask = slots_.size() - 1;
-    for (std::size_t slot = SlotKey(digest) & mask;; slot = (slot + 1) & mask) {
-        const std::uint32_t at = slots_[slot];
-        if (at == kEmpty || entries_[at].digest == digest) return slot;
+    for (std::size_t slot = key & mask;; slot = (slot + 1) & mask) {
+        const Slot& s = slots_[slot];
+        if (s.position == kEmpty ||
+            (s.tag == SlotTag(key) && entries_[s.position].digest == digest))
+            return slot;
+    }
+}
+
+// Room for entries without growing; the first filed entries are filed again.
+void ContentIndex::Reserve(std::size_t entries, std::size_t filed) {
+    std::size_t size = 64;
+    while (size < entries + entries / 2) size *= 2;  // at most two thirds full
+    if (size <= slots_.size()) return;
+    slots_.assign(size, Slot{});
+    for (std::size_t i = 0; i < filed; ++i) {
+        Slot& s = slots_[SlotOf(entries_[i].digest)];
+        s = {SlotTag(SlotKey(entries_[i].digest)), static_cast<std::uint32_t>(i)};
     }
 }
 
 bool ContentIndex::Insert(std::size_t position) {
-    if ((entries_.size()) * 2 > slots_.size()) {
-        slots_.assign(std::max<std::size_t>(64, slots_.size() * 2), kEmpty);
-        for (std::size_t i = 0; i < position; ++i)
-            slots_[SlotOf(entries_[i].digest)] = static_cast<std::uint32_t>(i);
-    }
-    const std::size_t slot = SlotOf(entries_[position].digest);
-    if (slots_[slot] != kEmpty) {
-        Entry& kept = entries_[slots_[slot]];
-        kept.name = std::move(entries_[position].name);
+    if (entries_.size() * 3 > slots_.size() * 2) Reserve(entries_.size() * 2, position);
+    Slot& slot = slots_[SlotOf(entries_[position].digest)];
+    if (slot.position != kEmpty) {
+        entries_[slot.position].name = std::move(entries_[position].name);
         return false;
     }
-    slots_[slot] = static_cast<std::uint32_t>(position);
-    const Entry& e = entries_[position];
-    if (e.shape) shapes_.Add(*e.shape, static_cast<std::uint32_t>(position));
+    slot = {SlotTag(SlotKey(entries_[position].digest)), static_cast<std::uint32_t>(position)};
     return true;
+}
+
+// Files the entries just read, dropping each later one for the same bytes after giving its name
+// to the first; returns how many were dropped. The slot of an entry a few ahead is fetched into
+// the cache meanwhile: at a million entries, waiting for each slot's memory is most of a load.
+std::size_t ContentIndex::FileLoaded() {
+    Reserve(entries_.size(), 0);
+    const std::size_t mask = slots_.size() - 1;
+    constexpr std::size_t kAhead = 8;
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < entries_.size(); ++i) {
+        if (i + kAhead < entries_.size())
+            __builtin_prefetch(&slots_[SlotKey(entries_[i + kAhead].digest) & mask]);
+        Slot& slot = slots_[SlotOf(entries_[i].digest)];
+        if (slot.position != kEmpty) {
+            entries_[slot.position].name = std::move(entries_[i].name);
+            continue;
+        }
+        if (kept != i) entries_[kept] = std::move(entries_[i]);
+        slot = {SlotTag(SlotKey(entries_[kept].digest)), static_cast<std::uint32_t>(kept)};
+        ++kept;
+    }
+    const std::size_t dropped = entries_.size() - kept;
+    entries_.resize(kept);
+    return dropped;
 }
 
 void ContentIndex::Reindex() {
@@ -194,6 +234,17 @@ void ContentIndex::Reindex() {
         entries_.push_back(std::move(e));
         Insert(entries_.size() - 1);
     }
+    FileShapes();
+}
+
+void ContentIndex::FileShapes() {
+    std::vector<std::pair<std::uint64_t, std::uint32_t>> shapes;
+    shapes.reserve(entries_.size());
+    for (std::size_t i = 0; i < entries_.size(); ++i) {
+        if (entries_[i].shape)
+            shapes.emplace_back(*entries_[i].shape, static_cast<std::uint32_t>(i));
+    }
+    shapes_.Assign(shapes);
 }
 
 bool ContentIndex::Add(const Entry& entry) {
@@ -202,7 +253,11 @@ bool ContentIndex::Add(const Entry& entry) {
     if (!AppendOnOwnLine(path_, Line(entry))) return false;
     entries_.push_back(entry);
     lastAddNew_ = Insert(entries_.size() - 1);
-    if (!lastAddNew_) entries_.pop_back();
+    if (!lastAddNew_) {
+        entries_.pop_back();
+    } else if (entry.shape) {
+        shapes_.Add(*entry.shape, static_cast<std::uint32_t>(entries_.size() - 1));
+    }
     return true;
 }
 
@@ -223,7 +278,7 @@ void ContentIndex::Clear() {
 
 const ContentIndex::Entry* ContentIndex::FindSame(const ContentDigest& digest) const {
     if (slots_.empty()) return nullptr;
-    const std::uint32_t at = slots_[SlotOf(digest)];
+    const std::uint32_t at = slots_[SlotOf(digest)].position;
     return at == kEmpty ? nullptr : &entries_[at];
 }
 

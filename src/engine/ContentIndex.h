@@ -80,12 +80,20 @@ private:
     // Files entries_[position]; an entry for the same bytes already there takes its name instead
     // (and the new one is dropped). True when it was new.
     bool Insert(std::size_t position);
+    std::size_t FileLoaded();
     void Reindex();
+    void FileShapes();
 
     static constexpr std::uint32_t kEmpty = 0xFFFFFFFFu;
+    struct Slot {
+        std::uint32_t tag = 0;
+        std::uint32_t position = kEmpty;
+    };
+    void Reserve(std::size_t entries, std::size_t filed);
+
     std::string path_;
     std::vector<Entry> entries_;
-    std::vector<std::uint32_t> slots_;
+    std::vector<Slot> slots_;
     ShapeIndex shapes_{kNearRadius};
     bool lastAddNew_ = false;  // the newest entry came with the last Add
 };

@@ -12,11 +12,20 @@
 namespace qm {
 namespace {
 
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
+// The value of each byte as a hex digit, -1 for the others: one look-up a digit, as a million
+// digests are read when the content index loads.
+const std::array<signed char, 256>& HexValues() {
+    static const auto table = [] {
+        std::array<signed char, 256> t{};
+        t.fill(-1);
+        for (int c = 0; c < 10; ++c) t['0' + c] = static_cast<signed char>(c);
+        for (int c = 0; c < 6; ++c) {
+            t['a' + c] = static_cast<signed char>(10 + c);
+            t['A' + c] = static_cast<signed char>(10 + c);
+        }
+        return t;
+    }();
+    return table;
 }
 
 }  // namespace
@@ -34,11 +43,15 @@ std::string ContentDigest::Hex() const {
 std::optional<ContentDigest> ContentDigest::Parse(std::string_view hex, std::string_view size) {
     ContentDigest d;
     if (hex.size() != 64 || size.empty()) return std::nullopt;
+    const std::array<signed char, 256>& values = HexValues();
+    int bad = 0;
     for (size_t i = 0; i < d.sha256.size(); ++i) {
-        const int hi = HexValue(hex[2 * i]), lo = HexValue(hex[2 * i + 1]);
-        if (hi < 0 || lo < 0) return std::nullopt;
+        const int hi = values[static_cast<unsigned char>(hex[2 * i])];
+        const int lo = values[static_cast<unsigned char>(hex[2 * i + 1])];
+        bad |= hi | lo;  // negative when either is no digit
         d.sha256[i] = static_cast<unsigned char>(hi << 4 | lo);
     }
+    if (bad < 0) return std::nullopt;
     const auto [end, ec] = std::from_chars(size.data(), size.data() + size.size(), d.size);
     if (ec != std::errc() || end != size.data() + size.size()) return std::nullopt;
     return d;
