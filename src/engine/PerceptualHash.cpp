@@ -10,6 +10,7 @@ namespace {
 
 constexpr int kGrid = 32;
 constexpr int kKept = 8;  // frequencies 1 to 8 in each direction
+constexpr std::size_t kCoefficients = std::size_t{kKept} * kKept;
 
 // cos((2x + 1) u pi / 64) for the kept frequencies u.
 const std::array<std::array<float, kGrid>, kKept>& CosineTable() {
@@ -40,7 +41,7 @@ std::uint64_t PerceptualHashOfGrid(const std::vector<float>& grid) {
             rowFreq[y][u] = sum;
         }
     }
-    std::array<float, kKept * kKept> coeffs{};
+    std::array<float, kCoefficients> coeffs{};
     for (int v = 0; v < kKept; ++v) {
         for (int u = 0; u < kKept; ++u) {
             float sum = 0;
@@ -48,7 +49,7 @@ std::uint64_t PerceptualHashOfGrid(const std::vector<float>& grid) {
             coeffs[static_cast<size_t>(v) * kKept + u] = sum;
         }
     }
-    std::array<float, kKept* kKept> sorted = coeffs;
+    std::array<float, kCoefficients> sorted = coeffs;
     std::nth_element(sorted.begin(), sorted.begin() + 32, sorted.end());
     const float median = sorted[32];
     std::uint64_t hash = 0;

@@ -14,14 +14,14 @@ namespace {
 
 // The value of each byte as a hex digit, -1 for the others: one look-up a digit, as a million
 // digests are read when the content index loads.
-const std::array<signed char, 256>& HexValues() {
+const std::array<std::int16_t, 256>& HexValues() {
     static const auto table = [] {
-        std::array<signed char, 256> t{};
+        std::array<std::int16_t, 256> t{};
         t.fill(-1);
-        for (int c = 0; c < 10; ++c) t['0' + c] = static_cast<signed char>(c);
+        for (int c = 0; c < 10; ++c) t['0' + c] = static_cast<std::int16_t>(c);
         for (int c = 0; c < 6; ++c) {
-            t['a' + c] = static_cast<signed char>(10 + c);
-            t['A' + c] = static_cast<signed char>(10 + c);
+            t['a' + c] = static_cast<std::int16_t>(10 + c);
+            t['A' + c] = static_cast<std::int16_t>(10 + c);
         }
         return t;
     }();
@@ -43,7 +43,7 @@ std::string ContentDigest::Hex() const {
 std::optional<ContentDigest> ContentDigest::Parse(std::string_view hex, std::string_view size) {
     ContentDigest d;
     if (hex.size() != 64 || size.empty()) return std::nullopt;
-    const std::array<signed char, 256>& values = HexValues();
+    const std::array<std::int16_t, 256>& values = HexValues();
     int bad = 0;
     for (size_t i = 0; i < d.sha256.size(); ++i) {
         const int hi = values[static_cast<unsigned char>(hex[2 * i])];
