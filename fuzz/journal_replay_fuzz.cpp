@@ -101,7 +101,7 @@ void Replay(const std::string& root, std::string_view journal) {
     const std::string dl = root + "dl/";
     WriteFile(root + "data/RunJournal", Expand(journal, dl, root + "out/", profile.DiskIdentity()));
     RecoverInterruptedRun(root + "data/RunJournal", profile, root + "data/HistList",
-                          RecoveryScope(profile, kHost, dl));
+                          root + "data/ContentIndex", RecoveryScope(profile, kHost, dl));
     FUZZ_CHECK(!fs::exists(root + "data/RunJournal"));
 }
 

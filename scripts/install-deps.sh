@@ -9,6 +9,7 @@ PACKAGES=(
     libgtest-dev libgmock-dev googletest libbenchmark-dev
     clang-format clang-tidy clang libclang-rt-14-dev
     sharutils coreutils procps openssl ca-certificates libssl-dev zlib1g-dev libjpeg-turbo-progs
+    libturbojpeg0-dev libpng-dev
     inn2
     qt6-base-dev libqt6svg6
     dpkg-dev file desktop-file-utils appstream

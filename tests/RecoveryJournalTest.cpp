@@ -6,6 +6,7 @@
 
 #include <algorithm>
 
+#include "engine/PictureFingerprint.h"
 #include "engine/RecoveryJournal.h"
 #include "engine/RecoveryScope.h"
 #include "settings/ProfileStore.h"
@@ -19,12 +20,16 @@ namespace {
 using test::TempDir;
 
 RecoveryResult Replay(ProfileStore& profile, const std::string& dl) {
-    return RecoverInterruptedRun(kRunJournalFile, profile, "HistList",
+    return RecoverInterruptedRun(kRunJournalFile, profile, "HistList", "ContentIndex",
                                  RecoveryScope(profile, "h", dl));
 }
 
-// A run killed after it decoded p1 in full (named pic.jpg, history "pic.jpg", article 5), moved
-// the mark to 6 and began writing p2.
+ContentIndex::Entry WholeContent(const std::string& name) {
+    return ContentIndex::Entry::Of(FingerprintBytes("whole picture"), name);
+}
+
+// A run killed after it decoded p1 in full (named pic.jpg, history "pic.jpg", article 5, its
+// content journaled), moved the mark to 6 and began writing p2.
 void KilledRun(ProfileStore& profile, const std::string& dl) {
     TempDir::WriteFile(dl + ".qm-partial-1-1", "whole picture");
     TempDir::WriteFile(dl + ".qm-partial-1-2", "half a pic");
@@ -32,7 +37,8 @@ void KilledRun(ProfileStore& profile, const std::string& dl) {
     RecoveryJournal journal;
     ASSERT_TRUE(journal.Reset(profile.DiskIdentity()));
     journal.NotePartial(dl + ".qm-partial-1-1");
-    journal.NoteSaved({"h", "alt.a", 5, dl + ".qm-partial-1-1", dl, "pic.jpg", "pic.jpg"});
+    journal.NoteSaved({"h", "alt.a", 5, dl + ".qm-partial-1-1", dl, "pic.jpg", "pic.jpg",
+                       WholeContent("pic.jpg")});
     journal.NoteMark("h", "alt.a", 6);
     journal.NotePartial(dl + ".qm-partial-1-2");
 }
@@ -52,6 +58,8 @@ TEST(RecoveryJournal, ReplayFinishesWholePicturesRemovesPartialOnesAndRestoresMa
     EXPECT_EQ(TempDir::ReadFile(dl + "pic.jpg"), "an older picture");
     EXPECT_FALSE(TempDir::Exists(dl + ".qm-partial-1-2"));
     EXPECT_EQ(TempDir::ReadFile("HistList"), "pic.jpg\n");
+    // The content index knows the picture by the name it was given.
+    EXPECT_EQ(TempDir::ReadFile("ContentIndex"), ContentIndex::Line(WholeContent("pic(1).jpg")));
     EXPECT_EQ(ProfileStore(dir / "p.ini").GetInt("h", "alt.a", 0), 6);
     EXPECT_FALSE(TempDir::Exists(kRunJournalFile));
     // Replaying again changes nothing.

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "engine/ArticleRetrieval.h"
+#include "settings/SetupFiles.h"
 #include "support/EngineHarness.h"
 #include "support/RealEncoders.h"
 #include "util/TextFiles.h"
@@ -128,29 +129,30 @@ TEST_F(Harvest, DotStuffedLinesAreDecodedAsPosted) {
 }
 
 TEST_F(Harvest, HostileNamesStayInTheSaveDirectoryAndTheRunGoesOn) {
-    std::string data = RandomBytes(900, 4);
-    h.model.AddArticle("alt.pics", 1, Uu("a", data, "../../x.jpg"));
-    h.model.AddArticle("alt.pics", 2, Uu("b", data, "/etc/evil.jpg"));
-    h.model.AddArticle("alt.pics", 3, Uu("c", data, "c:\\dir\\win.jpg"));
-    h.model.AddArticle("alt.pics", 4, Uu("d", data, ".."));
+    // Each picture its own bytes: the same bytes twice would be a repost, saved once.
+    auto data = [](unsigned n) { return RandomBytes(900, 40 + n); };
+    h.model.AddArticle("alt.pics", 1, Uu("a", data(1), "../../x.jpg"));
+    h.model.AddArticle("alt.pics", 2, Uu("b", data(2), "/etc/evil.jpg"));
+    h.model.AddArticle("alt.pics", 3, Uu("c", data(3), "c:\\dir\\win.jpg"));
+    h.model.AddArticle("alt.pics", 4, Uu("d", data(4), ".."));
     h.model.AddArticle("alt.pics", 5,
                        Mime("e", FakeJpeg(500, 5),
                             "Content-Type: application/octet-stream\nContent-Disposition: "
                             "attachment; filename=\"../up one.jpg\""));
-    h.model.AddArticle("alt.pics", 6, Uu("f", data, std::string(400, 'L') + ".jpg"));
-    h.model.AddArticle("alt.pics", 7, Uu("g", data, "ok.jpg"));
-    h.model.AddArticle("alt.pics", 8, YEnc("h", YEncode(data, "../../y name.jpg")));
+    h.model.AddArticle("alt.pics", 6, Uu("f", data(6), std::string(400, 'L') + ".jpg"));
+    h.model.AddArticle("alt.pics", 7, Uu("g", data(7), "ok.jpg"));
+    h.model.AddArticle("alt.pics", 8, YEnc("h", YEncode(data(8), "../../y name.jpg")));
     h.Run();
     auto files = h.SavedFiles();
     EXPECT_FALSE(TempDir::Exists(h.dir / "x.jpg"));
     EXPECT_FALSE(TempDir::Exists("/etc/evil.jpg"));
     for (const std::string& f : files) EXPECT_EQ(f.find('/'), std::string::npos) << f;
-    EXPECT_EQ(Saved("x.jpg"), data);
-    EXPECT_EQ(Saved("evil.jpg"), data);
-    EXPECT_EQ(Saved("win.jpg"), data);
+    EXPECT_EQ(Saved("x.jpg"), data(1));
+    EXPECT_EQ(Saved("evil.jpg"), data(2));
+    EXPECT_EQ(Saved("win.jpg"), data(3));
     EXPECT_EQ(Saved("upone.jpg").size(), 500u);
-    EXPECT_EQ(Saved("ok.jpg"), data);
-    EXPECT_EQ(Saved("y name.jpg"), data);
+    EXPECT_EQ(Saved("ok.jpg"), data(7));
+    EXPECT_EQ(Saved("y name.jpg"), data(8));
     EXPECT_EQ(h.FinalStatus(), "Operation complete");
     EXPECT_EQ(h.ReadMark("alt.pics"), 8);
 }
@@ -194,6 +196,90 @@ TEST_F(Harvest, ExistingFilesAreKeptAndTheNewPictureGetsAFreeName) {
     EXPECT_EQ(TempDir::ReadFile("DownloadLog"),
               h.DownloadDir() + "pic(1).jpg -> poster@example.com\n");
     EXPECT_EQ(TempDir::ReadFile("HistList"), "pic.jpg\n");
+}
+
+// The same bytes under another name, in another group or a later run, are not saved again: the
+// repost is a history hit by content, and its name joins the history so it is not fetched again.
+TEST_F(Harvest, ExactCopiesAreNotSavedAgainAcrossGroupsAndRuns) {
+    const std::string data = FakeJpeg(30000, 11), other = FakeJpeg(30000, 12);
+    h.SetGroups({"alt.pics", "alt.other"});
+    h.model.AddArticle("alt.pics", 1, Uu("first.jpg", data, "first.jpg"));
+    h.model.AddArticle("alt.other", 1,
+                       Mime("again", data, "Content-Type: image/jpeg; name=again.jpg"));
+    h.model.AddArticle("alt.other", 2, YEnc("new.jpg yEnc", YEncode(other, "new.jpg")));
+    h.Run();
+    EXPECT_EQ(h.FinalStatus(), "Operation complete");
+    EXPECT_EQ(h.SavedFiles(), (std::vector<std::string>{"Descript.ion", "first.jpg", "new.jpg"}));
+    EXPECT_TRUE(h.status.Saw("status", "Duplicate of first.jpg -- not saved"));
+    EXPECT_EQ(h.status.Last("historySkipped"), "1");
+    EXPECT_EQ(TempDir::ReadFile("HistList"), "first.jpg\nagain.jpg\nnew.jpg\n");
+    EXPECT_EQ(TempDir::ReadFile("DownloadLog"),
+              h.DownloadDir() + "first.jpg -> poster@example.com\n" + h.DownloadDir() +
+                  "new.jpg -> poster@example.com\n");
+    EXPECT_EQ(h.ReadMark("alt.other"), 2);
+
+    // A later run: the same bytes as yEnc under a third name, and the other picture once more.
+    h.model.AddArticle("alt.pics", 2, YEnc("third.jpg yEnc", YEncode(data, "third.jpg")));
+    h.model.AddArticle("alt.pics", 3, Uu("fourth.jpg", other, "fourth.jpg"));
+    h.Run();
+    EXPECT_EQ(h.SavedFiles(), (std::vector<std::string>{"Descript.ion", "first.jpg", "new.jpg"}));
+    EXPECT_TRUE(h.status.Saw("status", "Duplicate of first.jpg -- not saved"));
+    EXPECT_TRUE(h.status.Saw("status", "Duplicate of new.jpg -- not saved"));
+    EXPECT_EQ(h.status.Last("historySkipped"), "2");
+    EXPECT_EQ(TempDir::ReadFile("HistList"),
+              "first.jpg\nagain.jpg\nnew.jpg\nthird.jpg\nfourth.jpg\n");
+    const std::string index = TempDir::ReadFile("ContentIndex");
+    EXPECT_EQ(std::count(index.begin(), index.end(), '\n'), 2);
+
+    // Clear History empties the content index too: the bytes are then new again.
+    ASSERT_TRUE(ClearHistoryFile());
+    h.model.AddArticle("alt.pics", 4, Uu("fifth.jpg", data, "fifth.jpg"));
+    h.Run();
+    EXPECT_EQ(Saved("fifth.jpg"), data);
+}
+
+ModelArticle UuJpeg(const std::string& name, int width, int height, unsigned scene, int quality) {
+    std::string error;
+    const std::string jpeg = CjpegEncode(SceneImage(width, height, scene), quality, error);
+    EXPECT_FALSE(jpeg.empty()) << error;
+    return Uu(name, jpeg, name);
+}
+
+// The same picture resized or recompressed: saved with a note while near-duplicates are kept,
+// passed over once the user skips them, and kept all the same when larger and larger copies are.
+TEST_F(Harvest, NearDuplicatesAreNotedOrSkippedAndLargerCopiesKept) {
+    if (!RealEncodersAvailable()) GTEST_SKIP() << "cjpeg is not installed";
+    h.model.AddArticle("alt.pics", 1, UuJpeg("orig.jpg", 800, 600, 3, 90));
+    h.model.AddArticle("alt.pics", 2, UuJpeg("small.jpg", 400, 300, 3, 70));
+    h.model.AddArticle("alt.pics", 3, UuJpeg("other.jpg", 800, 600, 4, 90));
+    h.Run();
+    EXPECT_EQ(h.SavedFiles(),
+              (std::vector<std::string>{"Descript.ion", "orig.jpg", "other.jpg", "small.jpg"}));
+    const std::string dl = h.DownloadDir();
+    EXPECT_EQ(TempDir::ReadFile("DownloadLog"),
+              dl + "orig.jpg -> poster@example.com\n" + dl +
+                  "small.jpg -> poster@example.com -- near-duplicate of orig.jpg\n" + dl +
+                  "other.jpg -> poster@example.com\n");
+    EXPECT_EQ(h.status.Last("historySkipped"), "0");
+
+    h.Set("SkipNearDuplicates", "1");
+    h.model.AddArticle("alt.pics", 4, UuJpeg("again.jpg", 600, 450, 3, 80));
+    h.model.AddArticle("alt.pics", 5, UuJpeg("big.jpg", 1600, 1200, 4, 85));
+    h.Run();
+    EXPECT_EQ(h.SavedFiles().size(), 4u);
+    EXPECT_TRUE(h.status.Saw("status", "Near-duplicate of orig.jpg -- not saved"));
+    EXPECT_TRUE(h.status.Saw("status", "Near-duplicate of other.jpg -- not saved"));
+    EXPECT_EQ(h.status.Last("historySkipped"), "2");
+
+    h.Set("KeepLargerCopy", "1");
+    h.model.AddArticle("alt.pics", 6, UuJpeg("bigger.jpg", 1600, 1200, 3, 85));
+    h.model.AddArticle("alt.pics", 7, UuJpeg("smaller.jpg", 500, 375, 4, 85));
+    h.Run();
+    EXPECT_TRUE(TempDir::Exists(dl + "bigger.jpg"));
+    EXPECT_FALSE(TempDir::Exists(dl + "smaller.jpg"));
+    EXPECT_TRUE(
+        TempDir::ReadFile("DownloadLog")
+            .ends_with(dl + "bigger.jpg -> poster@example.com -- larger copy of orig.jpg\n"));
 }
 
 // A yEnc article that fails its check is never saved, nor a piece of a multi-part post: they are

@@ -1,4 +1,5 @@
-// quarrymoth-cli: runs one download run with the settings of the profile, in a terminal.
+// quarrymoth-cli: runs one download run with the settings of the profile, in a terminal; or makes
+// the content index anew from the pictures already saved.
 
 #include <signal.h>
 #include <unistd.h>
@@ -9,11 +10,15 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "app/AppPaths.h"
 #include "app/TerminalStatus.h"
+#include "engine/ContentIndexRebuild.h"
 #include "engine/ProcessGroups.h"
+#include "engine/RunLock.h"
 #include "engine/SharedState.h"
+#include "settings/DataFiles.h"
 #include "settings/ProfileStore.h"
 #include "settings/SettingsKeys.h"
 #include "util/TextFiles.h"
@@ -22,9 +27,14 @@ namespace {
 
 const char kUsage[] =
     "Usage: quarrymoth-cli run [--profile FILE] [--datadir DIR] [--yes] [--verbose]\n"
+    "       quarrymoth-cli index [--profile FILE] [--datadir DIR] [DIR...]\n"
     "\n"
-    "Performs one download run with the settings of the profile: walks the active groups of\n"
-    "the configured news server and saves the pictures it finds.\n"
+    "run performs one download run with the settings of the profile: walks the active groups\n"
+    "of the configured news server and saves the pictures it finds.\n"
+    "\n"
+    "index makes the content index (which knows saved pictures by their content) anew from\n"
+    "the pictures in the DIRs and their subdirectories, by default the download directory.\n"
+    "It waits for no run: while one uses the data directory it refuses.\n"
     "\n"
     "  --profile FILE  use FILE as the profile instead of\n"
     "                  $XDG_CONFIG_HOME/quarrymoth/quarrymoth.ini\n"
@@ -40,10 +50,12 @@ const char kUsage[] =
     "usage error.\n";
 
 struct Options {
+    bool index = false;  // the index command rather than run
     std::string profile;
     std::string dataDir;
     bool yes = false;
     bool verbose = false;
+    std::vector<std::string> directories;  // of the index command
 };
 
 // 0: parsed, 1: help shown, 2: usage error.
@@ -52,18 +64,22 @@ int ParseOptions(int argc, char** argv, Options& options) {
         std::fputs(kUsage, stdout);
         return 1;
     }
-    if (argc < 2 || std::strcmp(argv[1], "run") != 0) return 2;
+    if (argc < 2 || (std::strcmp(argv[1], "run") != 0 && std::strcmp(argv[1], "index") != 0))
+        return 2;
+    options.index = std::strcmp(argv[1], "index") == 0;
     for (int i = 2; i < argc; ++i) {
         std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
             std::fputs(kUsage, stdout);
             return 1;
-        } else if (arg == "--yes" || arg == "-y") {
+        } else if (!options.index && (arg == "--yes" || arg == "-y")) {
             options.yes = true;
-        } else if (arg == "--verbose" || arg == "-v") {
+        } else if (!options.index && (arg == "--verbose" || arg == "-v")) {
             options.verbose = true;
         } else if ((arg == "--profile" || arg == "--datadir") && i + 1 < argc) {
             (arg == "--profile" ? options.profile : options.dataDir) = qm::AbsolutePath(argv[++i]);
+        } else if (options.index && !arg.starts_with("-")) {
+            options.directories.push_back(qm::AbsolutePath(arg));
         } else {
             return 2;
         }
@@ -144,6 +160,37 @@ int Run(const Options& options) {
     return status.LastStatus() == "Operation complete" ? 0 : 1;
 }
 
+// Rebuilds the content index in the data directory, holding the run lock throughout so that no
+// run appends to the index while it is replaced.
+int Index(const Options& options) {
+    const qm::AppFiles files = qm::ChooseAppFiles(options.profile, options.dataDir);
+    qm::ProfileStore profile;
+    profile.Load(files.profile);
+    if (!qm::EnterDataDirectory(files.dataDir)) {
+        std::fprintf(stdout, "Quarrymoth: cannot use the working directory %s: %s\n",
+                     files.dataDir.c_str(), std::strerror(errno));
+        return 1;
+    }
+    std::vector<std::string> dirs = options.directories;
+    if (dirs.empty()) dirs.push_back(qm::kDownloadDirectory.Read(profile));
+    qm::RunLock lock;
+    std::string error;
+    if (!lock.Acquire({qm::CurrentDirectory(), files.profile}, error)) {
+        std::fprintf(stdout, "Quarrymoth: %s\n", error.c_str());
+        return 1;
+    }
+    const std::atomic<bool> never{false};
+    const qm::ContentIndexRebuild::Result result = qm::ContentIndexRebuild::Run(
+        dirs, qm::kContentIndexFile, qm::kMaxHist.Read(profile), {}, never);
+    if (!result.written) {
+        std::fprintf(stdout, "Quarrymoth: cannot write %s: %s\n", qm::kContentIndexFile,
+                     std::strerror(result.err));
+        return 1;
+    }
+    std::fprintf(stdout, "Indexed %zu pictures\n", result.pictures);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -157,5 +204,5 @@ int main(int argc, char** argv) {
         default:
             break;
     }
-    return Run(options);
+    return options.index ? Index(options) : Run(options);
 }

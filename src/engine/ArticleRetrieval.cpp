@@ -14,6 +14,7 @@
 #include "decode/UUDecoder.h"
 #include "decode/YEncDecoder.h"
 #include "engine/ArticleSelector.h"
+#include "engine/ContentIndex.h"
 #include "engine/DownloadLog.h"
 #include "engine/HistoryList.h"
 #include "engine/OverviewLine.h"
@@ -283,6 +284,8 @@ int ArticleRetriever::Save(const Names& names, long number) {
         return 0;
     }
     if (verdict != YEncVerdict::kOk) return SkipYEnc(names, verdict, partial);
+    // Read and hashed here, on the connection's own thread, before the run's records are held.
+    const PictureFingerprint print = whole ? Fingerprint(partial) : PictureFingerprint{};
     std::lock_guard lock(e.work);
     if (!whole) {
         // The data ended before its closing line: the article is cut short, or it is one of the
@@ -293,7 +296,11 @@ int ArticleRetriever::Save(const Names& names, long number) {
         if (e.selector != nullptr) e.selector->CountOtherSkipped();
         return 1;
     }
-    return Commit(names, number, partial);
+    return Commit(names, number, partial, print);
+}
+
+PictureFingerprint ArticleRetriever::Fingerprint(const std::string& partial) const {
+    return engine_.contentIndex != nullptr ? FingerprintFile(partial) : PictureFingerprint{};
 }
 
 // A new temporary file in the save directory, journaled before it exists; "" when it cannot be
@@ -395,10 +402,11 @@ std::string ArticleRetriever::TextCopy() const {
 // Gives the decoded picture its name, at once or, for one of several connections, once every
 // article before it is dealt with (see DeferCommits).
 int ArticleRetriever::Commit(const Names& names, long number, const std::string& partial,
-                             std::function<void()> afterSaved) {
+                             const PictureFingerprint& print, std::function<void()> afterSaved) {
     EngineState& e = engine_;
     CommitJob job{names,          number,          partial, e.currentGroup, e.saveDirectory,
-                  article.sender, article.subject, {},      !defers_,       std::move(afterSaved)};
+                  article.sender, article.subject, {},      !defers_,       std::move(afterSaved),
+                  print};
     if (e.settings.saveAscii && !names.uuencoded && !names.yenc) job.textCopy = TextCopy();
     if (!defers_) return CommitPicture(e, job);
     EngineState* engine = &e;
@@ -424,8 +432,15 @@ int ArticleRetriever::CommitPicture(EngineState& e, const CommitJob& job) {
     std::lock_guard lock(e.work);
     const Names& names = job.names;
     const std::string entry = HistoryEntryFor(names.output);
+    const Repost repost = JudgeRepost(e, job.print);
+    if (repost.kind == Repost::Kind::Same ||
+        (repost.kind == Repost::Kind::Near && e.settings.skipNearDuplicates))
+        return SkipRepost(e, job, entry, repost);
+    std::optional<ContentIndex::Entry> content;
+    if (e.contentIndex != nullptr && job.print.valid)
+        content = ContentIndex::Entry::Of(job.print, names.output);
     if (!e.journal.NoteSaved(SavedArticle{e.settings.host, job.group, job.number, job.partial,
-                                          job.directory, names.output, entry})) {
+                                          job.directory, names.output, entry, content})) {
         DropPartial(e, job.partial);
         e.NoteJournalFailure(errno);
         return 0;
@@ -434,6 +449,8 @@ int ArticleRetriever::CommitPicture(EngineState& e, const CommitJob& job) {
         e.history->Add(entry);
         e.history->Save(e.status);
     }
+    if (content && !e.contentIndex->Add(*content))
+        e.status.SetStatusText(std::string("Unable to write ") + kContentIndexFile);
     const std::string saved = CommitPartialPicture(job.partial, job.directory, names.output);
     if (saved.empty()) {
         const int err = errno;
@@ -442,6 +459,7 @@ int ArticleRetriever::CommitPicture(EngineState& e, const CommitJob& job) {
             e.history->RemoveLast();
             e.history->Save(e.status);
         }
+        if (content) e.contentIndex->RemoveLast();
         if (!IsNameRefusedError(err)) {
             e.NoteWriteFailure(err, job.directory);
             return 0;
@@ -452,16 +470,53 @@ int ArticleRetriever::CommitPicture(EngineState& e, const CommitJob& job) {
         return 1;
     }
     e.openPartials.erase(job.partial);
+    // Named otherwise (the name was taken): the index learns the name it has.
+    if (content && saved != names.output)
+        e.contentIndex->Add(ContentIndex::Entry::Of(job.print, saved));
     if (saved != names.output && job.shown) e.status.SetSavingToText(job.directory + saved);
     if (e.settings.saveAscii && !names.uuencoded && !names.yenc &&
         !ReplaceFileAtomically(job.directory + saved + "a", job.textCopy))
         e.NoteWriteFailure(errno, job.directory);
     if (e.settings.enableLogging) {
-        AppendDownloadLog(e.settings.logFile, job.directory, saved, job.sender);
+        std::string note;
+        if (repost.kind == Repost::Kind::Near) note = "near-duplicate of " + repost.of;
+        if (repost.kind == Repost::Kind::Larger) note = "larger copy of " + repost.of;
+        AppendDownloadLog(e.settings.logFile, job.directory, saved, job.sender, note);
     }
     e.status.LoadThumbnail(job.directory + saved);
     if (e.settings.acdSeeDescription) {
         AppendDescription(job.directory, Lowercase(saved), job.subject, job.sender);
+    }
+    if (job.afterSaved) job.afterSaved();
+    return 1;
+}
+
+// The same bytes saved before are never saved again. A picture that only looks the same is
+// skipped when the user asks for that, unless it has more pixels and the user keeps larger copies.
+ArticleRetriever::Repost ArticleRetriever::JudgeRepost(const EngineState& e,
+                                                       const PictureFingerprint& print) {
+    if (e.contentIndex == nullptr || !print.valid) return {};
+    if (const ContentIndex::Entry* same = e.contentIndex->FindSame(print.digest))
+        return {Repost::Kind::Same, same->name};
+    if (!print.shape) return {};
+    const std::optional<ContentIndex::NearHit> near = e.contentIndex->FindNear(*print.shape);
+    if (!near) return {};
+    const bool larger = e.settings.keepLargerCopy && print.Pixels() > near->entry->Pixels();
+    return {larger ? Repost::Kind::Larger : Repost::Kind::Near, near->entry->name};
+}
+
+// A repost is a history hit by content: counted so, and its name goes into the history as a
+// saved picture's would, so the next run passes it over by name without fetching it.
+int ArticleRetriever::SkipRepost(EngineState& e, const CommitJob& job, const std::string& entry,
+                                 const Repost& repost) {
+    DropPartial(e, job.partial);
+    e.status.SetStatusText(
+        (repost.kind == Repost::Kind::Same ? "Duplicate of " : "Near-duplicate of ") + repost.of +
+        " -- not saved");
+    if (e.selector != nullptr) e.selector->CountHistorySkipped();
+    if (!entry.empty() && !e.history->Contains(entry)) {
+        e.history->Add(entry);
+        e.history->Save(e.status);
     }
     if (job.afterSaved) job.afterSaved();
     return 1;

@@ -18,6 +18,7 @@
 #include "decode/YEncDecoder.h"
 #include "engine/ArticleQueue.h"
 #include "engine/EngineState.h"
+#include "engine/PictureFingerprint.h"
 
 namespace qm {
 
@@ -97,10 +98,21 @@ private:
         std::string textCopy;  // written beside a base64 picture when asked for
         bool shown = true;     // its retriever's article is the one shown
         std::function<void()> afterSaved;
+        PictureFingerprint print;  // of the decoded picture; not valid when not made
+    };
+    // What the content index says of a picture about to be named.
+    struct Repost {
+        enum class Kind { None, Same, Near, Larger } kind = Kind::None;
+        std::string of;  // the saved picture it repeats
     };
     int Commit(const Names& names, long number, const std::string& partial,
-               std::function<void()> afterSaved = {});
+               const PictureFingerprint& print, std::function<void()> afterSaved = {});
     static int CommitPicture(EngineState& e, const CommitJob& job);
+    static Repost JudgeRepost(const EngineState& e, const PictureFingerprint& print);
+    static int SkipRepost(EngineState& e, const CommitJob& job, const std::string& entry,
+                          const Repost& repost);
+    // The picture's fingerprint, when the run compares content.
+    PictureFingerprint Fingerprint(const std::string& partial) const;
     static void DropPartial(EngineState& e, const std::string& partial);
     std::string TextCopy() const;
     std::string MakePartial();

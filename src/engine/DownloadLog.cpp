@@ -6,9 +6,11 @@
 namespace qm {
 
 bool AppendDownloadLog(const std::string& logFile, const std::string& saveDirectory,
-                       const std::string& name, const std::string& sender) {
+                       const std::string& name, const std::string& sender,
+                       const std::string& note) {
     if (logFile.empty()) return false;
-    return AppendToFile(logFile, saveDirectory + name + " -> " + sender + "\n");
+    const std::string noted = note.empty() ? "" : " -- " + note;
+    return AppendToFile(logFile, saveDirectory + name + " -> " + sender + noted + "\n");
 }
 
 bool AppendDescription(const std::string& saveDirectory, const std::string& name,

@@ -8,9 +8,11 @@
 
 namespace qm {
 
-// Appends saveDirectory + name + " -> " + sender + "\n" to logFile. False when nothing was written.
+// Appends saveDirectory + name + " -> " + sender + "\n" to logFile, with " -- " + note before the
+// line end when there is a note. False when nothing was written.
 bool AppendDownloadLog(const std::string& logFile, const std::string& saveDirectory,
-                       const std::string& name, const std::string& sender);
+                       const std::string& name, const std::string& sender,
+                       const std::string& note = "");
 
 // Appends the name (lowercased) + " " + subject + " -> " + sender + "\n" to the file
 // saveDirectory + "Descript.ion". False when nothing was written.

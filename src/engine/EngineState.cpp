@@ -38,6 +38,8 @@ EngineSettings EngineSettings::Snapshot(const ProfileStore& profile) {
     s.multiPart = kMultiPart.IsOn(profile);
     s.multiPartWaitDays = std::max(0L, kMultiPartWaitDays.Read(profile));
     s.multiPartStoreMB = std::max(0L, kMultiPartStoreMB.Read(profile));
+    s.skipNearDuplicates = kSkipNearDuplicates.IsOn(profile);
+    s.keepLargerCopy = kKeepLargerCopy.IsOn(profile);
     return s;
 }
 

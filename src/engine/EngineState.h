@@ -31,6 +31,7 @@ namespace qm {
 
 class HistoryList;
 class ArticleSelector;
+class ContentIndex;
 
 struct EngineSettings {
     bool logHistoryHits = false;
@@ -56,6 +57,8 @@ struct EngineSettings {
     bool multiPart = true;   // put the parts of multi-part posts together
     long multiPartWaitDays = 7;
     long multiPartStoreMB = 1024;
+    bool skipNearDuplicates = false;
+    bool keepLargerCopy = false;
 
     static constexpr long kMaxReconnect = 100;
     static constexpr long kMaxPipelineDepth = 64;
@@ -153,6 +156,10 @@ struct EngineState {
     ConnectionPool connections{*this};
 
     HistoryList* history = nullptr;
+    // The content of the saved pictures; null when the run does not check content.
+    ContentIndex* contentIndex = nullptr;
+    // Whether saved pictures are compared by content (off only to measure what that costs).
+    bool contentChecks = true;
     ArticleSelector* selector = nullptr;
     MultiPartPosts* posts = nullptr;  // null: multi-part posts are not put together
     RecoveryJournal journal;

@@ -223,9 +223,12 @@ int ArticleRetriever::CompletePost(const std::string& key, long number) {
         return 1;
     }
     ShowSavingTo(e.saveDirectory + names.output);
-    // Saved, or its name refused: either way the parts have done their work. Until then they stay
-    // in the store, so a run killed before the picture has its name makes it whole again.
-    const int result = Commit(names, number, partial, [&store, key] {
+    // Hashed while the run's records are held: the parts were put together under them too, and
+    // another connection could otherwise give the post up meanwhile.
+    const PictureFingerprint print = Fingerprint(partial);
+    // Saved, a repost, or its name refused: either way the parts have done their work. Until then
+    // they stay in the store, so a run killed before the picture has its name makes it whole again.
+    const int result = Commit(names, number, partial, print, [&store, key] {
         store.MarkCompleted(key, std::time(nullptr));
         store.Remove(key);
     });

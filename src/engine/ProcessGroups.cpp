@@ -11,6 +11,7 @@
 #include "decode/PartialPicture.h"
 #include "engine/ArticleRetrieval.h"
 #include "engine/ArticleSelector.h"
+#include "engine/ContentIndex.h"
 #include "engine/GroupProcessor.h"
 #include "engine/HistoryList.h"
 #include "engine/MultiPartPosts.h"
@@ -109,8 +110,10 @@ void CProcessGroups::ExitInstance() {
     posts_.reset();
     partStore_.reset();
     history_.reset();
+    contentIndex_.reset();
     selector_.reset();
     engine_.history = nullptr;
+    engine_.contentIndex = nullptr;
     engine_.selector = nullptr;
     engine_.profile.Flush();
     lock_.Release();
@@ -151,6 +154,7 @@ void CProcessGroups::MainSequence() {
     if (!ReadGroupFile() || !CheckDownloadDirectory() || !Connect()) return;
     engine_.runStart = std::time(nullptr);
     history_->Load(engine_.settings.maxHist);
+    LoadContentIndex();
     OpenPartStore();
     if (!engine_.journal.Reset(engine_.profile.DiskIdentity())) {
         engine_.NoteJournalFailure(errno);
@@ -177,7 +181,7 @@ bool CProcessGroups::LockFiles() {
 void CProcessGroups::Recover() {
     const EngineSettings& s = engine_.settings;
     const RecoveryResult result =
-        RecoverInterruptedRun(kRunJournalFile, engine_.profile, kHistoryFile,
+        RecoverInterruptedRun(kRunJournalFile, engine_.profile, kHistoryFile, kContentIndexFile,
                               RecoveryScope(engine_.profile, s.host, s.downloadDirectory));
     if (result.named > 0) {
         engine_.status.SetStatusText("Finished " + std::to_string(result.named) +
@@ -187,6 +191,15 @@ void CProcessGroups::Recover() {
         engine_.status.SetStatusText("Recovery skipped " + std::to_string(result.skipped) +
                                      " journal records that name nothing of this run");
     }
+}
+
+// Kept to as many pictures as the history keeps names. Lines a kill tore or that are no entries
+// are passed over (and gone from the file): the run goes on with the rest.
+void CProcessGroups::LoadContentIndex() {
+    if (!engine_.contentChecks) return;
+    contentIndex_ = std::make_unique<ContentIndex>(kContentIndexFile);
+    contentIndex_->Load(engine_.settings.maxHist);
+    engine_.contentIndex = contentIndex_.get();
 }
 
 // Read once, before connecting: what is walked is what was checked.

@@ -37,6 +37,9 @@ public:
     // The keyring the run reads a password kept there from (the desktop's unless tests hand in
     // their own); before Start.
     void UseKeyring(PasswordKeyring& keyring) { engine_.keyring.Use(keyring); }
+    // Whether pictures are compared by content with those saved before; before Start. Always on
+    // but for the benchmark that measures what the comparison costs.
+    void SetContentChecks(bool on) { engine_.contentChecks = on; }
     void Pause();
     void Resume();
     bool Paused() const;
@@ -66,6 +69,7 @@ private:
     void EndRun(bool showFinalStatus);
     int ApplyPriority(int level);
     std::string GroupFileName() const;
+    void LoadContentIndex();
     void OpenPartStore();
     void TidyPartStore(class ArticleRetriever& retriever);
     void FinishLeftover(class ArticleRetriever& retriever, const std::string& key);
@@ -73,6 +77,7 @@ private:
 
     EngineState engine_;
     std::unique_ptr<class HistoryList> history_;
+    std::unique_ptr<class ContentIndex> contentIndex_;
     std::unique_ptr<class ArticleSelector> selector_;
     std::unique_ptr<class PartStore> partStore_;
     std::unique_ptr<class MultiPartPosts> posts_;

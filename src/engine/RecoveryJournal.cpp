@@ -43,9 +43,11 @@ bool Exists(const std::string& path) {
 // names lies within the scope; the others are counted.
 class Replay {
 public:
-    Replay(ProfileStore& profile, const std::string& historyPath, const RecoveryScope& scope)
+    Replay(ProfileStore& profile, const std::string& historyPath,
+           const std::string& contentIndexPath, const RecoveryScope& scope)
         : profile_(profile),
           historyPath_(historyPath),
+          contentIndexPath_(contentIndexPath),
           scope_(scope),
           history_(HistoryEntries(historyPath)) {}
 
@@ -69,7 +71,7 @@ private:
         }
         if (kind == "T" && f.size() == 2) return Partial(f[1]);
         if (kind == "M" && f.size() == 4) return Mark(f[1], f[2], f[3]);
-        if (kind == "S" && f.size() == 8) return Saved(f);
+        if (kind == "S" && (f.size() == 8 || f.size() == 12)) return Saved(f);
         return false;
     }
 
@@ -90,16 +92,29 @@ private:
     // The picture is named in the directory its partial file lies in, under a plain name, with
     // the history entry that name gives. The history entry is written before the picture is
     // named, so a picture that has its name already has its entry too: only a picture still
-    // unnamed needs either.
+    // unnamed needs either. So with its content, which the index learns under the name given.
     bool Saved(const std::vector<std::string>& f) {
         const std::string &partial = f[4], &directory = f[5], &name = f[6], &entry = f[7];
         std::string dir;
+        std::optional<ContentIndex::Entry> content;
+        if (f.size() == 12) {
+            content = ContentIndex::ParseLine(f[8] + '\t' + f[9] + '\t' + f[10] + '\t' + f[11] +
+                                              '\t' + name);
+            if (!content) return false;
+        }
         if (scope_.ReadMark(f[1], f[2], f[3]) < 0 || !scope_.IsPartialPicture(partial, dir) ||
             directory != dir || !RecoveryScope::IsPictureName(name) ||
             entry != HistoryEntryFor(name))
             return false;
         if (Exists(partial)) {
-            if (!CommitPartialPicture(partial, directory, name).empty()) ++result_.named;
+            const std::string given = CommitPartialPicture(partial, directory, name);
+            if (!given.empty()) {
+                ++result_.named;
+                if (content) {
+                    content->name = given;
+                    ContentIndex::AppendEntry(contentIndexPath_, *content);
+                }
+            }
             if (!entry.empty() && history_.insert(entry).second) missingHistory_ += entry + "\n";
         }
         return Mark(f[1], f[2], f[3]);
@@ -107,6 +122,7 @@ private:
 
     ProfileStore& profile_;
     std::string historyPath_;
+    std::string contentIndexPath_;
     const RecoveryScope& scope_;
     std::set<std::string> history_;
     std::string missingHistory_;
@@ -132,8 +148,19 @@ bool RecoveryJournal::NotePartial(const std::string& path) {
 }
 
 bool RecoveryJournal::NoteSaved(const SavedArticle& a) {
-    return Append({"S", a.host, a.group, std::to_string(a.number), a.partialPath, a.directory,
-                   a.name, a.historyEntry});
+    std::vector<std::string> fields{"S",           a.host,      a.group, std::to_string(a.number),
+                                    a.partialPath, a.directory, a.name,  a.historyEntry};
+    if (a.content) {
+        // The index line's own fields, without the name: the record's name is the picture's.
+        const std::string line = ContentIndex::Line(*a.content);
+        size_t start = 0;
+        for (int i = 0; i < 4; ++i) {
+            const size_t tab = line.find('\t', start);
+            fields.push_back(line.substr(start, tab - start));
+            start = tab + 1;
+        }
+    }
+    return Append(fields);
 }
 
 bool RecoveryJournal::NoteMark(const std::string& host, const std::string& group, long number) {
@@ -148,7 +175,7 @@ void RecoveryJournal::Remove() {
 
 // One record, one write(2) to a file opened for appending: a killed process leaves whole records
 // (and at worst a last line without its line end, which the replay ignores).
-bool RecoveryJournal::Append(std::initializer_list<std::string> fields) {
+bool RecoveryJournal::Append(const std::vector<std::string>& fields) {
     if (fd_ < 0) return false;
     std::string line;
     for (const std::string& field : fields) {
@@ -162,11 +189,13 @@ bool RecoveryJournal::Append(std::initializer_list<std::string> fields) {
 }
 
 RecoveryResult RecoverInterruptedRun(const std::string& path, ProfileStore& profile,
-                                     const std::string& historyPath, const RecoveryScope& scope) {
+                                     const std::string& historyPath,
+                                     const std::string& contentIndexPath,
+                                     const RecoveryScope& scope) {
     std::ifstream in(path, std::ios::binary);
     if (!in) return {};
     std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    Replay replay(profile, historyPath, scope);
+    Replay replay(profile, historyPath, contentIndexPath, scope);
     size_t start = 0;
     for (size_t lf = text.find('\n'); lf != std::string::npos; lf = text.find('\n', start)) {
         replay.Record(SplitTabs(text.substr(start, lf - start)));

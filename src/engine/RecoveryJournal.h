@@ -3,9 +3,11 @@
 // so that a run killed at any instant (a crash, kill -9, a power-off of the program) neither
 // saves a picture twice nor skips one for good. The next run replays it before it starts.
 
-#include <initializer_list>
+#include <optional>
 #include <string>
+#include <vector>
 
+#include "engine/ContentIndex.h"
 #include "settings/DataFiles.h"
 
 namespace qm {
@@ -13,11 +15,13 @@ namespace qm {
 class ProfileStore;
 
 // What one finished article did: the picture's temporary file, the name it is to get, the
-// history entry it adds ("" for none) and the read mark it allows.
+// history entry it adds ("" for none), the read mark it allows and what the content index learns
+// of it (its name is the picture's).
 struct SavedArticle {
     std::string host, group;
     long number = 0;
     std::string partialPath, directory, name, historyEntry;
+    std::optional<ContentIndex::Entry> content;
 };
 
 class RecoveryJournal {
@@ -40,7 +44,7 @@ public:
     void Remove();
 
 private:
-    bool Append(std::initializer_list<std::string> fields);
+    bool Append(const std::vector<std::string>& fields);
 
     std::string path_;
     int fd_ = -1;
@@ -56,12 +60,15 @@ struct RecoveryResult {
 };
 
 // Finishes what an interrupted run left in the journal at path: pictures written in full get
-// their names, their history entries reach historyPath, read marks reach the profile (only while
+// their names, their history entries reach historyPath and their content contentIndexPath, read
+// marks reach the profile (only while
 // the profile is still as the run left it, so a later Mark Unread is never undone), partial
 // pictures are removed, and the journal is deleted. Only records that name things within scope
 // are acted on, so a torn, corrupt or foreign journal can neither remove, move nor overwrite
 // anything else; the rest are counted as skipped.
 RecoveryResult RecoverInterruptedRun(const std::string& path, ProfileStore& profile,
-                                     const std::string& historyPath, const RecoveryScope& scope);
+                                     const std::string& historyPath,
+                                     const std::string& contentIndexPath,
+                                     const RecoveryScope& scope);
 
 }  // namespace qm

@@ -11,6 +11,8 @@ inline constexpr const char* kHistoryFile = "HistList";
 // The copy of the history taken before each load.
 inline constexpr const char* kHistoryBackupFile = "~HistList";
 inline constexpr const char* kHistoryHitLogFile = "HistLog.txt";
+// The content of every saved picture (bytes and look), beside the history of names.
+inline constexpr const char* kContentIndexFile = "ContentIndex";
 inline constexpr const char* kRunJournalFile = "RunJournal";
 // The folder of the parts of multi-part posts still waiting for the rest.
 inline constexpr const char* kPartStoreDirectory = "MultiPart";

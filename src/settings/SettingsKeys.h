@@ -145,6 +145,10 @@ inline constexpr IntSetting kConfirmCatchup{kMainSection, "ConfirmCatchup", 1, "
 inline constexpr IntSetting kConfirmDelete{kMainSection, "ConfirmDelete", 1, "1"};
 inline constexpr IntSetting kMaxHist{kMainSection, "MaxHist", 20000, "20000"};
 inline constexpr IntSetting kHistSaveFrequency{kMainSection, "HistSaveFrequency", 5, "5"};
+// A picture that looks like one saved before (resized, recompressed, re-encoded): not saved (1) or
+// saved with a note in the download log (0); and saved all the same when it has more pixels.
+inline constexpr IntSetting kSkipNearDuplicates{kMainSection, "SkipNearDuplicates", 0, "0"};
+inline constexpr IntSetting kKeepLargerCopy{kMainSection, "KeepLargerCopy", 0, "0"};
 inline constexpr TextSetting kSubjectIncl{kMainSection, "SubjectIncl", "", "jpg:gif"};
 inline constexpr TextSetting kSubjectIncl2{kMainSection, "SubjectIncl2", "", "1/1:01/01"};
 inline constexpr IntSetting kUseMaxCount{kMainSection, "UseMaxCount", 0, "0"};

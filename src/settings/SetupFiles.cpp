@@ -8,8 +8,8 @@
 
 namespace qm {
 
-bool ClearHistoryFile(const std::string& path) {
-    return ReplaceFileAtomically(path, "");
+bool ClearHistoryFile(const std::string& path, const std::string& contentIndexPath) {
+    return ReplaceFileAtomically(path, "") && ReplaceFileAtomically(contentIndexPath, "");
 }
 
 bool EmptyFile(const std::string& path) {

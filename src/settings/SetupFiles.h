@@ -9,8 +9,10 @@
 
 namespace qm {
 
-// Makes the history file exist and be empty. False with errno when it cannot be written.
-bool ClearHistoryFile(const std::string& path = kHistoryFile);
+// Makes the history file exist and be empty, and the content index with it: what the history
+// forgets by name it forgets by content too. False with errno when either cannot be written.
+bool ClearHistoryFile(const std::string& path = kHistoryFile,
+                      const std::string& contentIndexPath = kContentIndexFile);
 
 // Empties an existing file in place (a viewer that follows the log keeps following it); a missing
 // file is already empty. False with errno on any other failure.

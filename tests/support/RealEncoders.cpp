@@ -1,9 +1,13 @@
 #include "support/RealEncoders.h"
 
+#include <png.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -60,6 +64,51 @@ std::string PpmImage(int width, int height, unsigned seed) {
         }
     }
     return ppm;
+}
+
+std::string SceneImage(int width, int height, unsigned scene) {
+    struct Blob {
+        double x, y, radius, r, g, b;
+    };
+    std::mt19937 rng(scene * 7919u + 1);
+    std::uniform_real_distribution<double> unit(0, 1);
+    std::vector<Blob> blobs(6);
+    for (Blob& blob : blobs)
+        blob = {unit(rng),       unit(rng),       0.08 + 0.2 * unit(rng),
+                unit(rng) * 255, unit(rng) * 255, unit(rng) * 255};
+    std::string ppm = "P6\n" + std::to_string(width) + " " + std::to_string(height) + "\n255\n";
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            double rgb[3] = {40, 40, 40};
+            for (const Blob& blob : blobs) {
+                const double dx = (x + 0.5) / width - blob.x, dy = (y + 0.5) / height - blob.y;
+                const double w = std::exp(-(dx * dx + dy * dy) / (blob.radius * blob.radius));
+                rgb[0] += w * blob.r;
+                rgb[1] += w * blob.g;
+                rgb[2] += w * blob.b;
+            }
+            for (double v : rgb) ppm += static_cast<char>(std::min(255.0, v));
+        }
+    }
+    return ppm;
+}
+
+std::string PngEncode(const std::string& ppm) {
+    int width = 0, height = 0, consumed = 0;
+    if (std::sscanf(ppm.c_str(), "P6 %d %d 255%n", &width, &height, &consumed) != 2) return "";
+    png_image image;
+    std::memset(&image, 0, sizeof image);
+    image.version = PNG_IMAGE_VERSION;
+    image.width = static_cast<png_uint_32>(width);
+    image.height = static_cast<png_uint_32>(height);
+    image.format = PNG_FORMAT_RGB;
+    const char* pixels = ppm.data() + consumed + 1;
+    png_alloc_size_t size = 0;
+    if (!png_image_write_get_memory_size(image, size, 0, pixels, 0, nullptr)) return "";
+    std::string png(size, '\0');
+    if (!png_image_write_to_memory(&image, png.data(), &size, 0, pixels, 0, nullptr)) return "";
+    png.resize(size);
+    return png;
 }
 
 std::string CjpegEncode(const std::string& ppm, int quality, std::string& error) {

@@ -18,6 +18,14 @@ bool RealEncodersAvailable();
 // JPEG files of different sizes.
 std::string PpmImage(int width, int height, unsigned seed);
 
+// A binary PPM picture of one of many scenes: soft blobs placed by the scene number, drawn the
+// same at any size, so that two sizes of one scene are the same picture resized and two scenes
+// are different pictures.
+std::string SceneImage(int width, int height, unsigned scene);
+
+// The PNG file libpng makes of a PPM picture.
+std::string PngEncode(const std::string& ppm);
+
 // The JPEG file cjpeg makes of a PPM picture.
 std::string CjpegEncode(const std::string& ppm, int quality, std::string& error);
 
