@@ -210,7 +210,7 @@ TEST_F(Harvest, ExactCopiesAreNotSavedAgainAcrossGroupsAndRuns) {
     h.Run();
     EXPECT_EQ(h.FinalStatus(), "Operation complete");
     EXPECT_EQ(h.SavedFiles(), (std::vector<std::string>{"Descript.ion", "first.jpg", "new.jpg"}));
-    EXPECT_TRUE(h.status.Saw("status", "Duplicate of first.jpg -- not saved"));
+    EXPECT_TRUE(h.status.Saw("status", "  Duplicate of first.jpg -- not saved"));
     EXPECT_EQ(h.status.Last("historySkipped"), "1");
     EXPECT_EQ(TempDir::ReadFile("HistList"), "first.jpg\nagain.jpg\nnew.jpg\n");
     EXPECT_EQ(TempDir::ReadFile("DownloadLog"),
@@ -223,8 +223,8 @@ TEST_F(Harvest, ExactCopiesAreNotSavedAgainAcrossGroupsAndRuns) {
     h.model.AddArticle("alt.pics", 3, Uu("fourth.jpg", other, "fourth.jpg"));
     h.Run();
     EXPECT_EQ(h.SavedFiles(), (std::vector<std::string>{"Descript.ion", "first.jpg", "new.jpg"}));
-    EXPECT_TRUE(h.status.Saw("status", "Duplicate of first.jpg -- not saved"));
-    EXPECT_TRUE(h.status.Saw("status", "Duplicate of new.jpg -- not saved"));
+    EXPECT_TRUE(h.status.Saw("status", "  Duplicate of first.jpg -- not saved"));
+    EXPECT_TRUE(h.status.Saw("status", "  Duplicate of new.jpg -- not saved"));
     EXPECT_EQ(h.status.Last("historySkipped"), "2");
     EXPECT_EQ(TempDir::ReadFile("HistList"),
               "first.jpg\nagain.jpg\nnew.jpg\nthird.jpg\nfourth.jpg\n");
@@ -267,8 +267,8 @@ TEST_F(Harvest, NearDuplicatesAreNotedOrSkippedAndLargerCopiesKept) {
     h.model.AddArticle("alt.pics", 5, UuJpeg("big.jpg", 1600, 1200, 4, 85));
     h.Run();
     EXPECT_EQ(h.SavedFiles().size(), 4u);
-    EXPECT_TRUE(h.status.Saw("status", "Near-duplicate of orig.jpg -- not saved"));
-    EXPECT_TRUE(h.status.Saw("status", "Near-duplicate of other.jpg -- not saved"));
+    EXPECT_TRUE(h.status.Saw("status", "  Near-duplicate of orig.jpg -- not saved"));
+    EXPECT_TRUE(h.status.Saw("status", "  Near-duplicate of other.jpg -- not saved"));
     EXPECT_EQ(h.status.Last("historySkipped"), "2");
 
     h.Set("KeepLargerCopy", "1");

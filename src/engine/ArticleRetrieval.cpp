@@ -511,8 +511,8 @@ int ArticleRetriever::SkipRepost(EngineState& e, const CommitJob& job, const std
                                  const Repost& repost) {
     DropPartial(e, job.partial);
     e.status.SetStatusText(
-        (repost.kind == Repost::Kind::Same ? "Duplicate of " : "Near-duplicate of ") + repost.of +
-        " -- not saved");
+        (repost.kind == Repost::Kind::Same ? "  Duplicate of " : "  Near-duplicate of ") +
+        repost.of + " -- not saved");
     if (e.selector != nullptr) e.selector->CountHistorySkipped();
     if (!entry.empty() && !e.history->Contains(entry)) {
         e.history->Add(entry);
