@@ -518,6 +518,23 @@ void SetupSheetTest::HistoryRebuildsContentIndex() {
              qPrintable(boxes.texts.front()));
     QCOMPARE(button->text(), QStringLiteral("Rebuild Content Index"));
     QCOMPARE(ReadAll("ContentIndex"), before);
+    harvest.Release();
+
+    // The index keeps the newest MaxHist pictures, as a run does; one that cannot be written is
+    // said in a box.
+    f.Set("DownloadDirectory", f.dir / "pictures/sub/");
+    f.Set("MaxHist", "2");
+    button->click();
+    QTRY_COMPARE(qm::test::LabelText(sheet, "rebuildStatusLabel"),
+                 QStringLiteral("Indexed 2 pictures"));
+    ::unlink("ContentIndex");
+    QDir().mkdir(QStringLiteral("ContentIndex"));
+    boxes.Press(QMessageBox::Ok);
+    button->click();
+    QTRY_COMPARE(boxes.texts.size(), 2);
+    QVERIFY2(boxes.texts.back().startsWith(QStringLiteral("Error writing the content index: ")),
+             qPrintable(boxes.texts.back()));
+    QVERIFY(button->isEnabled());
 }
 
 void SetupSheetTest::IncludesLimits() {
