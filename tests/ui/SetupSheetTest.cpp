@@ -22,17 +22,21 @@
 
 #include "UiTestSupport.h"
 #include "app/ui/MainDlg.h"
+#include "engine/ContentIndex.h"
+#include "engine/RunLock.h"
 #include "settings/ProfileStore.h"
 #include "settings/SettingsKeys.h"
 #include "settings/ui/SetupSheet.h"
 #include "support/FakeKeyring.h"
 #include "support/TempDir.h"
+#include "util/TextFiles.h"
 
 using qm::CSetupSheet;
 using qm::ProfileStore;
 using qm::test::BoxAnswerer;
 using qm::test::FakeKeyring;
 using qm::test::Find;
+using qm::test::Jpeg;
 using qm::test::TempDir;
 using qm::test::WhenModal;
 
@@ -132,6 +136,7 @@ private slots:
     void ConnectionsAndCompressionBelongToEachServer();
     void DownloadDirectoryGetsTrailingSlash();
     void ConfirmationsAndHistory();
+    void HistoryRebuildsContentIndex();
     void IncludesLimits();
     void ExcludesAndFromList();
     void FilesThatCannotBeWritten();
@@ -402,6 +407,15 @@ void SetupSheetTest::ConfirmationsAndHistory() {
     QCOMPARE(FieldText(sheet, "maxHistEdit"), QStringLiteral("20000"));
     QCOMPARE(FieldText(sheet, "histSaveFrequencyEdit"), QStringLiteral("5"));
     Type(sheet, "maxHistEdit", "300");
+    // Near-duplicates are saved by default; the larger copy matters only once they are skipped.
+    QVERIFY(!Checked(sheet, "skipNearDuplicatesCheck"));
+    QVERIFY(!Checked(sheet, "keepLargerCopyCheck"));
+    QVERIFY(!Enabled(sheet, "keepLargerCopyCheck"));
+    QCOMPARE(Find<QCheckBox>(sheet, "keepLargerCopyCheck")->accessibleName(),
+             QStringLiteral("Keep the larger copy"));
+    Click(sheet, "skipNearDuplicatesCheck");
+    QVERIFY(Enabled(sheet, "keepLargerCopyCheck"));
+    Click(sheet, "keepLargerCopyCheck");
 
     // No keeps the history; Yes empties it at once, before any OK.
     BoxAnswerer boxes;
@@ -430,8 +444,97 @@ void SetupSheetTest::ConfirmationsAndHistory() {
 
     sheet.accept();
     QCOMPARE(f.Values({"ConfirmStop", "ConfirmCatchup", "ConfirmDelete", "MaxHist",
-                       "HistSaveFrequency"}),
-             (std::vector<std::string>{"1", "0", "0", "300", "5"}));
+                       "HistSaveFrequency", "SkipNearDuplicates", "KeepLargerCopy"}),
+             (std::vector<std::string>{"1", "0", "0", "300", "5", "1", "1"}));
+
+    // Shown again as saved; turning near-duplicates back on saves them again.
+    CSetupSheet again(f.profile);
+    again.show();
+    Tabs(again)->setCurrentIndex(kHistory);
+    QVERIFY(Checked(again, "skipNearDuplicatesCheck"));
+    QVERIFY(Checked(again, "keepLargerCopyCheck"));
+    QVERIFY(Enabled(again, "keepLargerCopyCheck"));
+    Click(again, "skipNearDuplicatesCheck");
+    QVERIFY(!Enabled(again, "keepLargerCopyCheck"));
+    again.accept();
+    QCOMPARE(f.Values({"SkipNearDuplicates", "KeepLargerCopy"}),
+             (std::vector<std::string>{"0", "1"}));
+}
+
+// The rebuild reads the pictures below the download directory on a thread of its own: the page
+// answers at once, shows the count at the end, can be stopped, and keeps off a running harvest.
+void SetupSheetTest::HistoryRebuildsContentIndex() {
+    Fixture f;
+    QDir().mkpath(QStringLiteral("pictures/sub"));
+    for (int i = 0; i < 3; ++i) {
+        TempDir::WriteFile("pictures/sub/p" + std::to_string(i) + ".jpg", Jpeg(20 + i, 10));
+    }
+    TempDir::WriteFile("pictures/notes.txt", "not a picture");
+    f.Set("DownloadDirectory", f.dir / "pictures/");
+    CSetupSheet sheet(f.profile);
+    sheet.show();
+    Tabs(sheet)->setCurrentIndex(kHistory);
+    auto* button = Find<QPushButton>(sheet, "rebuildContentIndexButton");
+    QCOMPARE(button->text(), QStringLiteral("Rebuild Content Index"));
+
+    button->click();
+    // Still running when the click returns: the window thread did not do the work.
+    QCOMPARE(button->text(), QStringLiteral("Cancel Rebuild"));
+    QVERIFY(!Enabled(sheet, "clearHistoryButton"));
+    QTRY_COMPARE(qm::test::LabelText(sheet, "rebuildStatusLabel"),
+                 QStringLiteral("Indexed 3 pictures"));
+    QCOMPARE(button->text(), QStringLiteral("Rebuild Content Index"));
+    QVERIFY(Enabled(sheet, "clearHistoryButton"));
+    {
+        qm::ContentIndex index(f.dir / "ContentIndex");
+        index.Load(1000);
+        QCOMPARE(index.Size(), std::size_t{3});
+        QCOMPARE(index.Entries()[0].width + index.Entries()[1].width + index.Entries()[2].width,
+                 std::uint32_t{63});
+    }
+
+    // Stopped before it is through, the old index stays as it was.
+    const std::string before = ReadAll("ContentIndex");
+    for (int i = 0; i < 400; ++i) {
+        TempDir::WriteFile("pictures/many" + std::to_string(i) + ".jpg", Jpeg(8 + i, 8));
+    }
+    button->click();
+    button->click();
+    QVERIFY(!button->isEnabled());
+    QTRY_COMPARE(qm::test::LabelText(sheet, "rebuildStatusLabel"),
+                 QStringLiteral("Rebuild cancelled; the index is as it was"));
+    QVERIFY(button->isEnabled());
+    QCOMPARE(ReadAll("ContentIndex"), before);
+
+    // The run lock is free again after a rebuild; while a harvest holds it, none starts.
+    qm::RunLock harvest;
+    std::string error;
+    QVERIFY(harvest.Acquire({qm::CurrentDirectory(), f.profile.Path()}, error));
+    BoxAnswerer boxes;
+    boxes.Press(QMessageBox::Ok);
+    button->click();
+    QCOMPARE(boxes.texts.size(), 1);
+    QVERIFY2(boxes.texts.front().startsWith(QStringLiteral("Error--another run")),
+             qPrintable(boxes.texts.front()));
+    QCOMPARE(button->text(), QStringLiteral("Rebuild Content Index"));
+    QCOMPARE(ReadAll("ContentIndex"), before);
+    harvest.Release();
+
+    // The index keeps the newest MaxHist pictures, as a run does; one that cannot be written is
+    // said in a box.
+    f.Set("DownloadDirectory", f.dir / "pictures/sub/");
+    f.Set("MaxHist", "2");
+    button->click();
+    QTRY_COMPARE(qm::test::LabelText(sheet, "rebuildStatusLabel"),
+                 QStringLiteral("Indexed 2 pictures"));
+    ::unlink("ContentIndex");
+    QDir().mkdir(QStringLiteral("ContentIndex"));
+    boxes.Press(QMessageBox::Ok);
+    button->click();
+    QTRY_COMPARE(boxes.texts.size(), 2);
+    QVERIFY2(boxes.texts.back().startsWith(QStringLiteral("Error writing the content index: ")),
+             qPrintable(boxes.texts.back()));
+    QVERIFY(button->isEnabled());
 }
 
 void SetupSheetTest::IncludesLimits() {
