@@ -269,6 +269,14 @@ protected:
         }
         return done();
     }
+    // One article at a time per connection, each slow enough for every connection to join in.
+    void SlowArticles() {
+        h.Set("PipelineDepth", "1");
+        for (long n = 1; n <= 4; ++n) {
+            h.server.On("ARTICLE " + std::to_string(n),
+                        Reply{.text = WireArticle(h.model, n), .delayMs = 150});
+        }
+    }
     static std::vector<std::string> SortedLines(const std::string& text) {
         std::vector<std::string> lines;
         for (size_t start = 0; start < text.size();) {
@@ -350,11 +358,7 @@ TEST_F(SeveralConnections, ThePasswordIsAskedOncePerGroup) {
     h.prompt.password = "typed";
     h.server.On("AUTHINFO USER", "381 more\r\n");
     h.server.On("AUTHINFO PASS typed", "281 ok\r\n");
-    h.Set("PipelineDepth", "1");
-    for (long n = 1; n <= 4; ++n) {  // slow enough for every connection to join in
-        h.server.On("ARTICLE " + std::to_string(n),
-                    Reply{.text = WireArticle(h.model, n), .delayMs = 150});
-    }
+    SlowArticles();
     h.Run();
     EXPECT_EQ(h.prompt.PasswordPrompts(), 1);
     EXPECT_EQ(h.server.Connections(), 3);
@@ -374,6 +378,7 @@ TEST_F(SeveralConnections, TheKeyringIsAskedOncePerRun) {
     h.SetServer("Username", "joe");
     h.server.On("AUTHINFO USER", "381 more\r\n");
     h.server.On("AUTHINFO PASS kept", "281 ok\r\n");
+    SlowArticles();
     h.Run();
     EXPECT_EQ(keyring.Lookups(), 1);
     EXPECT_EQ(h.server.Connections(), 3);

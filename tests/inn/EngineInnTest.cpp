@@ -294,21 +294,24 @@ TEST_F(EngineInn, RefusedLoginEndsTheRunAndTheHistoryIsStillSaved) {
 
 TEST_F(EngineInn, FiltersDecideHowManyFilesAreRetrievedPerGroup) {
     const std::string a = NewGroup("filters.a"), b = NewGroup("filters.b");
-    const std::string data = RandomBytes(90, 8);  // five lines uuencoded
+    // Five lines uuencoded; each picture its own bytes, or the later ones would be copies.
+    unsigned seed = 8;
+    auto data = [&seed] { return RandomBytes(90, seed++); };
+    const std::string low = RandomBytes(90, 100);
     ASSERT_TRUE(PostAll(
         {
-            UuArticle(a, "sunset.jpg (1/1)", data, "sunset.jpg", 40),
-            UuArticle(a, "sunset.jpg (1/2)", data, "sunset1.jpg", 40),  // second list
-            UuArticle(a, "notes.txt", data, "notes.txt", 40),           // first list
-            UuArticle(a, "tiny.jpg", data, "tiny.jpg", 9),              // too short
-            UuArticle(a, "huge.gif", data, "huge.gif", 101),            // too long
-            UuArticle(a, "NSFW beach.jpg", data, "beach.jpg", 40),      // excluded
-            UuArticle(a, "low.jpg", data, "low.jpg", 10),               // limits inclusive
-            UuArticle(a, "high.GIF", data, "high.gif", 100),
-            UuArticle(b, "Cat.GIF", data, "cat.gif", 20),
-            UuArticle(b, "dog.jpg [01/01]", data, "dog.jpg", 20),
-            UuArticle(b, "x.jpg 2/3", data, "x.jpg", 20),
-            UuArticle(b, "private party.jpg", data, "party.jpg", 20),
+            UuArticle(a, "sunset.jpg (1/1)", data(), "sunset.jpg", 40),
+            UuArticle(a, "sunset.jpg (1/2)", data(), "sunset1.jpg", 40),  // second list
+            UuArticle(a, "notes.txt", data(), "notes.txt", 40),           // first list
+            UuArticle(a, "tiny.jpg", data(), "tiny.jpg", 9),              // too short
+            UuArticle(a, "huge.gif", data(), "huge.gif", 101),            // too long
+            UuArticle(a, "NSFW beach.jpg", data(), "beach.jpg", 40),      // excluded
+            UuArticle(a, "low.jpg", low, "low.jpg", 10),                  // limits inclusive
+            UuArticle(a, "high.GIF", data(), "high.gif", 100),
+            UuArticle(b, "Cat.GIF", data(), "cat.gif", 20),
+            UuArticle(b, "dog.jpg [01/01]", data(), "dog.jpg", 20),
+            UuArticle(b, "x.jpg 2/3", data(), "x.jpg", 20),
+            UuArticle(b, "private party.jpg", data(), "party.jpg", 20),
         },
         {{a, 8}, {b, 4}}));
     EngineHarness h(server().port());
@@ -329,7 +332,7 @@ TEST_F(EngineInn, FiltersDecideHowManyFilesAreRetrievedPerGroup) {
     EXPECT_EQ(h.status.Last("otherSkipped"), "2");
     EXPECT_EQ(h.SavedFiles(), (std::vector<std::string>{"cat.gif", "dog.jpg", "high.gif", "low.jpg",
                                                         "sunset.jpg"}));
-    EXPECT_TRUE(SavedAs(h, "low.jpg", data));
+    EXPECT_TRUE(SavedAs(h, "low.jpg", low));
     EXPECT_EQ(h.ReadMark(a), 8);
     EXPECT_EQ(h.ReadMark(b), 4);
 }
