@@ -70,33 +70,34 @@ EngineState::EngineState(ProfileStore& p, EngineStatus& st, UserPrompt& pr, Shar
       shared(sh),
       sessionPrompt(pr),
       keyring(DesktopKeyring()),
-      session(p, sessionPrompt, LoginRule::Lenient, [this](const std::string& text) {
-          std::lock_guard lock(work);
-          status.SetStatusText(text);
-      }) {
-    session.SetCompressionChoice(&compression);
-    session.SetKeyring(&keyring);
-    session.SetSocketSetup([this](CLineSocket& socket) { SetUpSocket(socket); });
+      session(p, sessionPrompt, LoginRule::Lenient, SessionStatusLine()) {
+    SetUpSession(session, {});
 }
 
-void EngineState::SetUpSocket(CLineSocket& socket) {
-    socket.SetTimeouts(socketTimeouts);
-    socket.SetBeforeReadHook([this] { pause.Pass(); });
-    socket.SetStopCheck([this] { return stop.load(); });
+// Status lines of the run's sessions may come from any connection's thread.
+StatusLine EngineState::SessionStatusLine() {
+    return [this](const std::string& text) {
+        std::lock_guard lock(work);
+        status.SetStatusText(text);
+    };
+}
+
+// Every session of the run shares the compression choice and the keyring; its sockets obey the
+// pause gate and the stop, and also giveUp where one is given.
+void EngineState::SetUpSession(NewsSession& made, std::function<bool()> giveUp) {
+    made.SetCompressionChoice(&compression);
+    made.SetKeyring(&keyring);
+    made.SetSocketSetup([this, giveUp = std::move(giveUp)](CLineSocket& socket) {
+        socket.SetTimeouts(socketTimeouts);
+        socket.SetBeforeReadHook([this] { pause.Pass(); });
+        socket.SetStopCheck([this, giveUp] { return stop.load() || (giveUp && giveUp()); });
+    });
 }
 
 std::unique_ptr<NewsSession> EngineState::MakeSession(std::function<bool()> giveUp) {
     auto made = std::make_unique<NewsSession>(profile, sessionPrompt, LoginRule::Lenient,
-                                              [this](const std::string& text) {
-                                                  std::lock_guard lock(work);
-                                                  status.SetStatusText(text);
-                                              });
-    made->SetCompressionChoice(&compression);
-    made->SetKeyring(&keyring);
-    made->SetSocketSetup([this, giveUp = std::move(giveUp)](CLineSocket& socket) {
-        SetUpSocket(socket);
-        socket.SetStopCheck([this, giveUp] { return stop.load() || giveUp(); });
-    });
+                                              SessionStatusLine());
+    SetUpSession(*made, std::move(giveUp));
     return made;
 }
 

@@ -201,7 +201,8 @@ struct EngineState {
     void NoteMarksUnsaved(int err);
 
 private:
-    void SetUpSocket(CLineSocket& socket);
+    StatusLine SessionStatusLine();
+    void SetUpSession(NewsSession& made, std::function<bool()> giveUp);
     bool StallFallbackDue() const;
     bool ReconnectAfterStall();
 };
